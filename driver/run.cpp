@@ -1,0 +1,85 @@
+#include "driver/run.hpp"
+
+#include <csignal>
+
+#include <array>
+
+#include "driver/report_formats.hpp"
+#include "eos/trkmix.hpp"
+#include "textio/channel.hpp"
+#include "textio/formatted_write.hpp"
+#include "textio/free_format_read.hpp"
+#include "textio/open.hpp"
+#include "textio/termination.hpp"
+
+namespace quarn {
+namespace {
+
+constexpr int kRunFileUnit = 10;
+constexpr int kReportFileUnit = 11;
+constexpr const char* kRunFileName = "qnrun.dat";
+constexpr const char* kReportFileName = "qnout.dat";
+
+void WriteBanner(Channel& console) {
+  WriteEmptyRecord(console);
+  WriteEmptyRecord(console);
+  WriteFormatted(console, report::kA15, {"  Program Quarn"});
+  WriteFormatted(console, report::kA54, {"    Computes fugacity coefficients at P > 500 bar and"});
+  WriteFormatted(console, report::kA47, {"    T from 350-600 C in the sytem H2O-CO2-NaCl"});
+  WriteEmptyRecord(console);
+  WriteFormatted(console, report::kA16, {"  I/O file names"});
+  WriteFormatted(console, report::kA31, {"  -Input file  = \"qnrun.dat\""});
+  WriteFormatted(console, report::kA31, {"  -Output file = \"qnout.dat\""});
+  WriteEmptyRecord(console);
+  WriteFormatted(console, report::kA19, {"  Input file format"});
+  WriteFormatted(console, report::kA41, {"    -Line 1: T(C), P(bars) [free format]"});
+  WriteFormatted(console, report::kA39A35,
+                 {"    -Additional lines: X(CO2), X(H2O),", " and X(NaCl) triplets [free format]"});
+  WriteEmptyRecord(console);
+  WriteEmptyRecord(console);
+}
+
+}  // namespace
+
+void RunQuarn() {
+  // A console that goes away (a closed pipe) is a write failure to report, not
+  // a silent kill.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  Channel& run_file = Open(kRunFileUnit, kRunFileName, OpenStatus::kOld);
+  Channel& report_file = Open(kReportFileUnit, kReportFileName, OpenStatus::kUnknown);
+  Channel& console = ConsoleChannel();
+
+  WriteBanner(console);
+
+  float T = 0.0f;  // degrees Celsius, kept in 32 bits
+  float P = 0.0f;  // bar, kept in 32 bits
+  ReadFreeFormat(run_file, {T, P}, false);
+
+  WriteFormatted(report_file, report::kConditions, {T, P});
+  WriteFormatted(console, report::kConditions, {T, P});
+  WriteFormatted(report_file, report::kHeading, {});
+  WriteFormatted(console, report::kHeading, {});
+
+  const double T_K = static_cast<double>(T) + 273.15;
+  const double P_atm = static_cast<double>(P) / 1.01325;
+  const double P_bar = static_cast<double>(P);
+
+  std::array<double, 3> x = {0.0, 0.0, 0.0};
+  std::array<double, 3> phi = {0.0, 0.0, 0.0};
+  RenderedRecords result_line;
+  while (ReadFreeFormat(run_file, {x[0], x[1], x[2]}, true) == kReadComplete) {
+    TRKMIX(T_K, P_atm, x, phi);
+    std::array<double, 3> f;
+    for (int i = 0; i < 3; ++i) f[i] = x[i] * phi[i] * P_bar;
+    const std::array<FormatValue, 9> values = {x[0], phi[0], f[0], x[1], phi[1],
+                                               f[1], x[2], phi[2], f[2]};
+    // The same formatted write to both outputs: render once, write twice.
+    RenderFormat(report::kResult, values, result_line);
+    WriteRecords(console, result_line);
+    WriteRecords(report_file, result_line);
+  }
+  Stop();
+}
+
+}  // namespace quarn

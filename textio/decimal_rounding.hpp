@@ -1,0 +1,26 @@
+// Decimal digits of a binary double, rounded half away from zero from its
+// exact value.
+#pragma once
+
+namespace quarn {
+
+// A non-negative decimal 0.d1 d2 ... dn x 10^exponent. With `count` = 0 the
+// value is zero. Digits are characters '0'..'9'.
+struct DecimalDigits {
+  static constexpr int kCapacity = 48;
+  char digits[kCapacity];
+  int count;
+  int exponent;
+};
+
+// |value| rounded to `significant` digits (1 to 40): the E field's mantissa.
+// The value must be finite. Zero gives `significant` zeros and exponent 0.
+DecimalDigits RoundToSignificantDigits(double value, int significant);
+
+// |value| rounded to `fraction` digits after the point (0 to 40): the F field's
+// digits. The value must be finite. Returns false, leaving `out` undefined,
+// when more than `max_integer_digits` digits would precede the point.
+bool RoundToFractionDigits(double value, int fraction, int max_integer_digits,
+                           DecimalDigits& out);
+
+}  // namespace quarn

@@ -1,0 +1,118 @@
+#include "textio/field_rendering.hpp"
+
+#include <cmath>
+#include <cstring>
+
+#include "textio/decimal_rounding.hpp"
+
+namespace quarn {
+namespace {
+
+void FillAsterisks(int width, char* out) { std::memset(out, '*', static_cast<std::size_t>(width)); }
+
+// Right-justifies `length` characters from `text` in the field.
+void RightJustify(const char* text, int length, int width, char* out) {
+  const int blanks = width - length;
+  std::memset(out, ' ', static_cast<std::size_t>(blanks));
+  std::memcpy(out + blanks, text, static_cast<std::size_t>(length));
+}
+
+// "Infinity", "-Infinity" or "NaN" from the field's second column.
+void RenderNonFinite(double value, int width, char* out) {
+  const std::string_view word = std::isnan(value) ? "NaN" : value < 0 ? "-Infinity" : "Infinity";
+  const int length = static_cast<int>(word.size());
+  if (length + 1 > width) {
+    FillAsterisks(width, out);
+    return;
+  }
+  std::memset(out, ' ', static_cast<std::size_t>(width));
+  std::memcpy(out + 1, word.data(), word.size());
+}
+
+// The digit of 0.d1 d2 ... x 10^exponent at decimal position `k` counted from d1.
+char DigitAt(const DecimalDigits& number, int k) {
+  return k >= 0 && k < number.count ? number.digits[k] : '0';
+}
+
+// Places the field's text right-justified. The character at `optional_zero`
+// (-1: none) is the "0" before the point, left out when the field has no column
+// for it; a text that still does not fit gives asterisks.
+void FitRightJustified(char* text, int length, int optional_zero, int width, char* out) {
+  if (length <= width) {
+    RightJustify(text, length, width, out);
+  } else if (optional_zero >= 0 && length - 1 <= width) {
+    std::memmove(text + optional_zero, text + optional_zero + 1,
+                 static_cast<std::size_t>(length - optional_zero - 1));
+    RightJustify(text, length - 1, width, out);
+  } else {
+    FillAsterisks(width, out);
+  }
+}
+
+}  // namespace
+
+void RenderCharacterField(std::string_view text, int width, char* out) {
+  const int length = static_cast<int>(text.size());
+  if (length >= width) {
+    std::memcpy(out, text.data(), static_cast<std::size_t>(width));
+  } else {
+    RightJustify(text.data(), length, width, out);
+  }
+}
+
+void RenderFixedField(double value, int width, int fraction, char* out) {
+  if (!std::isfinite(value)) {
+    if (fraction == 0) {
+      FillAsterisks(width, out);
+    } else {
+      RenderNonFinite(value, width, out);
+    }
+    return;
+  }
+  DecimalDigits number;
+  if (!RoundToFractionDigits(value, fraction, width, number)) {
+    FillAsterisks(width, out);
+    return;
+  }
+  // A value that rounds to zero is written without a sign.
+  const bool negative = std::signbit(value) && number.count > 0;
+  const int integer_digits = number.exponent > 0 ? number.exponent : 0;
+
+  char text[96];
+  int length = 0;
+  if (negative) text[length++] = '-';
+  const int zero_at = length;
+  if (integer_digits == 0) text[length++] = '0';  // dropped below when the column is needed
+  for (int k = 0; k < integer_digits; ++k) text[length++] = DigitAt(number, k);
+  text[length++] = '.';
+  for (int j = 0; j < fraction; ++j) text[length++] = DigitAt(number, integer_digits + j);
+  FitRightJustified(text, length, integer_digits == 0 ? zero_at : -1, width, out);
+}
+
+void RenderExponentField(double value, int width, int digits, char* out) {
+  if (!std::isfinite(value)) {
+    RenderNonFinite(value, width, out);
+    return;
+  }
+  const DecimalDigits number = RoundToSignificantDigits(value, digits);
+  const bool negative = std::signbit(value) && value != 0.0;
+  const int exponent = number.exponent;
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+
+  char text[64];
+  int length = 0;
+  if (negative) text[length++] = '-';
+  text[length++] = '0';  // dropped below when the column is needed
+  text[length++] = '.';
+  std::memcpy(text + length, number.digits, static_cast<std::size_t>(digits));
+  length += digits;
+  if (magnitude <= 99) text[length++] = 'E';
+  text[length++] = exponent < 0 ? '-' : '+';
+  if (magnitude > 99) text[length++] = static_cast<char>('0' + magnitude / 100);
+  text[length++] = static_cast<char>('0' + magnitude / 10 % 10);
+  text[length++] = static_cast<char>('0' + magnitude % 10);
+
+  FitRightJustified(text, length, negative ? 1 : 0, width, out);
+}
+
+}  // namespace quarn

@@ -1,0 +1,143 @@
+#include "textio/formatted_write.hpp"
+
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "textio/field_rendering.hpp"
+#include "textio/messages.hpp"
+#include "textio/termination.hpp"
+
+namespace quarn {
+namespace {
+
+class Renderer {
+ public:
+  Renderer(std::span<const FormatValue> values, RenderedRecords& out) : values_(values), out_(out) {
+    out_.chars.clear();
+    out_.ends.clear();
+  }
+
+  void Run(Format format) {
+    Process(format);
+    FinishRecord();
+  }
+
+ private:
+  void Process(Format items) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const EditItem& item = items[i];
+      switch (item.kind) {
+        case EditKind::kLiteral:
+          item.text.copy(Columns(static_cast<int>(item.text.size())), item.text.size());
+          break;
+        case EditKind::kBlanks:
+          column_ += item.width;
+          break;
+        case EditKind::kCharacter:
+          RenderCharacterField(NextValue().Text(), item.width, Columns(item.width));
+          break;
+        case EditKind::kFixed:
+          RenderFixedField(NextValue().Number(), item.width, item.digits, Columns(item.width));
+          break;
+        case EditKind::kExponent:
+          RenderExponentField(NextValue().Number(), item.width, item.digits, Columns(item.width));
+          break;
+        case EditKind::kRecordBreak:
+          FinishRecord();
+          break;
+        case EditKind::kGroup: {
+          const Format group = items.subspan(i + 1, static_cast<std::size_t>(item.digits));
+          for (int k = 0; k < item.width; ++k) Process(group);
+          i += group.size();
+          break;
+        }
+      }
+    }
+  }
+
+  // The next `width` columns of the current record, which now reaches past them;
+  // columns skipped over on the way stay blank.
+  char* Columns(int width) {
+    const std::size_t start = record_start_ + static_cast<std::size_t>(column_);
+    const std::size_t end = start + static_cast<std::size_t>(width);
+    if (out_.chars.size() < end) out_.chars.resize(end, ' ');
+    column_ += width;
+    return out_.chars.data() + start;
+  }
+
+  const FormatValue& NextValue() { return values_[next_value_++]; }
+
+  void FinishRecord() {
+    out_.ends.push_back(out_.chars.size());
+    record_start_ = out_.chars.size();
+    column_ = 0;
+  }
+
+  std::span<const FormatValue> values_;
+  RenderedRecords& out_;
+  std::size_t next_value_ = 0;
+  std::size_t record_start_ = 0;
+  int column_ = 0;
+};
+
+[[noreturn]] void WriteFailed(const Channel& channel, int os_error) {
+  FatalStop({kMsgWriteError, channel.unit, os_error});
+}
+
+void WriteRecord(Channel& channel, std::string_view record) {
+  if (channel.read_only) FatalStop({kMsgWriteToReadOnly, channel.unit});
+  static constexpr char kFileLineEnd[] = "\r\n";
+  static constexpr char kConsoleLineEnd[] = "\n";
+  const char* line_end = channel.is_console ? kConsoleLineEnd : kFileLineEnd;
+  iovec parts[2] = {
+      {const_cast<char*>(record.data()), record.size()},
+      {const_cast<char*>(line_end), channel.is_console ? 1u : 2u},
+  };
+  iovec* part = parts;
+  int part_count = 2;
+  while (part_count > 0) {
+    const ssize_t written = ::writev(channel.fd, part, part_count);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      WriteFailed(channel, errno);
+    }
+    // A short write: go on behind what was taken.
+    std::size_t taken = static_cast<std::size_t>(written);
+    while (part_count > 0 && taken >= part->iov_len) {
+      taken -= part->iov_len;
+      ++part;
+      --part_count;
+    }
+    if (part_count > 0) {
+      part->iov_base = static_cast<char*>(part->iov_base) + taken;
+      part->iov_len -= taken;
+    }
+  }
+  if (channel.truncate_after_next_record) {
+    channel.truncate_after_next_record = false;
+    const off_t position = ::lseek(channel.fd, 0, SEEK_CUR);
+    if (position < 0 || ::ftruncate(channel.fd, position) != 0) WriteFailed(channel, errno);
+  }
+}
+
+}  // namespace
+
+void RenderFormat(Format format, std::span<const FormatValue> values, RenderedRecords& out) {
+  Renderer(values, out).Run(format);
+}
+
+void WriteRecords(Channel& channel, const RenderedRecords& records) {
+  for (std::size_t i = 0; i < records.size(); ++i) WriteRecord(channel, records[i]);
+}
+
+void WriteFormatted(Channel& channel, Format format, std::initializer_list<FormatValue> values) {
+  static RenderedRecords records;
+  RenderFormat(format, std::span<const FormatValue>(values.begin(), values.size()), records);
+  WriteRecords(channel, records);
+}
+
+void WriteEmptyRecord(Channel& channel) { WriteRecord(channel, {}); }
+
+}  // namespace quarn

@@ -1,0 +1,86 @@
+#include "textio/open.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "textio/messages.hpp"
+#include "textio/termination.hpp"
+
+namespace quarn {
+
+std::string FullPathName(std::string_view name) {
+  if (!name.empty() && name.front() == '/') return std::string(name);
+  std::vector<char> buffer(4096);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return std::string(name);  // no working directory to show
+    buffer.resize(buffer.size() * 2);
+  }
+  std::string path(buffer.data());
+  if (path.empty() || path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+int OpenFailureMessage(int os_error) {
+  switch (os_error) {
+    case ENOENT:
+    case ENOTDIR:
+      return kMsgFileNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kMsgPermissionDenied;
+    case ENAMETOOLONG:
+    case EINVAL:
+      return kMsgFileNameError;
+    case ENXIO:
+    case ENODEV:
+      return kMsgNoSuchDevice;
+    default:
+      return kMsgOpenFailure;
+  }
+}
+
+namespace {
+
+bool AccessRefused(int os_error) {
+  return os_error == EACCES || os_error == EPERM || os_error == EROFS;
+}
+
+int OpenRetryingOnEintr(const std::string& name, int flags) {
+  int fd;
+  do {
+    fd = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+Channel& Open(int unit, std::string_view name, OpenStatus status) {
+  Channel& channel = ChannelOfUnit(unit);
+  channel.name = std::string(name);
+  channel.full_path = FullPathName(name);
+
+  const int create = status == OpenStatus::kUnknown ? O_CREAT : 0;
+  bool read_only = false;
+  int fd = OpenRetryingOnEintr(channel.name, O_RDWR | create);
+  int os_error = fd < 0 ? errno : 0;
+  if (fd < 0 && AccessRefused(os_error)) {
+    // The refusal is what the user must hear about, even where the read-only
+    // retry fails otherwise (a file that could not be created, say).
+    fd = OpenRetryingOnEintr(channel.name, O_RDONLY);
+    read_only = fd >= 0;
+  }
+  if (fd < 0) FatalStop({OpenFailureMessage(os_error), unit, os_error});
+  channel.fd = fd;
+  channel.read_only = read_only;
+  channel.truncate_after_next_record = true;
+  channel.input = InputBuffer{};
+  return channel;
+}
+
+}  // namespace quarn
