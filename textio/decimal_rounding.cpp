@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace quarn {
 namespace {
@@ -42,15 +43,30 @@ void ExactDigits(double value, DigitString& out) {
   while (out.count > 1 && out.digits[out.count - 1] == '0') --out.count;
 }
 
+// Whether the shortest digits that read back as the value decide its rounding
+// to `keep` digits. They lie within half a unit in the last place of the value,
+// and no decimal with fewer digits lies between them and the value. So:
+// - longer than keep + 1 digits: the rounding half lies on the same side of
+//   both (were it between them, it would be a shorter decimal that reads back);
+// - exactly keep + 1 digits: the same, unless they end on the half itself;
+// - at most keep digits: they are the rounded value when half a unit of the
+//   keep-th digit exceeds half a unit in the last place, true for normal values
+//   up to 15 digits but not for subnormals or longer fixed-point fields.
+bool ShortestDecides(double value, const DigitString& shortest, int keep) {
+  if (keep < 0) return true;
+  if (shortest.count > keep + 1) return true;
+  if (shortest.count == keep + 1) return shortest.digits[keep] != '5';
+  return keep <= 15 && value >= std::numeric_limits<double>::min();
+}
+
 // Rounds the positive value to its first `keep` digits (keep may be zero or
 // negative: the rounding position lies before the first digit), half away from
-// zero. The shortest digits decide unless they end exactly on the half-way
-// digit: then the shortest form may lie on the other side of the half than the
-// binary value, and the exact expansion decides.
+// zero: from the shortest digits where they decide, else from the exact
+// decimal expansion.
 void RoundAt(double value, const DigitString& shortest, int keep, DecimalDigits& out) {
   const DigitString* source = &shortest;
   DigitString exact;
-  if (keep >= 0 && shortest.count == keep + 1 && shortest.digits[keep] == '5') {
+  if (!ShortestDecides(value, shortest, keep)) {
     ExactDigits(value, exact);
     source = &exact;
   }

@@ -36,8 +36,11 @@ std::string SevereLinePrefix(int number) {
   return line;
 }
 
+ExitHandler exit_handler = nullptr;
+
 [[noreturn]] void CloseAndExit(int status) {
   CloseAllChannels();
+  if (exit_handler != nullptr) exit_handler(status);
   std::_Exit(status);
 }
 
@@ -59,6 +62,8 @@ std::string FormatIoMessageLine(int message, int unit, std::string_view path) {
   }
   return line;
 }
+
+void SetExitHandler(ExitHandler handler) { exit_handler = handler; }
 
 void Stop() { CloseAndExit(0); }
 

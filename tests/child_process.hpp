@@ -1,0 +1,50 @@
+// Running code or the program in a child process and capturing what it writes
+// and how it ends, byte for byte.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace quarn::testing {
+
+struct ChildResult {
+  int exit_status = -1;  // -1 when the child did not exit normally
+  int signal = 0;        // the signal that ended it, if any
+  std::string out;       // standard output
+  std::string err;       // standard error
+};
+
+struct ChildOptions {
+  std::string working_directory;  // empty: stay where we are
+  bool unprivileged = false;      // as root, drop to user nobody so file modes apply
+  bool stdout_to_closed_pipe = false;
+  long file_size_limit = -1;  // bytes a file may grow to (-1: no limit); SIGXFSZ is ignored
+};
+
+// Runs `body` in a forked child; the child exits with 0 if `body` returns.
+ChildResult RunInChild(const std::function<void()>& body, const ChildOptions& options = {});
+
+// Runs the program at `path` without arguments.
+ChildResult RunProgram(const std::string& path, const ChildOptions& options = {});
+
+// A fresh directory under the system's temporary directory, removed with its
+// contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  void Write(const std::string& name, const std::string& content) const;
+  std::string Read(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Count of random draws scaled by QUARN_TEST_SCALE (sanitizer builds run fewer).
+long ScaledCount(long count);
+
+}  // namespace quarn::testing

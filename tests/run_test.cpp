@@ -1,0 +1,356 @@
+// The built program, run in temporary directories: report file, console,
+// standard error and exit status compared byte for byte.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/report_formats.hpp"
+#include "eos/trkmix.hpp"
+#include "tests/child_process.hpp"
+#include "textio/formatted_write.hpp"
+
+namespace quarn {
+namespace {
+
+const std::vector<std::string> kBanner = {
+    "",
+    "",
+    "  Program Quarn",
+    "     Computes fugacity coefficients at P > 500 bar and",
+    "     T from 350-600 C in the sytem H2O-CO2-NaCl",
+    "",
+    "  I/O file names",
+    "     -Input file  = \"qnrun.dat\"",
+    "     -Output file = \"qnout.dat\"",
+    "",
+    "  Input file format",
+    "     -Line 1: T(C), P(bars) [free format]",
+    "     -Additional lines: X(CO2), X(H2O), and X(NaCl) triplets [free format]",
+    "",
+    "",
+};
+
+const std::string kTitles =
+    "    XCO2            phiCO2          fCO2            XH2O            phiH2O          fH2O    "
+    "        XNaCl           phiNaCl         fNaCl";
+const std::string kDashes =
+    "    ------          ------          ------          ------          ------          ------"
+    "          ------          ------          ------";
+
+// The report of the worked example: 500 C, 2000 bar, two compositions.
+const std::vector<std::string> kExampleReport = {
+    "  500. DegC   2000. Bars    ",
+    "",
+    kTitles,
+    kDashes,
+    "  0.10000000E+00  0.50069266E+01  0.10013853E+04  0.89000000E+00  0.34083452E+00  "
+    "0.60668545E+03  0.10000000E-01  0.50611761E+00  0.10122352E+02",
+    "  0.30000000E+00  0.32311520E+01  0.19386912E+04  0.60000000E+00  0.40791961E+00  "
+    "0.48950353E+03  0.10000000E+00  0.26871917E+00  0.53743834E+02",
+};
+
+std::string Lines(const std::vector<std::string>& lines, const char* line_end) {
+  std::string text;
+  for (const std::string& line : lines) text += line + line_end;
+  return text;
+}
+std::string FileText(const std::vector<std::string>& lines) { return Lines(lines, "\r\n"); }
+std::string ConsoleText(const std::vector<std::string>& lines) { return Lines(lines, "\n"); }
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::vector<std::string> First(const std::vector<std::string>& lines, std::size_t n) {
+  return {lines.begin(), lines.begin() + static_cast<long>(n)};
+}
+
+struct QuarnRun {
+  testing::TempDir dir;
+  testing::ChildResult result;
+
+  QuarnRun() = default;  // files written by the test, then Start()
+  explicit QuarnRun(const std::string& run_file, testing::ChildOptions options = {}) {
+    dir.Write("qnrun.dat", run_file);
+    Start(options);
+  }
+  void Start(testing::ChildOptions options = {}) {
+    options.working_directory = dir.path();
+    result = testing::RunProgram(QUARN_EXECUTABLE, options);
+  }
+  std::string Report() const { return dir.Read("qnout.dat"); }
+  std::string Path(const char* name) const { return dir.File(name); }
+};
+
+std::string SevereLine(int number, const std::string& text) {
+  return "quarn: severe (" + std::to_string(number) + "): " + text + "\r\n";
+}
+
+TEST(Quarn, WorkedExample) {
+  QuarnRun run("500 2000\n0.1 0.89 0.01\n0.3,0.6,0.1\n");
+  EXPECT_EQ(run.result.exit_status, 0);
+  EXPECT_EQ(run.result.err, "");
+  EXPECT_EQ(run.Report(), FileText(kExampleReport));
+  EXPECT_EQ(run.result.out, ConsoleText(Concat(kBanner, kExampleReport)));
+}
+
+TEST(Quarn, CrLfRunFileAndOlderLongerReport) {
+  QuarnRun run;
+  run.dir.Write("qnrun.dat", "500 2000\r\n0.1 0.89 0.01\r\n0.3,0.6,0.1\r\n");
+  run.dir.Write("qnout.dat", std::string(20000, '#') + "\r\n");
+  run.Start();
+  EXPECT_EQ(run.result.exit_status, 0);
+  EXPECT_EQ(run.Report(), FileText(kExampleReport));
+}
+
+TEST(Quarn, LastLineWithoutLineEndIsRead) {
+  QuarnRun run("500 2000\n0.1 0.89 0.01\n0.3,0.6,0.1");
+  EXPECT_EQ(run.result.exit_status, 0);
+  EXPECT_EQ(run.Report(), FileText(kExampleReport));
+}
+
+TEST(Quarn, FirstLineOnly) {
+  const std::vector<std::string> header = {"  450. DegC   2000. Bars    ", "", kTitles, kDashes};
+  for (const char* run_file : {"450 2000\n", "450 2000"}) {
+    QuarnRun run(run_file);
+    EXPECT_EQ(run.result.exit_status, 0);
+    EXPECT_EQ(run.result.err, "");
+    EXPECT_EQ(run.Report(), FileText(header));
+    EXPECT_EQ(run.result.out, ConsoleText(Concat(kBanner, header)));
+  }
+}
+
+TEST(Quarn, MissingRunFileStopsBeforeTheBanner) {
+  QuarnRun run;
+  run.Start();
+  EXPECT_EQ(run.result.exit_status, 29);
+  EXPECT_EQ(run.result.out, "");
+  EXPECT_EQ(run.result.err, "quarn: No such file or directory\r\n" +
+                                SevereLine(29, "file not found, unit 10, file " +
+                                                   run.Path("qnrun.dat")));
+  EXPECT_NE(::access(run.Path("qnout.dat").c_str(), F_OK), 0);
+}
+
+TEST(Quarn, EmptyRunFileKeepsAnOlderReport) {
+  QuarnRun run;
+  run.dir.Write("qnrun.dat", "");
+  run.dir.Write("qnout.dat", "older report\r\n");
+  run.Start();
+  EXPECT_EQ(run.result.exit_status, 24);
+  EXPECT_EQ(run.result.out, ConsoleText(kBanner));
+  EXPECT_EQ(run.result.err,
+            SevereLine(24, "end-of-file during read, unit 10, file " + run.Path("qnrun.dat")));
+  EXPECT_EQ(run.Report(), "older report\r\n");
+}
+
+TEST(Quarn, ReportPathThatIsADirectory) {
+  QuarnRun run;
+  run.dir.Write("qnrun.dat", "500 2000\n");
+  ::mkdir(run.Path("qnout.dat").c_str(), 0755);
+  run.Start();
+  EXPECT_EQ(run.result.exit_status, 30);
+  EXPECT_EQ(run.result.out, "");
+  EXPECT_EQ(run.result.err, "quarn: Is a directory\r\n" +
+                                SevereLine(30, "open failure, unit 11, file " +
+                                                   run.Path("qnout.dat")));
+}
+
+struct BadFirstLine {
+  const char* run_file;
+  int message;
+  const char* text;
+};
+
+TEST(Quarn, MalformedOrOutOfRangeFirstLine) {
+  const BadFirstLine cases[] = {
+      {"abc 2000\n", 59, "list-directed I/O syntax error"},
+      {"500 20.0.0\n", 59, "list-directed I/O syntax error"},
+      {"1e39 2000\n", 64, "input conversion error"},
+      {"'500' 2000\n", 64, "input conversion error"},
+  };
+  for (const BadFirstLine& c : cases) {
+    QuarnRun run;
+    run.dir.Write("qnrun.dat", c.run_file);
+    run.dir.Write("qnout.dat", "older report\r\n");
+    run.Start();
+    EXPECT_EQ(run.result.exit_status, c.message) << c.run_file;
+    EXPECT_EQ(run.result.out, ConsoleText(kBanner));
+    EXPECT_EQ(run.result.err, SevereLine(c.message, std::string(c.text) + ", unit 10, file " +
+                                                        run.Path("qnrun.dat")));
+    EXPECT_EQ(run.Report(), "older report\r\n");
+  }
+}
+
+TEST(Quarn, MalformedCompositionKeepsEarlierLines) {
+  for (const char* bad : {"0.1 x 0.2\n", "0.1 1e400 0.2\n"}) {
+    QuarnRun run(std::string("500 2000\n0.1 0.89 0.01\n") + bad + "0.3,0.6,0.1\n");
+    const int message = std::string(bad).find('x') != std::string::npos ? 59 : 64;
+    EXPECT_EQ(run.result.exit_status, message);
+    EXPECT_EQ(run.Report(), FileText(First(kExampleReport, 5)));
+    EXPECT_EQ(run.result.out, ConsoleText(Concat(kBanner, First(kExampleReport, 5))));
+  }
+}
+
+TEST(Quarn, IncompleteLastCompositionIsAnError) {
+  QuarnRun run("500 2000\n0.1 0.89 0.01\n0.5 0.5\n");
+  EXPECT_EQ(run.result.exit_status, 24);
+  EXPECT_EQ(run.result.err,
+            SevereLine(24, "end-of-file during read, unit 10, file " + run.Path("qnrun.dat")));
+  EXPECT_EQ(run.Report(), FileText(First(kExampleReport, 5)));
+}
+
+TEST(Quarn, MathOverflowKeepsEarlierLines) {
+  QuarnRun run("350 500\n0.1 0.89 0.01\n0.9 0 0.1\n0.3 0.6 0.1\n");
+  EXPECT_EQ(run.result.exit_status, 3);
+  EXPECT_EQ(run.result.err, "quarn: severe (6203): exp: OVERFLOW error\r\n");
+  const std::string report = run.Report();
+  const std::string header = FileText({"  350. DegC    500. Bars    ", "", kTitles, kDashes});
+  ASSERT_EQ(report.substr(0, header.size()), header);
+  const std::string result_line = report.substr(header.size());
+  EXPECT_EQ(result_line.size(), 144u + 2);  // the first composition's line, and no other
+  EXPECT_EQ(result_line.substr(0, 16), "  0.10000000E+00");
+  EXPECT_EQ(run.result.out, ConsoleText(kBanner) + ConsoleText({"  350. DegC    500. Bars    ", "",
+                                                                  kTitles, kDashes}) +
+                                result_line.substr(0, 144) + "\n");
+}
+
+TEST(Quarn, FullReportDeviceIsMessage38AfterTheBanner) {
+  QuarnRun run;
+  run.dir.Write("qnrun.dat", "500 2000\n0.1 0.89 0.01\n");
+  ::symlink("/dev/full", run.Path("qnout.dat").c_str());
+  run.Start();
+  EXPECT_EQ(run.result.exit_status, 38);
+  // The conditions line goes to the report file first: the console never sees it.
+  EXPECT_EQ(run.result.out, ConsoleText(kBanner));
+  EXPECT_EQ(run.result.err, "quarn: No space left on device\r\n" +
+                                SevereLine(38, "error during write, unit 11, file " +
+                                                   run.Path("qnout.dat")));
+}
+
+TEST(Quarn, ResultLinesGoToTheConsoleFirst) {
+  // The report may grow by the header only: the first result line fails there
+  // after it has been shown on the console.
+  const long header_bytes = static_cast<long>(FileText(First(kExampleReport, 4)).size());
+  QuarnRun run("500 2000\n0.1 0.89 0.01\n", {.file_size_limit = header_bytes});
+  EXPECT_EQ(run.result.exit_status, 38);
+  EXPECT_EQ(run.result.out, ConsoleText(Concat(kBanner, First(kExampleReport, 5))));
+  EXPECT_EQ(run.Report(), FileText(First(kExampleReport, 4)));
+  EXPECT_EQ(run.result.err, "quarn: File too large\r\n" +
+                                SevereLine(38, "error during write, unit 11, file " +
+                                                   run.Path("qnout.dat")));
+}
+
+TEST(Quarn, ReadOnlyReportIsMessage47AfterTheBanner) {
+  QuarnRun run;
+  run.dir.Write("qnrun.dat", "500 2000\n");
+  run.dir.Write("qnout.dat", "older report\r\n");
+  ::chmod(run.Path("qnout.dat").c_str(), 0444);
+  run.Start({.unprivileged = true});
+  EXPECT_EQ(run.result.exit_status, 47);
+  EXPECT_EQ(run.result.out, ConsoleText(kBanner));
+  EXPECT_EQ(run.result.err, SevereLine(47, "write to READONLY file, unit 11, file " +
+                                               run.Path("qnout.dat")));
+  EXPECT_EQ(run.Report(), "older report\r\n");
+}
+
+TEST(Quarn, ConsoleThatGoesAwayIsMessage38) {
+  QuarnRun run("500 2000\n0.1 0.89 0.01\n", {.stdout_to_closed_pipe = true});
+  EXPECT_EQ(run.result.signal, 0);
+  EXPECT_EQ(run.result.exit_status, 38);
+  EXPECT_EQ(run.result.err, "quarn: Broken pipe\r\n" +
+                                SevereLine(38, "error during write, unit 6, file /dev/stdout"));
+}
+
+TEST(Quarn, ConditionsTooWideForTheirFields) {
+  QuarnRun run("12345 -123456\n");
+  EXPECT_EQ(run.result.exit_status, 0);
+  EXPECT_EQ(run.Report(), FileText({" ***** DegC  ****** Bars    ", "", kTitles, kDashes}));
+}
+
+TEST(Quarn, ConditionsRoundHalfAwayFromZero) {
+  QuarnRun run("399.5 -9999.4\n");
+  EXPECT_EQ(run.Report(), FileText({"  400. DegC  -9999. Bars    ", "", kTitles, kDashes}));
+}
+
+// The result line the driver should write, computed here from the documented
+// conversions: T_K from the 32-bit temperature, f(i) = x(i) phi(i) P in bar.
+std::string ExpectedResultLine(double T_K, double P_atm, double P_bar, std::array<double, 3> x) {
+  std::array<double, 3> phi;
+  TRKMIX(T_K, P_atm, x, phi);
+  RenderedRecords line;
+  const std::array<FormatValue, 9> values = {x[0], phi[0], x[0] * phi[0] * P_bar,
+                                             x[1], phi[1], x[1] * phi[1] * P_bar,
+                                             x[2], phi[2], x[2] * phi[2] * P_bar};
+  RenderFormat(report::kResult, values, line);
+  return std::string(line[0]);
+}
+
+std::vector<std::string> ReportLines(const std::string& report) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = report.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(report.substr(start, end - start));
+  return lines;
+}
+
+TEST(Quarn, TemperatureKeepsItsSinglePrecision) {
+  QuarnRun run("400.1 1000\n0.2 0.7 0.1\n");
+  ASSERT_EQ(run.result.exit_status, 0);
+  const std::vector<std::string> lines = ReportLines(run.Report());
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "  400. DegC   1000. Bars    ");
+  EXPECT_EQ(lines[4], ExpectedResultLine(673.2500061035156, 1000 / 1.01325, 1000, {0.2, 0.7, 0.1}));
+}
+
+TEST(Quarn, FugacitiesUseThePressureInBar) {
+  QuarnRun run("500 2000\n1 0 0\n");
+  const std::vector<std::string> lines = ReportLines(run.Report());
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[4], ExpectedResultLine(773.15, 2000 / 1.01325, 2000, {1, 0, 0}));
+}
+
+// Spellings of the same compositions must give the same report.
+struct SameReport {
+  const char* name;
+  const char* run_file;
+  const char* same_as;
+};
+
+TEST(Quarn, EquivalentRunFilesGiveTheSameReport) {
+  const SameReport cases[] = {
+      {"fourth_value_ignored", "500 2000\n0.1 0.89 0.01 7\n", "500 2000\n0.1 0.89 0.01\n"},
+      {"split_composition", "500 2000\n0.1 0.89\n0.01 5 5\n0.3 0.6 0.1\n",
+       "500 2000\n0.1 0.89 0.01\n0.3 0.6 0.1\n"},
+      {"blank_lines", "500 2000\n\n0.1 0.89 0.01\n  \n\n", "500 2000\n0.1 0.89 0.01\n"},
+      {"slash_keeps_previous", "500 2000\n0.1 0.89 0.01\n0.3 0.6 /\n",
+       "500 2000\n0.1 0.89 0.01\n0.3 0.6 0.01\n"},
+      {"slash_on_first_is_zero", "500 2000\n0.2 0.8 /\n", "500 2000\n0.2 0.8 0\n"},
+      {"null_keeps_previous", "500 2000\n0.1 0.89 0.01\n0.3,,0.1\n",
+       "500 2000\n0.1 0.89 0.01\n0.3 0.89 0.1\n"},
+      {"ctrl_z_ends_input", "500 2000\n0.1 0.89 0.01\n\x1a\n0.3 0.6 0.1\n",
+       "500 2000\n0.1 0.89 0.01\n"},
+  };
+  for (const SameReport& c : cases) {
+    QuarnRun run(c.run_file);
+    QuarnRun reference(c.same_as);
+    EXPECT_EQ(run.result.exit_status, 0) << c.name;
+    EXPECT_EQ(run.Report(), reference.Report()) << c.name;
+    EXPECT_EQ(run.result.out, reference.result.out) << c.name;
+  }
+}
+
+TEST(Quarn, NegativeMoleFractionIsShownWithoutLeadingZero) {
+  QuarnRun run("500 2000\n-0.1 0.9 0.2\n");
+  const std::vector<std::string> lines = ReportLines(run.Report());
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[4].substr(0, 16), "  -.10000000E+00");
+}
+
+}  // namespace
+}  // namespace quarn
