@@ -99,20 +99,30 @@ void RenderExponentField(double value, int width, int digits, char* out) {
   const int exponent = number.exponent;
   const int magnitude = exponent < 0 ? -exponent : exponent;
 
-  char text[64];
-  int length = 0;
-  if (negative) text[length++] = '-';
-  text[length++] = '0';  // dropped below when the column is needed
-  text[length++] = '.';
-  std::memcpy(text + length, number.digits, static_cast<std::size_t>(digits));
-  length += digits;
-  if (magnitude <= 99) text[length++] = 'E';
-  text[length++] = exponent < 0 ? '-' : '+';
-  if (magnitude > 99) text[length++] = static_cast<char>('0' + magnitude / 100);
-  text[length++] = static_cast<char>('0' + magnitude / 10 % 10);
-  text[length++] = static_cast<char>('0' + magnitude % 10);
-
-  FitRightJustified(text, length, negative ? 1 : 0, width, out);
+  // [-][0].d1...dd then E+xx, or +xxx for a three-digit exponent: the "0"
+  // only where a column is free for it.
+  const int needed = (negative ? 1 : 0) + 1 + digits + 4;
+  if (needed > width) {
+    FillAsterisks(width, out);
+    return;
+  }
+  const bool with_zero = needed < width;
+  char* p = out + (width - needed - (with_zero ? 1 : 0));
+  std::memset(out, ' ', static_cast<std::size_t>(p - out));
+  if (negative) *p++ = '-';
+  if (with_zero) *p++ = '0';
+  *p++ = '.';
+  std::memcpy(p, number.digits, static_cast<std::size_t>(digits));
+  p += digits;
+  if (magnitude <= 99) {
+    *p++ = 'E';
+    *p++ = exponent < 0 ? '-' : '+';
+  } else {
+    *p++ = exponent < 0 ? '-' : '+';
+    *p++ = static_cast<char>('0' + magnitude / 100);
+  }
+  *p++ = static_cast<char>('0' + magnitude / 10 % 10);
+  *p = static_cast<char>('0' + magnitude % 10);
 }
 
 }  // namespace quarn
