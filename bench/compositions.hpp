@@ -10,7 +10,7 @@
 namespace quarn::bench {
 
 inline std::vector<std::array<double, 3>> InRangeCompositions(std::size_t count,
-                                                               unsigned seed = 20261206) {
+                                                              unsigned seed = 20261206) {
   std::mt19937_64 random(seed);
   std::uniform_real_distribution<double> co2(0.0, 0.9);
   std::uniform_real_distribution<double> salt_share(0.0, 0.1);

@@ -1,3 +1,5 @@
 #include "driver/run.hpp"
 
-int main() { quarn::RunQuarn(); }
+int main() {
+  quarn::RunQuarn();
+}

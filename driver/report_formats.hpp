@@ -26,12 +26,13 @@ inline constexpr std::array<EditItem, 8> kConditions = {
 
 // The column titles over the result fields, and the dashes under them.
 inline constexpr std::array<EditItem, 38> kHeading = {
-    X(4),  Text("XCO2"),   X(12), Text("phiCO2"), X(10), Text("fCO2"),   X(12),
-    Text("XH2O"), X(12),   Text("phiH2O"), X(10), Text("fH2O"), X(12),   Text("XNaCl"),
-    X(11), Text("phiNaCl"), X(9), Text("fNaCl"),  Slash(), X(4), Text("------"),
-    X(10), Text("------"), X(10), Text("------"), X(10), Text("------"), X(10),
-    Text("------"), X(10), Text("------"), X(10), Text("------"), X(10), Text("------"),
-    X(10), Text("------"),
+    X(4),           Text("XCO2"),  X(12),          Text("phiCO2"),  X(10),          Text("fCO2"),
+    X(12),          Text("XH2O"),  X(12),          Text("phiH2O"),  X(10),          Text("fH2O"),
+    X(12),          Text("XNaCl"), X(11),          Text("phiNaCl"), X(9),           Text("fNaCl"),
+    Slash(),        X(4),          Text("------"), X(10),           Text("------"), X(10),
+    Text("------"), X(10),         Text("------"), X(10),           Text("------"), X(10),
+    Text("------"), X(10),         Text("------"), X(10),           Text("------"), X(10),
+    Text("------"),
 };
 
 // One result line: x, phi and f of CO2, H2O and NaCl.

@@ -1,8 +1,7 @@
 #include "driver/run.hpp"
 
-#include <csignal>
-
 #include <array>
+#include <csignal>
 
 #include "driver/report_formats.hpp"
 #include "eos/trkmix.hpp"
@@ -72,8 +71,8 @@ void RunQuarn() {
     TRKMIX(T_K, P_atm, x, phi);
     std::array<double, 3> f;
     for (int i = 0; i < 3; ++i) f[i] = x[i] * phi[i] * P_bar;
-    const std::array<FormatValue, 9> values = {x[0], phi[0], f[0], x[1], phi[1],
-                                               f[1], x[2], phi[2], f[2]};
+    const std::array<FormatValue, 9> values = {x[0], phi[0], f[0],   x[1], phi[1],
+                                               f[1], x[2],   phi[2], f[2]};
     // The same formatted write to both outputs: render once, write twice.
     RenderFormat(report::kResult, values, result_line);
     WriteRecords(console, result_line);

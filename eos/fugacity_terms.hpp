@@ -9,12 +9,12 @@
 namespace quarn {
 
 struct FugacityTerms {
-  double V;    // molar volume, rounded to single precision
-  double V_m;  // V - b_mix
-  double L_1;  // ln(V / V_m)
-  double V_p;  // b_mix + V
-  double L_2;  // ln(V_p / V)
-  double t;    // b_mix / V_p
+  double V;                      // molar volume, rounded to single precision
+  double V_m;                    // V - b_mix
+  double L_1;                    // ln(V / V_m)
+  double V_p;                    // b_mix + V
+  double L_2;                    // ln(V_p / V)
+  double t;                      // b_mix / V_p
   std::array<double, 3> b;       // co-volumes of CO2, H2O, NaCl in the mixture
   std::array<double, 3> D;       // attraction sums
   std::array<double, 3> r;       // D_i / RT15b, rounded to single precision

@@ -7,8 +7,8 @@ namespace quarn {
 namespace {
 
 constexpr double kCelsiusOffset = 273.15;
-constexpr double kGasConstant = 82.05;                     // cm^3 atm / (mol K)
-constexpr double kGasConstantSquared = 82.05 * 82.05;      // 6732.202499999999, not 6732.2025
+constexpr double kGasConstant = 82.05;                 // cm^3 atm / (mol K)
+constexpr double kGasConstantSquared = 82.05 * 82.05;  // 6732.202499999999, not 6732.2025
 constexpr double kSaltThreshold = 1e-08;
 constexpr double kMolarMassH2O = 18.016;
 constexpr double kMolarMassNaCl = 58.448;
@@ -45,7 +45,8 @@ MixtureParameters ComputeMixtureParameters(const double& T_K, const double& P_at
 
   m.p0 = 4.881243 + 0.001823047 * T_C - 1.712269e-05 * T_C * T_C + 6.479419e-09 * T_C * T_C * T_C;
   m.p1 = 0.02636494 - 0.000536994 * T_C + 2.687074e-06 * T_C * T_C - 4.321741e-09 * T_C * T_C * T_C;
-  m.p2 = 0.006802827 - 9.48023e-05 * T_C + 3.770339e-07 * T_C * T_C - 5.075318e-10 * T_C * T_C * T_C;
+  m.p2 =
+      0.006802827 - 9.48023e-05 * T_C + 3.770339e-07 * T_C * T_C - 5.075318e-10 * T_C * T_C * T_C;
   m.p3 = 5.235827e-05 - 3.505272e-08 * T_C;
 
   m.b_S = 14.6 - 0.04420283 * W;
@@ -61,8 +62,8 @@ MixtureParameters ComputeMixtureParameters(const double& T_K, const double& P_at
 
   m.a_CO2 = (73.03 - kCO2AttractionSlope * T_C + 2.157e-05 * T_C * T_C) * kScale;
 
-  m.K_T = CheckedExp(5953.0 / T_K - 11.071 - 2746000.0 / (T_K * T_K) +
-                     464600000.0 / (T_K * T_K * T_K));
+  m.K_T =
+      CheckedExp(5953.0 / T_K - 11.071 - 2746000.0 / (T_K * T_K) + 464600000.0 / (T_K * T_K * T_K));
   m.a_X = 0.5 * m.K_T * m.R2T25 + m.q;
 
   // Quadratic mixing over CO2 and the solvent.

@@ -19,11 +19,18 @@ struct Stopped {
   int status;
 };
 
-void ThrowStopped(int status) { throw Stopped{status}; }
+void ThrowStopped(int status) {
+  throw Stopped{status};
+}
 
 bool IsKnownStatus(int status) {
   switch (status & 0xFF) {
-    case 0: case 22: case 24: case 39: case 59: case 64:
+    case 0:
+    case 22:
+    case 24:
+    case 39:
+    case 59:
+    case 64:
       return true;
     default:
       return false;

@@ -22,12 +22,14 @@ struct MathCase {
 };
 
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const MathCase& c, std::ostream* os) { *os << c.name; }
-
+void PrintTo(const MathCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 // Which arguments end the run, with which line; and which flow on.
 const MathCase kMathCases[] = {
-    {"exp_overflow", [] { return CheckedExp(710); }, "quarn: severe (6203): exp: OVERFLOW error\r\n"},
+    {"exp_overflow", [] { return CheckedExp(710); },
+     "quarn: severe (6203): exp: OVERFLOW error\r\n"},
     {"exp_underflow", [] { return CheckedExp(-800); }, nullptr},
     {"exp_infinity", [] { return CheckedExp(kInf); }, nullptr},
     {"exp_nan", [] { return CheckedExp(kNaN); }, nullptr},
@@ -35,7 +37,8 @@ const MathCase kMathCases[] = {
     {"log_minus_infinity", [] { return CheckedLog(-kInf); },
      "quarn: severe (6201): log: DOMAIN error\r\n"},
     {"log_zero", [] { return CheckedLog(0.0); }, "quarn: severe (6202): log: SING error\r\n"},
-    {"log_minus_zero", [] { return CheckedLog(-0.0); }, "quarn: severe (6202): log: SING error\r\n"},
+    {"log_minus_zero", [] { return CheckedLog(-0.0); },
+     "quarn: severe (6202): log: SING error\r\n"},
     {"log_nan", [] { return CheckedLog(kNaN); }, nullptr},
     {"log_infinity", [] { return CheckedLog(kInf); }, nullptr},
     {"sqrt_negative", [] { return CheckedSqrt(-1e-300); },

@@ -49,11 +49,15 @@ ChildResult RunInChild(const std::function<void()>& body, const ChildOptions& op
   const bool stdout_to_pipe = options.stdout_to_closed_pipe || options.file_size_limit >= 0;
   int pipe_ends[2] = {-1, -1};
   if (stdout_to_pipe && ::pipe(pipe_ends) != 0) throw std::runtime_error("pipe");
+  if (options.stdout_to_closed_pipe) {
+    ::close(pipe_ends[0]);  // no reader from the start: every write meets a broken pipe
+    pipe_ends[0] = -1;
+  }
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     if (stdout_to_pipe) {
-      ::close(pipe_ends[0]);
+      if (pipe_ends[0] >= 0) ::close(pipe_ends[0]);
       ::dup2(pipe_ends[1], STDOUT_FILENO);
       ::close(pipe_ends[1]);
     } else {
@@ -63,7 +67,8 @@ ChildResult RunInChild(const std::function<void()>& body, const ChildOptions& op
     if (!options.working_directory.empty() && ::chdir(options.working_directory.c_str()) != 0) {
       std::_Exit(126);
     }
-    if (options.unprivileged && ::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+    if (options.unprivileged && ::geteuid() == 0 &&
+        (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
       std::_Exit(125);
     }
     if (options.file_size_limit >= 0) {
@@ -76,7 +81,6 @@ ChildResult RunInChild(const std::function<void()>& body, const ChildOptions& op
     std::_Exit(0);
   }
   if (stdout_to_pipe) ::close(pipe_ends[1]);
-  if (options.stdout_to_closed_pipe) ::close(pipe_ends[0]);  // writes meet a broken pipe
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
   }

@@ -25,8 +25,7 @@ std::vector<std::string> Records(Format format, std::initializer_list<FormatValu
 
 TEST(RenderFormat, ItemsLeftToRight) {
   constexpr EditItem kFormat[] = {X(1), F(5, 0), Text(" DegC"), X(2), A(4), Text("  ")};
-  EXPECT_EQ(Records(kFormat, {400.0f, "ab"}),
-            (std::vector<std::string>{"  400. DegC    ab  "}));
+  EXPECT_EQ(Records(kFormat, {400.0f, "ab"}), (std::vector<std::string>{"  400. DegC    ab  "}));
 }
 
 TEST(RenderFormat, RecordBreaksAndTrailingSlash) {
@@ -80,8 +79,10 @@ TEST(WriteRecords, FullDeviceIsMessage38) {
       },
       {.working_directory = dir.path()});
   EXPECT_EQ(result.exit_status, 38);
-  EXPECT_EQ(result.err, "quarn: No space left on device\r\nquarn: severe (38): error during write, "
-                        "unit 11, file " + dir.File("qnout.dat") + "\r\n");
+  EXPECT_EQ(result.err,
+            "quarn: No space left on device\r\nquarn: severe (38): error during write, "
+            "unit 11, file " +
+                dir.File("qnout.dat") + "\r\n");
 }
 
 TEST(WriteRecords, ReadOnlyFileIsMessage47AndStaysUnchanged) {

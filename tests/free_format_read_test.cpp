@@ -18,15 +18,16 @@ constexpr int kStatusEof = 1001;    // expected: the read returns -1
 struct ReadCase {
   const char* name;
   std::string input;
-  bool single;            // two 32-bit targets (the first line) or three 64-bit ones
+  bool single;  // two 32-bit targets (the first line) or three 64-bit ones
   bool return_on_eof;
-  int expected;           // kStatus0, kStatusEof or the message number of the stop
+  int expected;                // kStatus0, kStatusEof or the message number of the stop
   std::vector<double> values;  // the targets afterwards, when the read returned
 };
 
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
-
+void PrintTo(const ReadCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const ReadCase kReadCases[] = {
     // The first line: temperature and pressure.
@@ -49,10 +50,18 @@ const ReadCase kReadCases[] = {
     {"rounds_in_single", "16777217 400.1\n", true, false, kStatus0, {16777216, 400.1000061035156}},
     // Compositions.
     {"no_more_lines", "", false, true, kStatusEof, {kUntouched, kUntouched, kUntouched}},
-    {"blank_lines_then_end", "\n \t\n\n", false, true, kStatusEof,
+    {"blank_lines_then_end",
+     "\n \t\n\n",
+     false,
+     true,
+     kStatusEof,
      {kUntouched, kUntouched, kUntouched}},
     {"ctrl_z_record", "\x1a\n", false, true, kStatusEof, {kUntouched, kUntouched, kUntouched}},
-    {"ctrl_z_record_crlf", "\x1a\r\n0.1 0.2 0.3\n", false, true, kStatusEof,
+    {"ctrl_z_record_crlf",
+     "\x1a\r\n0.1 0.2 0.3\n",
+     false,
+     true,
+     kStatusEof,
      {kUntouched, kUntouched, kUntouched}},
     {"incomplete_composition_at_end", "0.5 0.5\n", false, true, 24, {}},
     {"incomplete_composition_without_line_end", "0.5 0.5", false, true, 24, {}},
@@ -66,13 +75,20 @@ const ReadCase kReadCases[] = {
     {"repeat_count_zero", "0*1 2 3\n", false, true, 59, {}},
     {"repeat_of_logical", "3*T\n", false, true, kStatus0, {-1, -1, -1}},
     {"null_between_commas", "0.5,,0.2\n", false, true, kStatus0, {0.5, kUntouched, 0.2}},
-    {"null_with_blanks_between_commas", "0.5, ,0.2\n", false, true, kStatus0,
+    {"null_with_blanks_between_commas",
+     "0.5, ,0.2\n",
+     false,
+     true,
+     kStatus0,
      {0.5, kUntouched, 0.2}},
     {"leading_comma_is_null", ",0.2,0.3\n", false, true, kStatus0, {kUntouched, 0.2, 0.3}},
-    {"comma_after_comma_across_records", "0.1,\n,0.3\n", false, true, kStatus0,
+    {"comma_after_comma_across_records",
+     "0.1,\n,0.3\n",
+     false,
+     true,
+     kStatus0,
      {0.1, kUntouched, 0.3}},
-    {"comma_after_value_across_records", "0.1\n,0.2,0.3\n", false, true, kStatus0,
-     {0.1, 0.2, 0.3}},
+    {"comma_after_value_across_records", "0.1\n,0.2,0.3\n", false, true, kStatus0, {0.1, 0.2, 0.3}},
     {"slash_ends_read", "0.5 0.3 /\n", false, true, kStatus0, {0.5, 0.3, kUntouched}},
     {"slash_after_value", "0.2 0.8/ 9\n", false, true, kStatus0, {0.2, 0.8, kUntouched}},
     {"lone_slash", "/\n", false, true, kStatus0, {kUntouched, kUntouched, kUntouched}},
@@ -82,7 +98,11 @@ const ReadCase kReadCases[] = {
     {"character_constant", "'a' 1 2\n", false, true, 64, {}},
     {"double_quoted_constant", "1 \"b\" 2\n", false, true, 64, {}},
     {"complex_takes_real_part", "(0.5,0.1) 2 3\n", false, true, kStatus0, {0.5, 2, 3}},
-    {"complex_with_blanks_and_exponent", "( 0.5 ,-15.2E2) 2 3\n", false, true, kStatus0,
+    {"complex_with_blanks_and_exponent",
+     "( 0.5 ,-15.2E2) 2 3\n",
+     false,
+     true,
+     kStatus0,
      {0.5, 2, 3}},
     {"complex_blank_after_comma", "(0.5, 1) 2 3\n", false, true, 59, {}},
     {"complex_bad_imaginary_part", "(0.5,x) 2 3\n", false, true, 59, {}},
@@ -163,8 +183,7 @@ TEST(FreeFormatReadSequence, FailingSystemReadIsMessage39) {
   ::close((*channel).fd);
   (*channel).fd = ::open(".", O_RDONLY | O_DIRECTORY);  // read() fails with EISDIR
   std::array<double, 3> x = {0, 0, 0};
-  EXPECT_EQ(testing::StopStatusOf([&] { ReadFreeFormat(*channel, {x[0], x[1], x[2]}, true); }),
-            39);
+  EXPECT_EQ(testing::StopStatusOf([&] { ReadFreeFormat(*channel, {x[0], x[1], x[2]}, true); }), 39);
 }
 
 }  // namespace

@@ -21,8 +21,9 @@ struct TokenCase {
 };
 
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const TokenCase& c, std::ostream* os) { *os << c.token; }
-
+void PrintTo(const TokenCase& c, std::ostream* os) {
+  *os << c.token;
+}
 
 const TokenCase kTokenCases[] = {
     {"0.1", Conversion::kOk, 0.1},
@@ -122,11 +123,10 @@ void ExpectNearest(const std::string& digits, long exp10, Conversion conversion,
   const bool even = r.mantissa % 2 == 0;
   const std::uint64_t hidden = std::uint64_t{1} << (Limits::digits - 1);
   const bool closer_below = r.mantissa == hidden && r.exponent > smallest.exponent;
-  const int below = closer_below
-                        ? testing::CompareDecimalWithBinary(digits, exp10, 4 * r.mantissa - 1,
-                                                            r.exponent - 2)
-                        : testing::CompareDecimalWithBinary(digits, exp10, 2 * r.mantissa - 1,
-                                                            r.exponent - 1);
+  const int below =
+      closer_below
+          ? testing::CompareDecimalWithBinary(digits, exp10, 4 * r.mantissa - 1, r.exponent - 2)
+          : testing::CompareDecimalWithBinary(digits, exp10, 2 * r.mantissa - 1, r.exponent - 1);
   const int above =
       testing::CompareDecimalWithBinary(digits, exp10, 2 * r.mantissa + 1, r.exponent - 1);
   EXPECT_TRUE(below > 0 || (below == 0 && even)) << token;

@@ -19,8 +19,9 @@ struct SolverCase {
 };
 
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const SolverCase& c, std::ostream* os) { *os << c.name; }
-
+void PrintTo(const SolverCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 // Worked examples: the returned Z is compared bit for bit.
 const SolverCase kSolverCases[] = {

@@ -44,9 +44,8 @@ TEST(ReportFormats, TitlesAndDashesStandOverTheResultFields) {
 }
 
 TEST(ReportFormats, ResultLineHasNineFieldsOfSixteenColumns) {
-  const std::array<FormatValue, 9> values = {0.1, 5.006926626049168, 1001.3853252098336,
-                                             -0.5, 1.0, 0.0,
-                                             1e100, 5e-324, 0.99999999995};
+  const std::array<FormatValue, 9> values = {
+      0.1, 5.006926626049168, 1001.3853252098336, -0.5, 1.0, 0.0, 1e100, 5e-324, 0.99999999995};
   const RenderedRecords line = Render(report::kResult, values);
   ASSERT_EQ(line.size(), 1u);
   EXPECT_EQ(line[0],

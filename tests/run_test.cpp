@@ -59,8 +59,12 @@ std::string Lines(const std::vector<std::string>& lines, const char* line_end) {
   for (const std::string& line : lines) text += line + line_end;
   return text;
 }
-std::string FileText(const std::vector<std::string>& lines) { return Lines(lines, "\r\n"); }
-std::string ConsoleText(const std::vector<std::string>& lines) { return Lines(lines, "\n"); }
+std::string FileText(const std::vector<std::string>& lines) {
+  return Lines(lines, "\r\n");
+}
+std::string ConsoleText(const std::vector<std::string>& lines) {
+  return Lines(lines, "\n");
+}
 
 std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -131,9 +135,9 @@ TEST(Quarn, MissingRunFileStopsBeforeTheBanner) {
   run.Start();
   EXPECT_EQ(run.result.exit_status, 29);
   EXPECT_EQ(run.result.out, "");
-  EXPECT_EQ(run.result.err, "quarn: No such file or directory\r\n" +
-                                SevereLine(29, "file not found, unit 10, file " +
-                                                   run.Path("qnrun.dat")));
+  EXPECT_EQ(run.result.err,
+            "quarn: No such file or directory\r\n" +
+                SevereLine(29, "file not found, unit 10, file " + run.Path("qnrun.dat")));
   EXPECT_NE(::access(run.Path("qnout.dat").c_str(), F_OK), 0);
 }
 
@@ -156,9 +160,9 @@ TEST(Quarn, ReportPathThatIsADirectory) {
   run.Start();
   EXPECT_EQ(run.result.exit_status, 30);
   EXPECT_EQ(run.result.out, "");
-  EXPECT_EQ(run.result.err, "quarn: Is a directory\r\n" +
-                                SevereLine(30, "open failure, unit 11, file " +
-                                                   run.Path("qnout.dat")));
+  EXPECT_EQ(run.result.err,
+            "quarn: Is a directory\r\n" +
+                SevereLine(30, "open failure, unit 11, file " + run.Path("qnout.dat")));
 }
 
 struct BadFirstLine {
@@ -215,9 +219,10 @@ TEST(Quarn, MathOverflowKeepsEarlierLines) {
   const std::string result_line = report.substr(header.size());
   EXPECT_EQ(result_line.size(), 144u + 2);  // the first composition's line, and no other
   EXPECT_EQ(result_line.substr(0, 16), "  0.10000000E+00");
-  EXPECT_EQ(run.result.out, ConsoleText(kBanner) + ConsoleText({"  350. DegC    500. Bars    ", "",
-                                                                  kTitles, kDashes}) +
-                                result_line.substr(0, 144) + "\n");
+  EXPECT_EQ(run.result.out,
+            ConsoleText(kBanner) +
+                ConsoleText({"  350. DegC    500. Bars    ", "", kTitles, kDashes}) +
+                result_line.substr(0, 144) + "\n");
 }
 
 TEST(Quarn, FullReportDeviceIsMessage38AfterTheBanner) {
@@ -228,9 +233,9 @@ TEST(Quarn, FullReportDeviceIsMessage38AfterTheBanner) {
   EXPECT_EQ(run.result.exit_status, 38);
   // The conditions line goes to the report file first: the console never sees it.
   EXPECT_EQ(run.result.out, ConsoleText(kBanner));
-  EXPECT_EQ(run.result.err, "quarn: No space left on device\r\n" +
-                                SevereLine(38, "error during write, unit 11, file " +
-                                                   run.Path("qnout.dat")));
+  EXPECT_EQ(run.result.err,
+            "quarn: No space left on device\r\n" +
+                SevereLine(38, "error during write, unit 11, file " + run.Path("qnout.dat")));
 }
 
 TEST(Quarn, ResultLinesGoToTheConsoleFirst) {
@@ -241,9 +246,9 @@ TEST(Quarn, ResultLinesGoToTheConsoleFirst) {
   EXPECT_EQ(run.result.exit_status, 38);
   EXPECT_EQ(run.result.out, ConsoleText(Concat(kBanner, First(kExampleReport, 5))));
   EXPECT_EQ(run.Report(), FileText(First(kExampleReport, 4)));
-  EXPECT_EQ(run.result.err, "quarn: File too large\r\n" +
-                                SevereLine(38, "error during write, unit 11, file " +
-                                                   run.Path("qnout.dat")));
+  EXPECT_EQ(run.result.err,
+            "quarn: File too large\r\n" +
+                SevereLine(38, "error during write, unit 11, file " + run.Path("qnout.dat")));
 }
 
 TEST(Quarn, ReadOnlyReportIsMessage47AfterTheBanner) {
@@ -254,8 +259,8 @@ TEST(Quarn, ReadOnlyReportIsMessage47AfterTheBanner) {
   run.Start({.unprivileged = true});
   EXPECT_EQ(run.result.exit_status, 47);
   EXPECT_EQ(run.result.out, ConsoleText(kBanner));
-  EXPECT_EQ(run.result.err, SevereLine(47, "write to READONLY file, unit 11, file " +
-                                               run.Path("qnout.dat")));
+  EXPECT_EQ(run.result.err,
+            SevereLine(47, "write to READONLY file, unit 11, file " + run.Path("qnout.dat")));
   EXPECT_EQ(run.Report(), "older report\r\n");
 }
 
@@ -265,6 +270,22 @@ TEST(Quarn, ConsoleThatGoesAwayIsMessage38) {
   EXPECT_EQ(run.result.exit_status, 38);
   EXPECT_EQ(run.result.err, "quarn: Broken pipe\r\n" +
                                 SevereLine(38, "error during write, unit 6, file /dev/stdout"));
+}
+
+TEST(Quarn, ClosedConsoleNeverWritesIntoTheRunFile) {
+  QuarnRun run;
+  const std::string run_file = "500 2000\n0.1 0.89 0.01\n";
+  run.dir.Write("qnrun.dat", run_file);
+  run.result = testing::RunInChild(
+      [] {
+        ::close(STDOUT_FILENO);
+        ::execl(QUARN_EXECUTABLE, QUARN_EXECUTABLE, static_cast<char*>(nullptr));
+      },
+      {.working_directory = run.dir.path()});
+  EXPECT_EQ(run.result.exit_status, 38);
+  EXPECT_EQ(run.result.err, "quarn: Bad file descriptor\r\n" +
+                                SevereLine(38, "error during write, unit 6, file /dev/stdout"));
+  EXPECT_EQ(run.dir.Read("qnrun.dat"), run_file);
 }
 
 TEST(Quarn, ConditionsTooWideForTheirFields) {

@@ -45,7 +45,8 @@ class ChannelWithContent {
   explicit ChannelWithContent(const std::string& content, int unit = 10)
       : channel_(ChannelOfUnit(unit)) {
     const int fd = ::memfd_create("qnrun.dat", 0);
-    if (fd < 0 || ::write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size()))
+    if (fd < 0 ||
+        ::write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size()))
       throw std::runtime_error("memfd");
     ::lseek(fd, 0, SEEK_SET);
     channel_.fd = fd;

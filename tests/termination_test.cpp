@@ -34,15 +34,17 @@ TEST(Stops, ConditionValues) {
 }
 
 TEST(Stops, FatalStopWithAndWithoutTheSystemsText) {
-  const testing::ChildResult with_os = testing::RunInChild(
-      [] { FatalStop({39, kConsoleUnit, EIO}); });
+  const testing::ChildResult with_os = testing::RunInChild([] {
+    FatalStop({39, kConsoleUnit, EIO});
+  });
   EXPECT_EQ(with_os.exit_status, 39);
   EXPECT_EQ(with_os.err,
             "quarn: Input/output error\r\n"
             "quarn: severe (39): error during read, unit 6, file /dev/stdout\r\n");
   const testing::ChildResult without_os = testing::RunInChild([] { FatalStop({22, 6}); });
   EXPECT_EQ(without_os.exit_status, 22);
-  EXPECT_EQ(without_os.err, "quarn: severe (22): input record too long, unit 6, file /dev/stdout\r\n");
+  EXPECT_EQ(without_os.err,
+            "quarn: severe (22): input record too long, unit 6, file /dev/stdout\r\n");
 }
 
 TEST(Stops, EndOfFileOnARunFile) {
@@ -71,8 +73,9 @@ struct OpenFailureCase {
 };
 
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const OpenFailureCase& c, std::ostream* os) { *os << c.name; }
-
+void PrintTo(const OpenFailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const std::string kLongName(300, 'n');
 
@@ -118,8 +121,8 @@ TEST_P(OpenFailures, MapToTheirMessages) {
                           {.working_directory = dir.path(), .unprivileged = c.unprivileged});
   EXPECT_EQ(result.exit_status, c.message);
   EXPECT_EQ(result.err, "quarn: " + c.os_text + "\r\nquarn: severe (" + std::to_string(c.message) +
-                            "): " + c.message_text + ", unit " + std::to_string(unit) +
-                            ", file " + dir.File(c.file) + "\r\n");
+                            "): " + c.message_text + ", unit " + std::to_string(unit) + ", file " +
+                            dir.File(c.file) + "\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, OpenFailures, ::testing::ValuesIn(kOpenFailures),
@@ -136,8 +139,10 @@ TEST(Open, TooManyOpenFilesIsAnOpenFailure) {
       },
       {.working_directory = dir.path()});
   EXPECT_EQ(result.exit_status, 30);
-  EXPECT_EQ(result.err, "quarn: Too many open files\r\nquarn: severe (30): open failure, unit 10, "
-                        "file " + dir.File("qnrun.dat") + "\r\n");
+  EXPECT_EQ(result.err,
+            "quarn: Too many open files\r\nquarn: severe (30): open failure, unit 10, "
+            "file " +
+                dir.File("qnrun.dat") + "\r\n");
 }
 
 TEST(Open, RefusedWriteAccessFallsBackToReadOnly) {

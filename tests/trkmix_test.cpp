@@ -29,8 +29,9 @@ struct Intermediate {
   double expected;
 };
 
-void PrintTo(const Intermediate& c, std::ostream* os) { *os << c.name; }
-
+void PrintTo(const Intermediate& c, std::ostream* os) {
+  *os << c.name;
+}
 
 // Brine at 500 C and 2000 bar, x = (0.3, 0.6, 0.1): every intermediate of the first stage.
 const Intermediate kBrineIntermediates[] = {
@@ -91,9 +92,9 @@ struct SaltContentCase {
 
 TEST(MixtureParameters, SaltContentAtTheThreshold) {
   const SaltContentCase cases[] = {
-      {0.6, 1e-08, 0.0, 0.0},      // the threshold belongs to the salt-free side
+      {0.6, 1e-08, 0.0, 0.0},          // the threshold belongs to the salt-free side
       {0.6, 2e-08, 1.0815e-05, 1e-8},  // just above it: the formula
-      {0.0, 0.1, 100.0, 1e-12},    // salt only
+      {0.0, 0.1, 100.0, 1e-12},        // salt only
       {0.6, std::nan(""), 0.0, 0.0},
   };
   for (const SaltContentCase& c : cases) {
@@ -138,8 +139,9 @@ struct CoefficientCase {
 };
 
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const CoefficientCase& c, std::ostream* os) { *os << c.name; }
-
+void PrintTo(const CoefficientCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const CoefficientCase kCoefficientCases[] = {
     {"brine", kT500, kP2000, {0.3, 0.6, 0.1}, {3.23115, 0.407920, 0.268719}},
@@ -148,7 +150,10 @@ const CoefficientCase kCoefficientCases[] = {
     {"salt_only", kT500, kP2000, {0.9, 0, 0.1}, {1.82171, 0.699434, 1.47545}},
     {"no_solvent", kT600, kP1000, {1, 0, 0}, {1.28445, 0.755024, 0.755024}},
     {"water_at_threshold_is_salt_free", kT500, kP2000, {0.99999999, 1e-08, 0}, {0, 0, 170.671}},
-    {"water_below_threshold_is_no_solvent", kT500, kP2000, {0.999999995, 5e-09, 0},
+    {"water_below_threshold_is_no_solvent",
+     kT500,
+     kP2000,
+     {0.999999995, 5e-09, 0},
      {0, 0.613340, 0.613340}},
 };
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <limits>
+#include <string>
 
 namespace quarn {
 namespace {
@@ -158,7 +158,8 @@ bool RoundSignificantFast(double magnitude, int significant, DecimalDigits& out)
   static const PowersOfTen64 power_of_ten;
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
   const int binary_exponent = static_cast<int>(bits >> 52) - 1075;  // value = m 2^binary_exponent
-  const std::uint64_t significand = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const std::uint64_t significand =
+      (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
   // 10^(exponent-1) <= magnitude < 10^exponent, or the estimate is one too low.
   // floor(x log10 2) as (x 78913) >> 18, exact for |x| < 1650.
   int exponent = (((binary_exponent + 52) * 78913) >> 18) + 1;
@@ -167,7 +168,7 @@ bool RoundSignificantFast(double magnitude, int significant, DecimalDigits& out)
     const PowersOfTen64::Power& power = power_of_ten(significant - exponent);
     const Uint128 product = Uint128{significand} * power.significand;
     const int shift = -(binary_exponent + power.exponent);  // scaled = product / 2^shift
-    if (shift < 65 || shift > 127) return false;  // not reached for normal doubles
+    if (shift < 65 || shift > 127) return false;            // not reached for normal doubles
     const std::uint64_t whole = static_cast<std::uint64_t>(product >> shift);
     if (whole >= limit) continue;  // the estimate was one too low
     const Uint128 fraction = product & ((Uint128{1} << shift) - 1);
@@ -192,7 +193,9 @@ bool RoundSignificantFast(double magnitude, int significant, DecimalDigits& out)
   return false;
 }
 #else
-bool RoundSignificantFast(double, int, DecimalDigits&) { return false; }
+bool RoundSignificantFast(double, int, DecimalDigits&) {
+  return false;
+}
 #endif
 
 }  // namespace
@@ -213,8 +216,7 @@ DecimalDigits RoundToSignificantDigits(double value, int significant) {
   return out;
 }
 
-bool RoundToFractionDigits(double value, int fraction, int max_integer_digits,
-                           DecimalDigits& out) {
+bool RoundToFractionDigits(double value, int fraction, int max_integer_digits, DecimalDigits& out) {
   const double magnitude = std::fabs(value);
   if (magnitude == 0.0) {
     out.count = 0;

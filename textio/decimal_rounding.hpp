@@ -20,7 +20,6 @@ DecimalDigits RoundToSignificantDigits(double value, int significant);
 // |value| rounded to `fraction` digits after the point (0 to 40): the F field's
 // digits. The value must be finite. Returns false, leaving `out` undefined,
 // when more than `max_integer_digits` digits would precede the point.
-bool RoundToFractionDigits(double value, int fraction, int max_integer_digits,
-                           DecimalDigits& out);
+bool RoundToFractionDigits(double value, int fraction, int max_integer_digits, DecimalDigits& out);
 
 }  // namespace quarn

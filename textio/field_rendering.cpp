@@ -8,7 +8,9 @@
 namespace quarn {
 namespace {
 
-void FillAsterisks(int width, char* out) { std::memset(out, '*', static_cast<std::size_t>(width)); }
+void FillAsterisks(int width, char* out) {
+  std::memset(out, '*', static_cast<std::size_t>(width));
+}
 
 // Right-justifies `length` characters from `text` in the field.
 void RightJustify(const char* text, int length, int width, char* out) {

@@ -27,21 +27,35 @@ struct EditItem {
 using Format = std::span<const EditItem>;
 
 namespace edit {
-constexpr EditItem Text(std::string_view text) { return {EditKind::kLiteral, 0, 0, text}; }
-constexpr EditItem X(int n) { return {EditKind::kBlanks, n}; }
-constexpr EditItem A(int w) { return {EditKind::kCharacter, w}; }
-constexpr EditItem F(int w, int d) { return {EditKind::kFixed, w, d}; }
-constexpr EditItem E(int w, int d) { return {EditKind::kExponent, w, d}; }
-constexpr EditItem Slash() { return {EditKind::kRecordBreak}; }
+constexpr EditItem Text(std::string_view text) {
+  return {EditKind::kLiteral, 0, 0, text};
+}
+constexpr EditItem X(int n) {
+  return {EditKind::kBlanks, n};
+}
+constexpr EditItem A(int w) {
+  return {EditKind::kCharacter, w};
+}
+constexpr EditItem F(int w, int d) {
+  return {EditKind::kFixed, w, d};
+}
+constexpr EditItem E(int w, int d) {
+  return {EditKind::kExponent, w, d};
+}
+constexpr EditItem Slash() {
+  return {EditKind::kRecordBreak};
+}
 // A group repeated `count` times over the `length` items that follow it.
-constexpr EditItem Group(int count, int length) { return {EditKind::kGroup, count, length}; }
+constexpr EditItem Group(int count, int length) {
+  return {EditKind::kGroup, count, length};
+}
 }  // namespace edit
 
 // A value of a write request: a 32-bit or 64-bit float, or a text.
 class FormatValue {
  public:
-  constexpr FormatValue(float value) : number_(value) {}              // NOLINT: implicit
-  constexpr FormatValue(double value) : number_(value) {}             // NOLINT: implicit
+  constexpr FormatValue(float value) : number_(value) {}                         // NOLINT: implicit
+  constexpr FormatValue(double value) : number_(value) {}                        // NOLINT: implicit
   constexpr FormatValue(std::string_view text) : text_(text), is_text_(true) {}  // NOLINT
   constexpr FormatValue(const char* text) : FormatValue(std::string_view(text)) {}  // NOLINT
   // A 32-bit value is widened exactly: the field shows its binary value.

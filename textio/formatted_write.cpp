@@ -138,6 +138,8 @@ void WriteFormatted(Channel& channel, Format format, std::initializer_list<Forma
   WriteRecords(channel, records);
 }
 
-void WriteEmptyRecord(Channel& channel) { WriteRecord(channel, {}); }
+void WriteEmptyRecord(Channel& channel) {
+  WriteRecord(channel, {});
+}
 
 }  // namespace quarn

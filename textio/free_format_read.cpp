@@ -12,13 +12,23 @@
 namespace quarn {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 // What may follow a value: a blank, a tab, a comma, a slash (or the record end).
-bool IsValueSeparator(char c) { return IsBlank(c) || c == ',' || c == '/'; }
+bool IsValueSeparator(char c) {
+  return IsBlank(c) || c == ',' || c == '/';
+}
 // Where a numeric token or a logical value ends.
-bool EndsToken(char c) { return IsValueSeparator(c) || c == ')'; }
-bool IsLogicalLetter(char c) { return c == 'T' || c == 't' || c == 'F' || c == 'f'; }
+bool EndsToken(char c) {
+  return IsValueSeparator(c) || c == ')';
+}
+bool IsLogicalLetter(char c) {
+  return c == 'T' || c == 't' || c == 'F' || c == 'f';
+}
 bool IsExponentLetter(char c) {
   return c == 'E' || c == 'e' || c == 'D' || c == 'd' || c == 'Q' || c == 'q';
 }

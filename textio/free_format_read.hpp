@@ -11,8 +11,8 @@ namespace quarn {
 // A variable to be filled by a read: a 32-bit or a 64-bit float.
 class ReadTarget {
  public:
-  ReadTarget(float& value) : single_(&value) {}    // NOLINT: implicit by design
-  ReadTarget(double& value) : double_(&value) {}   // NOLINT: implicit by design
+  ReadTarget(float& value) : single_(&value) {}   // NOLINT: implicit by design
+  ReadTarget(double& value) : double_(&value) {}  // NOLINT: implicit by design
   bool IsSingle() const { return single_ != nullptr; }
   float& Single() const { return *single_; }
   double& Double() const { return *double_; }

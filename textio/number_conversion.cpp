@@ -7,7 +7,9 @@
 namespace quarn {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 bool IsExponentLetter(char c) {
   switch (c) {
@@ -134,7 +136,11 @@ Conversion Convert(std::string_view token, Float& value) {
 
 }  // namespace
 
-Conversion ConvertNumber(std::string_view token, float& value) { return Convert(token, value); }
-Conversion ConvertNumber(std::string_view token, double& value) { return Convert(token, value); }
+Conversion ConvertNumber(std::string_view token, float& value) {
+  return Convert(token, value);
+}
+Conversion ConvertNumber(std::string_view token, double& value) {
+  return Convert(token, value);
+}
 
 }  // namespace quarn

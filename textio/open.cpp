@@ -50,11 +50,21 @@ bool AccessRefused(int os_error) {
   return os_error == EACCES || os_error == EPERM || os_error == EROFS;
 }
 
+// Opens the file on a descriptor above standard input, output and error: were
+// one of those closed when the program started, the file would take its place
+// and console lines would be written into the run file.
 int OpenRetryingOnEintr(const std::string& name, int flags) {
   int fd;
   do {
     fd = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
+  if (fd >= 0 && fd <= STDERR_FILENO) {
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int saved_errno = errno;
+    ::close(fd);
+    errno = saved_errno;
+    fd = moved;
+  }
   return fd;
 }
 

@@ -63,9 +63,13 @@ std::string FormatIoMessageLine(int message, int unit, std::string_view path) {
   return line;
 }
 
-void SetExitHandler(ExitHandler handler) { exit_handler = handler; }
+void SetExitHandler(ExitHandler handler) {
+  exit_handler = handler;
+}
 
-void Stop() { CloseAndExit(0); }
+void Stop() {
+  CloseAndExit(0);
+}
 
 void FatalStop(const IoFailure& failure) {
   // Every record is written whole, line end included, so the console never
