@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -77,6 +78,7 @@ std::vector<std::string> First(const std::vector<std::string>& lines, std::size_
 
 struct QuarnRun {
   testing::TempDir dir;
+  testing::TempDir bin;
   testing::ChildResult result;
 
   QuarnRun() = default;  // files written by the test, then Start()
@@ -86,7 +88,14 @@ struct QuarnRun {
   }
   void Start(testing::ChildOptions options = {}) {
     options.working_directory = dir.path();
-    result = testing::RunProgram(QUARN_EXECUTABLE, options);
+    std::string program = QUARN_EXECUTABLE;
+    if (options.unprivileged) {
+      // The build tree may be out of reach of an unprivileged user: run a copy.
+      program = bin.File("quarn");
+      std::filesystem::copy_file(QUARN_EXECUTABLE, program);
+      ::chmod(program.c_str(), 0755);
+    }
+    result = testing::RunProgram(program, options);
   }
   std::string Report() const { return dir.Read("qnout.dat"); }
   std::string Path(const char* name) const { return dir.File(name); }
