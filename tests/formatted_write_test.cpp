@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/child_process.hpp"
+#include "tests/stop_messages.hpp"
 #include "textio/open.hpp"
 
 namespace quarn {
@@ -79,10 +80,8 @@ TEST(WriteRecords, FullDeviceIsMessage38) {
       },
       {.working_directory = dir.path()});
   EXPECT_EQ(result.exit_status, 38);
-  EXPECT_EQ(result.err,
-            "quarn: No space left on device\r\nquarn: severe (38): error during write, "
-            "unit 11, file " +
-                dir.File("qnout.dat") + "\r\n");
+  EXPECT_EQ(result.err, testing::StopMessage("No space left on device", 38, "error during write",
+                                             11, dir.File("qnout.dat")));
 }
 
 TEST(WriteRecords, ReadOnlyFileIsMessage47AndStaysUnchanged) {
@@ -96,8 +95,8 @@ TEST(WriteRecords, ReadOnlyFileIsMessage47AndStaysUnchanged) {
       },
       {.working_directory = dir.path(), .unprivileged = true});
   EXPECT_EQ(result.exit_status, 47);
-  EXPECT_EQ(result.err, "quarn: severe (47): write to READONLY file, unit 11, file " +
-                            dir.File("qnout.dat") + "\r\n");
+  EXPECT_EQ(result.err,
+            testing::StopMessage("", 47, "write to READONLY file", 11, dir.File("qnout.dat")));
   EXPECT_EQ(dir.Read("qnout.dat"), "old report\r\n");
 }
 
@@ -110,8 +109,7 @@ TEST(WriteRecords, ClosedConsolePipeIsMessage38) {
       {.stdout_to_closed_pipe = true});
   EXPECT_EQ(result.exit_status, 38);
   EXPECT_EQ(result.err,
-            "quarn: Broken pipe\r\nquarn: severe (38): error during write, unit 6, file "
-            "/dev/stdout\r\n");
+            testing::StopMessage("Broken pipe", 38, "error during write", 6, "/dev/stdout"));
 }
 
 }  // namespace

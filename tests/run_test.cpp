@@ -13,6 +13,7 @@
 #include "driver/report_formats.hpp"
 #include "eos/trkmix.hpp"
 #include "tests/child_process.hpp"
+#include "tests/stop_messages.hpp"
 #include "textio/formatted_write.hpp"
 
 namespace quarn {
@@ -101,9 +102,7 @@ struct QuarnRun {
   std::string Path(const char* name) const { return dir.File(name); }
 };
 
-std::string SevereLine(int number, const std::string& text) {
-  return "quarn: severe (" + std::to_string(number) + "): " + text + "\r\n";
-}
+using testing::StopMessage;
 
 TEST(Quarn, WorkedExample) {
   QuarnRun run("500 2000\n0.1 0.89 0.01\n0.3,0.6,0.1\n");
@@ -144,9 +143,8 @@ TEST(Quarn, MissingRunFileStopsBeforeTheBanner) {
   run.Start();
   EXPECT_EQ(run.result.exit_status, 29);
   EXPECT_EQ(run.result.out, "");
-  EXPECT_EQ(run.result.err,
-            "quarn: No such file or directory\r\n" +
-                SevereLine(29, "file not found, unit 10, file " + run.Path("qnrun.dat")));
+  EXPECT_EQ(run.result.err, StopMessage("No such file or directory", 29, "file not found", 10,
+                                        run.Path("qnrun.dat")));
   EXPECT_NE(::access(run.Path("qnout.dat").c_str(), F_OK), 0);
 }
 
@@ -158,7 +156,7 @@ TEST(Quarn, EmptyRunFileKeepsAnOlderReport) {
   EXPECT_EQ(run.result.exit_status, 24);
   EXPECT_EQ(run.result.out, ConsoleText(kBanner));
   EXPECT_EQ(run.result.err,
-            SevereLine(24, "end-of-file during read, unit 10, file " + run.Path("qnrun.dat")));
+            StopMessage("", 24, "end-of-file during read", 10, run.Path("qnrun.dat")));
   EXPECT_EQ(run.Report(), "older report\r\n");
 }
 
@@ -170,8 +168,7 @@ TEST(Quarn, ReportPathThatIsADirectory) {
   EXPECT_EQ(run.result.exit_status, 30);
   EXPECT_EQ(run.result.out, "");
   EXPECT_EQ(run.result.err,
-            "quarn: Is a directory\r\n" +
-                SevereLine(30, "open failure, unit 11, file " + run.Path("qnout.dat")));
+            StopMessage("Is a directory", 30, "open failure", 11, run.Path("qnout.dat")));
 }
 
 struct BadFirstLine {
@@ -194,8 +191,7 @@ TEST(Quarn, MalformedOrOutOfRangeFirstLine) {
     run.Start();
     EXPECT_EQ(run.result.exit_status, c.message) << c.run_file;
     EXPECT_EQ(run.result.out, ConsoleText(kBanner));
-    EXPECT_EQ(run.result.err, SevereLine(c.message, std::string(c.text) + ", unit 10, file " +
-                                                        run.Path("qnrun.dat")));
+    EXPECT_EQ(run.result.err, StopMessage("", c.message, c.text, 10, run.Path("qnrun.dat")));
     EXPECT_EQ(run.Report(), "older report\r\n");
   }
 }
@@ -214,7 +210,7 @@ TEST(Quarn, IncompleteLastCompositionIsAnError) {
   QuarnRun run("500 2000\n0.1 0.89 0.01\n0.5 0.5\n");
   EXPECT_EQ(run.result.exit_status, 24);
   EXPECT_EQ(run.result.err,
-            SevereLine(24, "end-of-file during read, unit 10, file " + run.Path("qnrun.dat")));
+            StopMessage("", 24, "end-of-file during read", 10, run.Path("qnrun.dat")));
   EXPECT_EQ(run.Report(), FileText(First(kExampleReport, 5)));
 }
 
@@ -242,9 +238,8 @@ TEST(Quarn, FullReportDeviceIsMessage38AfterTheBanner) {
   EXPECT_EQ(run.result.exit_status, 38);
   // The conditions line goes to the report file first: the console never sees it.
   EXPECT_EQ(run.result.out, ConsoleText(kBanner));
-  EXPECT_EQ(run.result.err,
-            "quarn: No space left on device\r\n" +
-                SevereLine(38, "error during write, unit 11, file " + run.Path("qnout.dat")));
+  EXPECT_EQ(run.result.err, StopMessage("No space left on device", 38, "error during write", 11,
+                                        run.Path("qnout.dat")));
 }
 
 TEST(Quarn, ResultLinesGoToTheConsoleFirst) {
@@ -256,8 +251,7 @@ TEST(Quarn, ResultLinesGoToTheConsoleFirst) {
   EXPECT_EQ(run.result.out, ConsoleText(Concat(kBanner, First(kExampleReport, 5))));
   EXPECT_EQ(run.Report(), FileText(First(kExampleReport, 4)));
   EXPECT_EQ(run.result.err,
-            "quarn: File too large\r\n" +
-                SevereLine(38, "error during write, unit 11, file " + run.Path("qnout.dat")));
+            StopMessage("File too large", 38, "error during write", 11, run.Path("qnout.dat")));
 }
 
 TEST(Quarn, ReadOnlyReportIsMessage47AfterTheBanner) {
@@ -269,7 +263,7 @@ TEST(Quarn, ReadOnlyReportIsMessage47AfterTheBanner) {
   EXPECT_EQ(run.result.exit_status, 47);
   EXPECT_EQ(run.result.out, ConsoleText(kBanner));
   EXPECT_EQ(run.result.err,
-            SevereLine(47, "write to READONLY file, unit 11, file " + run.Path("qnout.dat")));
+            StopMessage("", 47, "write to READONLY file", 11, run.Path("qnout.dat")));
   EXPECT_EQ(run.Report(), "older report\r\n");
 }
 
@@ -277,8 +271,7 @@ TEST(Quarn, ConsoleThatGoesAwayIsMessage38) {
   QuarnRun run("500 2000\n0.1 0.89 0.01\n", {.stdout_to_closed_pipe = true});
   EXPECT_EQ(run.result.signal, 0);
   EXPECT_EQ(run.result.exit_status, 38);
-  EXPECT_EQ(run.result.err, "quarn: Broken pipe\r\n" +
-                                SevereLine(38, "error during write, unit 6, file /dev/stdout"));
+  EXPECT_EQ(run.result.err, StopMessage("Broken pipe", 38, "error during write", 6, "/dev/stdout"));
 }
 
 TEST(Quarn, ClosedConsoleNeverWritesIntoTheRunFile) {
@@ -292,8 +285,8 @@ TEST(Quarn, ClosedConsoleNeverWritesIntoTheRunFile) {
       },
       {.working_directory = run.dir.path()});
   EXPECT_EQ(run.result.exit_status, 38);
-  EXPECT_EQ(run.result.err, "quarn: Bad file descriptor\r\n" +
-                                SevereLine(38, "error during write, unit 6, file /dev/stdout"));
+  EXPECT_EQ(run.result.err,
+            StopMessage("Bad file descriptor", 38, "error during write", 6, "/dev/stdout"));
   EXPECT_EQ(run.dir.Read("qnrun.dat"), run_file);
 }
 

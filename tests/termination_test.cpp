@@ -12,6 +12,7 @@
 #include <string>
 
 #include "tests/child_process.hpp"
+#include "tests/stop_messages.hpp"
 #include "textio/channel.hpp"
 #include "textio/free_format_read.hpp"
 #include "textio/open.hpp"
@@ -57,8 +58,8 @@ TEST(Stops, EndOfFileOnARunFile) {
       },
       {.working_directory = dir.path()});
   EXPECT_EQ(result.exit_status, 24);
-  EXPECT_EQ(result.err, "quarn: severe (24): end-of-file during read, unit 10, file " +
-                            dir.File("qnrun.dat") + "\r\n");
+  EXPECT_EQ(result.err,
+            testing::StopMessage("", 24, "end-of-file during read", 10, dir.File("qnrun.dat")));
 }
 
 struct OpenFailureCase {
@@ -120,9 +121,8 @@ TEST_P(OpenFailures, MapToTheirMessages) {
       testing::RunInChild([&c, unit] { Open(unit, c.file, c.status); },
                           {.working_directory = dir.path(), .unprivileged = c.unprivileged});
   EXPECT_EQ(result.exit_status, c.message);
-  EXPECT_EQ(result.err, "quarn: " + c.os_text + "\r\nquarn: severe (" + std::to_string(c.message) +
-                            "): " + c.message_text + ", unit " + std::to_string(unit) + ", file " +
-                            dir.File(c.file) + "\r\n");
+  EXPECT_EQ(result.err,
+            testing::StopMessage(c.os_text, c.message, c.message_text, unit, dir.File(c.file)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, OpenFailures, ::testing::ValuesIn(kOpenFailures),
@@ -139,10 +139,8 @@ TEST(Open, TooManyOpenFilesIsAnOpenFailure) {
       },
       {.working_directory = dir.path()});
   EXPECT_EQ(result.exit_status, 30);
-  EXPECT_EQ(result.err,
-            "quarn: Too many open files\r\nquarn: severe (30): open failure, unit 10, "
-            "file " +
-                dir.File("qnrun.dat") + "\r\n");
+  EXPECT_EQ(result.err, testing::StopMessage("Too many open files", 30, "open failure", 10,
+                                             dir.File("qnrun.dat")));
 }
 
 TEST(Open, RefusedWriteAccessFallsBackToReadOnly) {
