@@ -26,13 +26,7 @@ void PrintTo(const TokenCase& c, std::ostream* os) {
 }
 
 const TokenCase kTokenCases[] = {
-    {"0.1", Conversion::kOk, 0.1},
-    {"1.0D-1", Conversion::kOk, 0.1},
-    {"1.0q-1", Conversion::kOk, 0.1},
-    {"1.0-1", Conversion::kOk, 0.1},
-    {".1", Conversion::kOk, 0.1},
     {"1-2", Conversion::kOk, 0.01},
-    {"1.0-2", Conversion::kOk, 0.01},
     {"1d2", Conversion::kOk, 100},
     {"1Q2", Conversion::kOk, 100},
     {"+2.5E+1", Conversion::kOk, 25},
@@ -46,14 +40,10 @@ const TokenCase kTokenCases[] = {
     {"5-", Conversion::kOk, 5},
     {"0e999999999999999999999", Conversion::kOk, 0},
     {"1e-400", Conversion::kOk, 0},
-    {"1e400", Conversion::kOutOfRange, 0},
     {"-1e99999999999999999999", Conversion::kOutOfRange, 0},
-    {"0.1.2", Conversion::kSyntaxError, 0},
-    {"abc", Conversion::kSyntaxError, 0},
     {"1e5e5", Conversion::kSyntaxError, 0},
     {"1e5.0", Conversion::kSyntaxError, 0},
     {"1+2+3", Conversion::kSyntaxError, 0},
-    {"1x", Conversion::kSyntaxError, 0},
     {"1*2", Conversion::kSyntaxError, 0},
 };
 

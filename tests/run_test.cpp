@@ -296,11 +296,6 @@ TEST(Quarn, ConditionsTooWideForTheirFields) {
   EXPECT_EQ(run.Report(), FileText({" ***** DegC  ****** Bars    ", "", kTitles, kDashes}));
 }
 
-TEST(Quarn, ConditionsRoundHalfAwayFromZero) {
-  QuarnRun run("399.5 -9999.4\n");
-  EXPECT_EQ(run.Report(), FileText({"  400. DegC  -9999. Bars    ", "", kTitles, kDashes}));
-}
-
 // The result line the driver should write, computed here from the documented
 // conversions: T_K from the 32-bit temperature, f(i) = x(i) phi(i) P in bar.
 std::string ExpectedResultLine(double T_K, double P_atm, double P_bar, std::array<double, 3> x) {

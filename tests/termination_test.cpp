@@ -27,13 +27,6 @@ TEST(Stops, NormalStopPrintsNothing) {
   EXPECT_EQ(result.err, "");
 }
 
-TEST(Stops, ConditionValues) {
-  EXPECT_EQ(ConditionValue(24), 0xC0000018u);
-  EXPECT_EQ(ConditionValue(29), 0xC000001Du);
-  EXPECT_EQ(ConditionValue(59), 0xC000003Bu);
-  EXPECT_EQ(ConditionValue(64), 0xC0000040u);
-}
-
 TEST(Stops, FatalStopWithAndWithoutTheSystemsText) {
   const testing::ChildResult with_os = testing::RunInChild([] {
     FatalStop({39, kConsoleUnit, EIO});
@@ -46,20 +39,6 @@ TEST(Stops, FatalStopWithAndWithoutTheSystemsText) {
   EXPECT_EQ(without_os.exit_status, 22);
   EXPECT_EQ(without_os.err,
             "quarn: severe (22): input record too long, unit 6, file /dev/stdout\r\n");
-}
-
-TEST(Stops, EndOfFileOnARunFile) {
-  testing::TempDir dir;
-  dir.Write("qnrun.dat", "");
-  const testing::ChildResult result = testing::RunInChild(
-      [] {
-        float T, P;
-        ReadFreeFormat(Open(10, "qnrun.dat", OpenStatus::kOld), {T, P}, false);
-      },
-      {.working_directory = dir.path()});
-  EXPECT_EQ(result.exit_status, 24);
-  EXPECT_EQ(result.err,
-            testing::StopMessage("", 24, "end-of-file during read", 10, dir.File("qnrun.dat")));
 }
 
 struct OpenFailureCase {
@@ -81,14 +60,10 @@ void PrintTo(const OpenFailureCase& c, std::ostream* os) {
 const std::string kLongName(300, 'n');
 
 const OpenFailureCase kOpenFailures[] = {
-    {"missing_file", [](const auto&) {}, "qnrun.dat", OpenStatus::kOld, false, 29,
-     "No such file or directory", "file not found"},
     {"missing_directory", [](const auto&) {}, "gone/qnout.dat", OpenStatus::kUnknown, false, 29,
      "No such file or directory", "file not found"},
     {"path_through_a_file", [](const auto& d) { d.Write("plain", ""); }, "plain/qnout.dat",
      OpenStatus::kUnknown, false, 29, "Not a directory", "file not found"},
-    {"directory", [](const auto& d) { ::mkdir(d.File("qnout.dat").c_str(), 0755); }, "qnout.dat",
-     OpenStatus::kUnknown, false, 30, "Is a directory", "open failure"},
     {"name_too_long", [](const auto&) {}, kLongName, OpenStatus::kUnknown, false, 43,
      "File name too long", "file name specification error"},
     {"no_access_at_all",
@@ -156,28 +131,6 @@ TEST(Open, RefusedWriteAccessFallsBackToReadOnly) {
       },
       {.working_directory = dir.path(), .unprivileged = true});
   EXPECT_EQ(result.exit_status, 0) << result.err;
-}
-
-TEST(Open, UnknownCreatesAndKeepsExistingContentUntilTheFirstRecord) {
-  testing::TempDir dir;
-  dir.Write("kept.dat", "old\r\n");
-  const testing::ChildResult result = testing::RunInChild(
-      [] {
-        Open(11, "new.dat", OpenStatus::kUnknown);
-        Open(12, "kept.dat", OpenStatus::kUnknown);
-        Stop();
-      },
-      {.working_directory = dir.path()});
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(dir.Read("new.dat"), "");
-  EXPECT_EQ(dir.Read("kept.dat"), "old\r\n");
-}
-
-TEST(Open, FullPathIsTheWorkingDirectoryAndTheName) {
-  EXPECT_EQ(FullPathName("/abs/name"), "/abs/name");
-  char cwd[4096];
-  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-  EXPECT_EQ(FullPathName("qnrun.dat"), std::string(cwd) + "/qnrun.dat");
 }
 
 }  // namespace
