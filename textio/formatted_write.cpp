@@ -1,6 +1,5 @@
 #include "textio/formatted_write.hpp"
 
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -88,32 +87,21 @@ class Renderer {
 
 void WriteRecord(Channel& channel, std::string_view record) {
   if (channel.read_only) FatalStop({kMsgWriteToReadOnly, channel.unit});
-  static constexpr char kFileLineEnd[] = "\r\n";
-  static constexpr char kConsoleLineEnd[] = "\n";
-  const char* line_end = channel.is_console ? kConsoleLineEnd : kFileLineEnd;
-  iovec parts[2] = {
-      {const_cast<char*>(record.data()), record.size()},
-      {const_cast<char*>(line_end), channel.is_console ? 1u : 2u},
-  };
-  iovec* part = parts;
-  int part_count = 2;
-  while (part_count > 0) {
-    const ssize_t written = ::writev(channel.fd, part, part_count);
+  // The record and its line end go out in one plain write call (cheaper than a
+  // gathered write), so they are copied next to each other first.
+  static std::string line;
+  line.assign(record);
+  line += channel.is_console ? "\n" : "\r\n";
+  const char* data = line.data();
+  std::size_t left = line.size();
+  while (left > 0) {
+    const ssize_t written = ::write(channel.fd, data, left);
     if (written < 0) {
       if (errno == EINTR) continue;
       WriteFailed(channel, errno);
     }
-    // A short write: go on behind what was taken.
-    std::size_t taken = static_cast<std::size_t>(written);
-    while (part_count > 0 && taken >= part->iov_len) {
-      taken -= part->iov_len;
-      ++part;
-      --part_count;
-    }
-    if (part_count > 0) {
-      part->iov_base = static_cast<char*>(part->iov_base) + taken;
-      part->iov_len -= taken;
-    }
+    data += written;  // a short write: go on behind what was taken
+    left -= static_cast<std::size_t>(written);
   }
   if (channel.truncate_after_next_record) {
     channel.truncate_after_next_record = false;
