@@ -17,9 +17,11 @@ struct DecimalDigits {
 // The value must be finite. Zero gives `significant` zeros and exponent 0.
 DecimalDigits RoundToSignificantDigits(double value, int significant);
 
-// |value| rounded to `fraction` digits after the point (0 to 40): the F field's
-// digits. The value must be finite. Returns false, leaving `out` undefined,
-// when more than `max_integer_digits` digits would precede the point.
+// |value| rounded to `fraction` digits after the point: the F field's digits.
+// The value must be finite. Returns false, leaving `out` undefined, when more
+// than `max_integer_digits` digits would precede the point or more than
+// kCapacity - 1 digits lead up to the rounding position (a field too wide to
+// show anyway: it is given asterisks).
 bool RoundToFractionDigits(double value, int fraction, int max_integer_digits, DecimalDigits& out);
 
 }  // namespace quarn

@@ -36,21 +36,6 @@ char DigitAt(const DecimalDigits& number, int k) {
   return k >= 0 && k < number.count ? number.digits[k] : '0';
 }
 
-// Places the field's text right-justified. The character at `optional_zero`
-// (-1: none) is the "0" before the point, left out when the field has no column
-// for it; a text that still does not fit gives asterisks.
-void FitRightJustified(char* text, int length, int optional_zero, int width, char* out) {
-  if (length <= width) {
-    RightJustify(text, length, width, out);
-  } else if (optional_zero >= 0 && length - 1 <= width) {
-    std::memmove(text + optional_zero, text + optional_zero + 1,
-                 static_cast<std::size_t>(length - optional_zero - 1));
-    RightJustify(text, length - 1, width, out);
-  } else {
-    FillAsterisks(width, out);
-  }
-}
-
 }  // namespace
 
 void RenderCharacterField(std::string_view text, int width, char* out) {
@@ -80,15 +65,20 @@ void RenderFixedField(double value, int width, int fraction, char* out) {
   const bool negative = std::signbit(value) && number.count > 0;
   const int integer_digits = number.exponent > 0 ? number.exponent : 0;
 
-  char text[96];
-  int length = 0;
-  if (negative) text[length++] = '-';
-  const int zero_at = length;
-  if (integer_digits == 0) text[length++] = '0';  // dropped below when the column is needed
-  for (int k = 0; k < integer_digits; ++k) text[length++] = DigitAt(number, k);
-  text[length++] = '.';
-  for (int j = 0; j < fraction; ++j) text[length++] = DigitAt(number, integer_digits + j);
-  FitRightJustified(text, length, integer_digits == 0 ? zero_at : -1, width, out);
+  // [-][0].f1...fd or [-]i1...in.f1...fd; the "0" only where a column is free.
+  const int needed = (negative ? 1 : 0) + integer_digits + 1 + fraction;
+  if (needed > width) {
+    FillAsterisks(width, out);
+    return;
+  }
+  const bool with_zero = integer_digits == 0 && needed < width;
+  char* p = out + (width - needed - (with_zero ? 1 : 0));
+  std::memset(out, ' ', static_cast<std::size_t>(p - out));
+  if (negative) *p++ = '-';
+  if (with_zero) *p++ = '0';
+  for (int k = 0; k < integer_digits; ++k) *p++ = DigitAt(number, k);
+  *p++ = '.';
+  for (int j = 0; j < fraction; ++j) *p++ = DigitAt(number, integer_digits + j);
 }
 
 void RenderExponentField(double value, int width, int digits, char* out) {
