@@ -142,18 +142,6 @@ TEST(Quarn, MissingRunFileStopsBeforeTheBanner) {
   EXPECT_NE(::access(run.Path("qnout.dat").c_str(), F_OK), 0);
 }
 
-TEST(Quarn, EmptyRunFileKeepsAnOlderReport) {
-  QuarnRun run;
-  run.dir.Write("qnrun.dat", "");
-  run.dir.Write("qnout.dat", "older report\r\n");
-  run.Start();
-  EXPECT_EQ(run.result.exit_status, 24);
-  EXPECT_EQ(run.result.out, ConsoleText(kBanner));
-  EXPECT_EQ(run.result.err,
-            StopMessage("", 24, "end-of-file during read", 10, run.Path("qnrun.dat")));
-  EXPECT_EQ(run.Report(), "older report\r\n");
-}
-
 TEST(Quarn, ReportPathThatIsADirectory) {
   QuarnRun run;
   run.dir.Write("qnrun.dat", "500 2000\n");
@@ -165,28 +153,39 @@ TEST(Quarn, ReportPathThatIsADirectory) {
             StopMessage("Is a directory", 30, "open failure", 11, run.Path("qnout.dat")));
 }
 
-struct BadFirstLine {
+// Failures after the banner and before the report's first line: an older
+// report stays as it was.
+struct StopBeforeTheReport {
+  const char* name;
   const char* run_file;
+  bool read_only_report;
   int message;
   const char* text;
+  int unit;
 };
 
-TEST(Quarn, MalformedOrOutOfRangeFirstLine) {
-  const BadFirstLine cases[] = {
-      {"abc 2000\n", 59, "list-directed I/O syntax error"},
-      {"500 20.0.0\n", 59, "list-directed I/O syntax error"},
-      {"1e39 2000\n", 64, "input conversion error"},
-      {"'500' 2000\n", 64, "input conversion error"},
+TEST(Quarn, StopsBeforeTheReportKeepAnOlderReport) {
+  const StopBeforeTheReport cases[] = {
+      {"empty_run_file", "", false, 24, "end-of-file during read", 10},
+      {"one_value", "500\n", false, 24, "end-of-file during read", 10},
+      {"letters", "abc 2000\n", false, 59, "list-directed I/O syntax error", 10},
+      {"second_point", "500 20.0.0\n", false, 59, "list-directed I/O syntax error", 10},
+      {"too_large_for_single", "1e39 2000\n", false, 64, "input conversion error", 10},
+      {"quoted", "'500' 2000\n", false, 64, "input conversion error", 10},
+      {"read_only_report", "500 2000\n", true, 47, "write to READONLY file", 11},
   };
-  for (const BadFirstLine& c : cases) {
+  for (const StopBeforeTheReport& c : cases) {
     QuarnRun run;
     run.dir.Write("qnrun.dat", c.run_file);
     run.dir.Write("qnout.dat", "older report\r\n");
-    run.Start();
-    EXPECT_EQ(run.result.exit_status, c.message) << c.run_file;
-    EXPECT_EQ(run.result.out, ConsoleText(kBanner));
-    EXPECT_EQ(run.result.err, StopMessage("", c.message, c.text, 10, run.Path("qnrun.dat")));
-    EXPECT_EQ(run.Report(), "older report\r\n");
+    if (c.read_only_report) ::chmod(run.Path("qnout.dat").c_str(), 0444);
+    run.Start({.unprivileged = c.read_only_report});
+    EXPECT_EQ(run.result.exit_status, c.message) << c.name;
+    EXPECT_EQ(run.result.out, ConsoleText(kBanner)) << c.name;
+    EXPECT_EQ(run.result.err, StopMessage("", c.message, c.text, c.unit,
+                                          run.Path(c.unit == 10 ? "qnrun.dat" : "qnout.dat")))
+        << c.name;
+    EXPECT_EQ(run.Report(), "older report\r\n") << c.name;
   }
 }
 
@@ -246,19 +245,6 @@ TEST(Quarn, ResultLinesGoToTheConsoleFirst) {
   EXPECT_EQ(run.Report(), FileText(First(kExampleReport, 4)));
   EXPECT_EQ(run.result.err,
             StopMessage("File too large", 38, "error during write", 11, run.Path("qnout.dat")));
-}
-
-TEST(Quarn, ReadOnlyReportIsMessage47AfterTheBanner) {
-  QuarnRun run;
-  run.dir.Write("qnrun.dat", "500 2000\n");
-  run.dir.Write("qnout.dat", "older report\r\n");
-  ::chmod(run.Path("qnout.dat").c_str(), 0444);
-  run.Start({.unprivileged = true});
-  EXPECT_EQ(run.result.exit_status, 47);
-  EXPECT_EQ(run.result.out, ConsoleText(kBanner));
-  EXPECT_EQ(run.result.err,
-            StopMessage("", 47, "write to READONLY file", 11, run.Path("qnout.dat")));
-  EXPECT_EQ(run.Report(), "older report\r\n");
 }
 
 TEST(Quarn, ConsoleThatGoesAwayIsMessage38) {
