@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "textio/channel.hpp"
 #include "textio/messages.hpp"
@@ -44,8 +45,8 @@ ExitHandler exit_handler = nullptr;
   std::_Exit(status);
 }
 
-}  // namespace
-
+// The message line of a fatal stop, without its line end: "%d" in the text
+// stands for the unit, "%s" for the file path.
 std::string FormatIoMessageLine(int message, int unit, std::string_view path) {
   std::string line = SevereLinePrefix(message);
   std::string_view text = IoMessageTemplate(message);
@@ -62,6 +63,8 @@ std::string FormatIoMessageLine(int message, int unit, std::string_view path) {
   }
   return line;
 }
+
+}  // namespace
 
 void SetExitHandler(ExitHandler handler) {
   exit_handler = handler;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 namespace quarn {
@@ -39,9 +38,5 @@ constexpr std::uint32_t ConditionValue(int message) {
 // is followed by the exit.
 using ExitHandler = void (*)(int status);
 void SetExitHandler(ExitHandler handler);
-
-// Formats the message line of a fatal stop without the line end; exposed for
-// tests of the message layout.
-std::string FormatIoMessageLine(int message, int unit, std::string_view path);
 
 }  // namespace quarn
