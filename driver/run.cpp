@@ -1,7 +1,6 @@
 #include "driver/run.hpp"
 
 #include <array>
-#include <csignal>
 
 #include "driver/report_formats.hpp"
 #include "eos/trkmix.hpp"
@@ -41,10 +40,6 @@ void WriteBanner(Channel& console) {
 }  // namespace
 
 void RunQuarn() {
-  // A console that goes away (a closed pipe) is a write failure to report, not
-  // a silent kill.
-  std::signal(SIGPIPE, SIG_IGN);
-
   Channel& run_file = Open(kRunFileUnit, kRunFileName, OpenStatus::kOld);
   Channel& report_file = Open(kReportFileUnit, kReportFileName, OpenStatus::kUnknown);
   Channel& console = ConsoleChannel();

@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-#include "tests/child_process.hpp"
+#include "tests/support/process.hpp"
 
 namespace quarn {
 namespace {

@@ -6,7 +6,7 @@
 #include <limits>
 #include <random>
 
-#include "tests/child_process.hpp"
+#include "tests/support/process.hpp"
 
 namespace quarn {
 namespace {

@@ -1,5 +1,6 @@
 // The built program, run in temporary directories: report file, console,
 // standard error and exit status compared byte for byte.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,12 +9,12 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/report_formats.hpp"
 #include "eos/trkmix.hpp"
-#include "tests/child_process.hpp"
-#include "tests/stop_messages.hpp"
+#include "tests/support/process.hpp"
 #include "textio/formatted_write.hpp"
 
 namespace quarn {
@@ -349,6 +350,52 @@ TEST(Quarn, NegativeMoleFractionIsShownWithoutLeadingZero) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[4].substr(0, 16), "  -.10000000E+00");
 }
+
+// A run file that is a named pipe: the run ends when its writer closes it.
+TEST(Quarn, RunFileFedThroughAPipe) {
+  QuarnRun run;
+  ASSERT_EQ(::mkfifo(run.Path("qnrun.dat").c_str(), 0644), 0);
+  std::thread writer([&run] {
+    const int fd = ::open(run.Path("qnrun.dat").c_str(), O_WRONLY);
+    const std::string text = "500 2000\n0.1 0.89 0.01\n0.3,0.6,0.1\n";
+    EXPECT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+  });
+  run.Start();
+  writer.join();
+  EXPECT_EQ(run.result.exit_status, 0) << run.result.err;
+  EXPECT_EQ(run.Report(), FileText(kExampleReport));
+}
+
+TEST(Quarn, NoFreeDescriptorIsTooManyOpenFiles) {
+  QuarnRun run("500 2000\n", {.close_stdin = true, .open_files_limit = 3});
+  EXPECT_EQ(run.result.exit_status, 30);
+  EXPECT_EQ(run.result.err,
+            StopMessage("Too many open files", 30, "open failure", 10, run.Path("qnrun.dat")));
+}
+
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's shadow memory needs more address space
+// Under a limit of the address space a long line either fits its buffer, and a
+// 60 MB number in it converts without another copy, or the buffer cannot grow:
+// message 22. Either way the report holds whole lines only.
+TEST(Quarn, LongNumbersUnderAnAddressSpaceLimit) {
+  const std::string token = "0." + std::string(60'000'000, '3');
+  for (const auto& [limit, status] : {std::pair{110L << 20, 0}, std::pair{48L << 20, 22}}) {
+    QuarnRun run("500 2000\n0.1 0.89 0.01\n" + token + " 0.6 0.1\n",
+                 {.address_space_limit = limit});
+    EXPECT_EQ(run.result.exit_status, status) << run.result.err;
+    const std::vector<std::string> lines = ReportLines(run.Report());
+    ASSERT_EQ(lines.size(), status == 0 ? 6u : 5u);
+    EXPECT_EQ(run.Report().size() % 146, (28 + 2 + 0 + 2 + 137 + 2 + 138 + 2) % 146);
+    if (status == 22) {
+      EXPECT_EQ(run.result.err,
+                StopMessage("", 22, "input record too long", 10, run.Path("qnrun.dat")));
+    } else {
+      EXPECT_EQ(lines[5].substr(0, 16), "  0.33333333E+00");
+    }
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace quarn

@@ -11,8 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "tests/child_process.hpp"
-#include "tests/stop_messages.hpp"
+#include "tests/support/process.hpp"
 #include "textio/channel.hpp"
 #include "textio/free_format_read.hpp"
 #include "textio/open.hpp"

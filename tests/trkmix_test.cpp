@@ -7,7 +7,7 @@
 
 #include "eos/fugacity_terms.hpp"
 #include "eos/mixture_parameters.hpp"
-#include "tests/child_process.hpp"
+#include "tests/support/process.hpp"
 
 namespace quarn {
 namespace {

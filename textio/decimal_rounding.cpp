@@ -4,10 +4,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
-#include <string>
 
 namespace quarn {
 namespace {
@@ -119,30 +118,19 @@ constexpr std::uint64_t kPowersOfTen[] = {1,
 #ifdef __SIZEOF_INT128__
 __extension__ using Uint128 = unsigned __int128;
 
-// 10^k as significand x 2^exponent with a 64-bit significand, correctly rounded
-// (taken from the system's correctly rounded extended-precision reading).
-class PowersOfTen64 {
- public:
-  static constexpr int kLowest = -340;
-  static constexpr int kHighest = 340;
-  struct Power {
-    std::uint64_t significand;
-    int exponent;
-  };
-  PowersOfTen64() {
-    static_assert(std::numeric_limits<long double>::digits >= 64);
-    for (int k = kLowest; k <= kHighest; ++k) {
-      std::string decimal = "1e" + std::to_string(k);
-      int exponent;
-      const long double fraction = std::frexp(std::strtold(decimal.c_str(), nullptr), &exponent);
-      powers_[k - kLowest] = {static_cast<std::uint64_t>(std::ldexp(fraction, 64)), exponent - 64};
-    }
-  }
-  const Power& operator()(int k) const { return powers_[k - kLowest]; }
-
- private:
-  Power powers_[kHighest - kLowest + 1];
+// 10^k as significand x 2^exponent with a 64-bit significand, correctly
+// rounded, for k from kLowestPower to kHighestPower.
+struct PowerOfTen64 {
+  std::uint64_t significand;
+  int exponent;
 };
+constexpr int kLowestPower = -340;
+constexpr int kHighestPower = 340;
+constexpr PowerOfTen64 kPowersOfTen64[] = {
+#include "textio/powers_of_ten.inc"
+};
+static_assert(std::size(kPowersOfTen64) == kHighestPower - kLowestPower + 1);
+static_assert(kPowersOfTen64[-kLowestPower].significand == std::uint64_t{1} << 63);
 
 // The fast route for E fields: the value's 53-bit significand times the 64-bit
 // significand of a power of ten that brings the wanted digits before the
@@ -155,7 +143,6 @@ bool RoundSignificantFast(double magnitude, int significant, DecimalDigits& out)
       !(magnitude <= std::numeric_limits<double>::max())) {
     return false;
   }
-  static const PowersOfTen64 power_of_ten;
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
   const int binary_exponent = static_cast<int>(bits >> 52) - 1075;  // value = m 2^binary_exponent
   const std::uint64_t significand =
@@ -165,7 +152,7 @@ bool RoundSignificantFast(double magnitude, int significant, DecimalDigits& out)
   int exponent = (((binary_exponent + 52) * 78913) >> 18) + 1;
   const std::uint64_t limit = kPowersOfTen[significant];
   for (int attempt = 0; attempt < 2; ++attempt, ++exponent) {
-    const PowersOfTen64::Power& power = power_of_ten(significant - exponent);
+    const PowerOfTen64& power = kPowersOfTen64[significant - exponent - kLowestPower];
     const Uint128 product = Uint128{significand} * power.significand;
     const int shift = -(binary_exponent + power.exponent);  // scaled = product / 2^shift
     if (shift < 65 || shift > 127) return false;            // not reached for normal doubles

@@ -78,7 +78,9 @@ void RenderFixedField(double value, int width, int fraction, char* out) {
   if (with_zero) *p++ = '0';
   for (int k = 0; k < integer_digits; ++k) *p++ = DigitAt(number, k);
   *p++ = '.';
-  for (int j = 0; j < fraction; ++j) *p++ = DigitAt(number, integer_digits + j);
+  // Fraction digit j stands at decimal position exponent + j: below 0.1 the
+  // positions before the first significant digit are zeros.
+  for (int j = 0; j < fraction; ++j) *p++ = DigitAt(number, number.exponent + j);
 }
 
 void RenderExponentField(double value, int width, int digits, char* out) {

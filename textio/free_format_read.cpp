@@ -69,18 +69,23 @@ class FreeFormatReader {
       }
       if (c == '/') return kReadComplete;
 
-      const std::uint64_t repeat = RepeatCount();
+      bool repeated = false;
+      const std::uint64_t repeat = RepeatCount(repeated);
       const std::size_t copies =
           static_cast<std::size_t>(std::min<std::uint64_t>(repeat, targets_.size() - next_));
-      if (pos_ == end_ || IsValueSeparator(*pos_)) {
+      if (repeated && (pos_ == end_ || IsValueSeparator(*pos_))) {
         next_ += copies;  // r* stands for r null values
       } else {
-        const Value value = ScanValue();
+        // r*c is one numeric token: c cannot be a logical, character or complex value.
+        const Value value = repeated ? Value{.token = ScanToken()} : ScanValue();
         for (std::size_t k = 0; k < copies; ++k) Assign(targets_[next_++], value);
       }
       processed_any_ = true;
       after_value = true;
-      if (pos_ < end_ && !IsValueSeparator(*pos_)) Fail(kMsgSyntaxError);
+      // Once the last target has its value the rest of the record is not examined.
+      if (next_ < targets_.size() && pos_ < end_ && !IsValueSeparator(*pos_)) {
+        Fail(kMsgSyntaxError);
+      }
     }
     return kReadComplete;
   }
@@ -103,7 +108,7 @@ class FreeFormatReader {
   }
 
   // Consumes "r*" when the item starts with one and returns r; otherwise 1.
-  std::uint64_t RepeatCount() {
+  std::uint64_t RepeatCount(bool& repeated) {
     const char* p = pos_;
     std::uint64_t count = 0;
     constexpr std::uint64_t kSaturation = std::uint64_t{1} << 60;
@@ -114,14 +119,22 @@ class FreeFormatReader {
     if (p == pos_ || p == end_ || *p != '*') return 1;
     if (count == 0) Fail(kMsgSyntaxError);
     pos_ = p + 1;
+    repeated = true;
     return count;
   }
 
-  std::string_view ScanToken() {
+  // The characters up to the next blank, tab, comma, slash, ')' or record end;
+  // possibly none.
+  std::string_view TokenText() {
     const char* start = pos_;
     while (pos_ < end_ && !EndsToken(*pos_)) ++pos_;
-    if (pos_ == start) Fail(kMsgSyntaxError);
     return std::string_view(start, static_cast<std::size_t>(pos_ - start));
+  }
+
+  std::string_view ScanToken() {
+    const std::string_view token = TokenText();
+    if (token.empty()) Fail(kMsgSyntaxError);
+    return token;
   }
 
   Value ScanValue() {
@@ -142,12 +155,12 @@ class FreeFormatReader {
     return value;
   }
 
-  // A complex constant "(re, im)": returns the real part; the imaginary part must
+  // A complex constant "(re, im)": returns the real part, a numeric token that
+  // starts right after "(" and may be empty (zero); the imaginary part must
   // follow the comma without blanks and is skipped.
   std::string_view ScanComplex() {
     ++pos_;
-    while (pos_ < end_ && IsBlank(*pos_)) ++pos_;
-    const std::string_view real_part = ScanToken();
+    const std::string_view real_part = TokenText();
     while (pos_ < end_ && IsBlank(*pos_)) ++pos_;
     if (pos_ == end_ || *pos_ != ',') Fail(kMsgSyntaxError);
     ++pos_;

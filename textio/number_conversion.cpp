@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cstdint>
-#include <string>
 
 namespace quarn {
 namespace {
@@ -106,20 +105,33 @@ Conversion Convert(std::string_view token, Float& value) {
     return Conversion::kOk;
   }
 
-  // A copy in the form the standard conversion reads: [-]mantissa e exponent.
-  char small[96];
-  std::string large;
-  char* text = small;
-  const std::size_t needed = number.mantissa.size() + 32;
-  if (needed > sizeof small) {
-    large.resize(needed);
-    text = large.data();
-  }
+  // The standard conversion reads 0.d1 d2 ... e(exponent) from a bounded copy:
+  // the first kKeptDigits significant digits, and one non-zero digit standing
+  // for all the digits after them when any is non-zero. A double's rounding
+  // halves have at most 767 significant digits, so that sticky digit decides
+  // exactly what the full token would, however long it is.
+  constexpr std::size_t kKeptDigits = 800;
+  char text[kKeptDigits + 40];
   char* out = text;
   if (number.negative) *out++ = '-';
-  for (char c : number.mantissa) *out++ = c;
+  *out++ = '0';
+  *out++ = '.';
+  std::size_t kept = 0;
+  bool sticky = false;
+  bool leading = true;
+  for (char c : number.mantissa) {
+    if (c == '.' || (leading && c == '0')) continue;
+    leading = false;
+    if (kept < kKeptDigits) {
+      *out++ = c;
+      ++kept;
+    } else if (c != '0') {
+      sticky = true;
+    }
+  }
+  if (sticky) *out++ = '1';
   *out++ = 'e';
-  out = std::to_chars(out, text + needed, number.exponent).ptr;
+  out = std::to_chars(out, text + sizeof text, magnitude).ptr;
 
   Float result;
   const auto [end, error] = std::from_chars(text, out, result);

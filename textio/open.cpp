@@ -1,6 +1,7 @@
 #include "textio/open.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -60,7 +61,9 @@ int OpenRetryingOnEintr(const std::string& name, int flags) {
   } while (fd < 0 && errno == EINTR);
   if (fd >= 0 && fd <= STDERR_FILENO) {
     const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    const int saved_errno = errno;
+    // At the descriptor limit there is no free number above 2, and the move
+    // fails with EINVAL: that is too many open files.
+    const int saved_errno = moved < 0 && errno == EINVAL ? EMFILE : errno;
     ::close(fd);
     errno = saved_errno;
     fd = moved;
@@ -76,8 +79,14 @@ Channel& Open(int unit, std::string_view name, OpenStatus status) {
   channel.full_path = FullPathName(name);
 
   const int create = status == OpenStatus::kUnknown ? O_CREAT : 0;
-  bool read_only = false;
-  int fd = OpenRetryingOnEintr(channel.name, O_RDWR | create);
+  // A run file that is a named pipe is opened for reading only: opened for
+  // writing too, the program would be a writer of its own pipe and never see
+  // the end of the input when the real writer closes it.
+  struct stat file_status;
+  const bool fifo = status == OpenStatus::kOld && ::stat(channel.name.c_str(), &file_status) == 0 &&
+                    S_ISFIFO(file_status.st_mode);
+  bool read_only = fifo;
+  int fd = OpenRetryingOnEintr(channel.name, fifo ? O_RDONLY : O_RDWR | create);
   int os_error = fd < 0 ? errno : 0;
   if (fd < 0 && AccessRefused(os_error)) {
     // The refusal is what the user must hear about, even where the read-only

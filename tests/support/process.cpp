@@ -1,6 +1,7 @@
-#include "tests/child_process.hpp"
+#include "tests/support/process.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "textio/termination.hpp"
 
 namespace quarn::testing {
 namespace {
@@ -71,11 +74,12 @@ ChildResult RunInChild(const std::function<void()>& body, const ChildOptions& op
         (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
       std::_Exit(125);
     }
-    if (options.file_size_limit >= 0) {
-      std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
-      const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
-                         static_cast<rlim_t>(options.file_size_limit)};
-      ::setrlimit(RLIMIT_FSIZE, &limit);
+    if (options.close_stdin) ::close(STDIN_FILENO);
+    for (const auto& [resource, value] : {std::pair{RLIMIT_FSIZE, options.file_size_limit},
+                                          std::pair{RLIMIT_AS, options.address_space_limit},
+                                          std::pair{RLIMIT_NOFILE, options.open_files_limit}}) {
+      const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+      if (value >= 0 && ::setrlimit(resource, &limit) != 0) std::_Exit(124);
     }
     body();
     std::_Exit(0);
@@ -133,6 +137,54 @@ long ScaledCount(long count) {
   if (scale == nullptr) return count;
   const double factor = std::atof(scale);
   return factor > 0 ? static_cast<long>(static_cast<double>(count) * factor) : count;
+}
+
+namespace {
+struct Stopped {
+  int status;
+};
+}  // namespace
+
+int StopStatusOf(const std::function<void()>& body) {
+  SetExitHandler([](int status) { throw Stopped{status}; });
+  const int saved_stderr = ::dup(STDERR_FILENO);
+  const int null = ::open("/dev/null", O_WRONLY);
+  ::dup2(null, STDERR_FILENO);
+  ::close(null);
+  int result = -1;
+  try {
+    body();
+  } catch (const Stopped& stop) {
+    result = stop.status & 0xFF;
+  }
+  ::dup2(saved_stderr, STDERR_FILENO);
+  ::close(saved_stderr);
+  SetExitHandler(nullptr);
+  return result;
+}
+
+ChannelWithContent::ChannelWithContent(const std::string& content, int unit)
+    : channel_(ChannelOfUnit(unit)) {
+  const int fd = ::memfd_create("qnrun.dat", 0);
+  if (fd < 0 || ::write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size()))
+    throw std::runtime_error("memfd");
+  ::lseek(fd, 0, SEEK_SET);
+  channel_.fd = fd;
+  channel_.full_path = "/test/qnrun.dat";
+  channel_.read_only = false;
+  channel_.input = InputBuffer{};
+}
+
+ChannelWithContent::~ChannelWithContent() {
+  if (channel_.fd >= 0) ::close(channel_.fd);  // a stop may have closed it
+  channel_.fd = -1;
+}
+
+std::string StopMessage(const std::string& os_text, int number, const std::string& text, int unit,
+                        const std::string& path) {
+  const std::string os_line = os_text.empty() ? "" : "quarn: " + os_text + "\r\n";
+  return os_line + "quarn: severe (" + std::to_string(number) + "): " + text + ", unit " +
+         std::to_string(unit) + ", file " + path + "\r\n";
 }
 
 }  // namespace quarn::testing

@@ -1,4 +1,4 @@
-#include "tests/exact_decimal.hpp"
+#include "tests/support/exact_decimal.hpp"
 
 #include <bit>
 #include <cmath>

@@ -1,9 +1,11 @@
-// Running code or the program in a child process and capturing what it writes
-// and how it ends, byte for byte.
+// Test support: child processes under resource limits, temporary directories,
+// and stops caught inside the test process.
 #pragma once
 
 #include <functional>
 #include <string>
+
+#include "textio/channel.hpp"
 
 namespace quarn::testing {
 
@@ -18,7 +20,10 @@ struct ChildOptions {
   std::string working_directory;  // empty: stay where we are
   bool unprivileged = false;      // as root, drop to user nobody so file modes apply
   bool stdout_to_closed_pipe = false;
-  long file_size_limit = -1;  // bytes a file may grow to (-1: no limit); SIGXFSZ is ignored
+  bool close_stdin = false;
+  long file_size_limit = -1;      // RLIMIT_FSIZE in bytes (-1: none)
+  long address_space_limit = -1;  // RLIMIT_AS in bytes
+  long open_files_limit = -1;     // RLIMIT_NOFILE
 };
 
 // Runs `body` in a forked child; the child exits with 0 if `body` returns.
@@ -46,5 +51,26 @@ class TempDir {
 
 // Count of random draws scaled by QUARN_TEST_SCALE (sanitizer builds run fewer).
 long ScaledCount(long count);
+
+// Runs `body` with stops unwinding instead of exiting and their messages kept
+// off standard error; returns -1 when it finished, else the low byte of the
+// stop's exit status (the message number of a fatal stop).
+int StopStatusOf(const std::function<void()>& body);
+
+// A unit whose file (in memory) holds `content`, positioned at its start.
+class ChannelWithContent {
+ public:
+  explicit ChannelWithContent(const std::string& content, int unit = 10);
+  ~ChannelWithContent();
+  Channel& operator*() { return channel_; }
+
+ private:
+  Channel& channel_;
+};
+
+// What a fatal stop writes on standard error: the system's line when there is
+// one, then the message line for a unit and file, each with CR LF.
+std::string StopMessage(const std::string& os_text, int number, const std::string& text, int unit,
+                        const std::string& path);
 
 }  // namespace quarn::testing
