@@ -5,7 +5,7 @@
 
 #include "bench/compositions.hpp"
 #include "driver/report_formats.hpp"
-#include "eos/trkmix.hpp"
+#include "quarn/eos.hpp"
 #include "textio/formatted_write.hpp"
 
 namespace {
@@ -16,8 +16,8 @@ void BM_RenderResultLine(benchmark::State& state) {
   const auto compositions = quarn::bench::InRangeCompositions(kCount);
   std::vector<std::array<quarn::FormatValue, 9>> lines;
   for (const auto& x : compositions) {
-    std::array<double, 3> phi;
-    quarn::TRKMIX(773.15, 2000.0 / 1.01325, x, phi);
+    const std::array<double, 3> phi =
+        quarn::Evaluate(773.15, 2000.0 / 1.01325, {x[0], x[1], x[2]}).result.phi;
     lines.push_back({x[0], phi[0], x[0] * phi[0] * 2000.0, x[1], phi[1], x[1] * phi[1] * 2000.0,
                      x[2], phi[2], x[2] * phi[2] * 2000.0});
   }

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "driver/report_formats.hpp"
-#include "eos/trkmix.hpp"
+#include "quarn/eos.hpp"
 #include "textio/channel.hpp"
 #include "textio/formatted_write.hpp"
 #include "textio/free_format_read.hpp"
@@ -55,15 +55,16 @@ void RunQuarn() {
   WriteFormatted(report_file, report::kHeading, {});
   WriteFormatted(console, report::kHeading, {});
 
-  const double T_K = static_cast<double>(T) + 273.15;
-  const double P_atm = static_cast<double>(P) / 1.01325;
+  const double T_K = KelvinFromCelsius(T);
+  const double P_atm = AtmFromBar(P);
   const double P_bar = static_cast<double>(P);
 
   std::array<double, 3> x = {0.0, 0.0, 0.0};
-  std::array<double, 3> phi = {0.0, 0.0, 0.0};
   RenderedRecords result_line;
   while (ReadFreeFormat(run_file, {x[0], x[1], x[2]}, true) == kReadComplete) {
-    TRKMIX(T_K, P_atm, x, phi);
+    const Evaluation evaluation = Evaluate(T_K, P_atm, {x[0], x[1], x[2]});
+    if (evaluation.fault) MathFatalStop(evaluation.fault.number, evaluation.fault.function);
+    const std::array<double, 3>& phi = evaluation.result.phi;
     std::array<double, 3> f;
     for (int i = 0; i < 3; ++i) f[i] = x[i] * phi[i] * P_bar;
     const std::array<FormatValue, 9> values = {x[0], phi[0], f[0],   x[1], phi[1],

@@ -1,44 +1,48 @@
-// Elementary functions whose failure ends the run through the math fatal stop.
+// Elementary functions that record their failure in a Fault instead of
+// stopping: the first failure recorded is kept, and the computation goes on
+// with whatever value the function gave, so that the caller sees the first
+// failure in the method's order of evaluation.
 //
-// A NaN argument never stops the run: the NaN flows on into the result. A finite
+// A NaN argument is no failure: the NaN flows on into the result. A finite
 // argument that overflows, an argument outside the domain, and the logarithm of
-// zero do stop it. Underflow is no failure. Arithmetic exceptions stay masked.
+// zero are. Underflow is no failure. Arithmetic exceptions stay masked.
 #pragma once
 
 #include <cmath>
 
-#include "textio/messages.hpp"
+#include "quarn/eos.hpp"
 
 namespace quarn {
 
-// Out of line, so the checks below cost a compare and a rarely taken branch.
-[[noreturn]] void ElementaryFunctionFailed(int message, const char* function);
+inline void RecordFault(Fault& fault, int number, const char* function) {
+  if (!fault) fault = {number, function};
+}
 
-inline double CheckedExp(double x) {
-  double result = std::exp(x);
+inline double CheckedExp(double x, Fault& fault) {
+  const double result = std::exp(x);
   if (std::isinf(result) && std::isfinite(x)) [[unlikely]]
-    ElementaryFunctionFailed(kMathOverflow, "exp");
+    RecordFault(fault, Fault::kOverflow, "exp");
   return result;
 }
 
-inline double CheckedLog(double x) {
+inline double CheckedLog(double x, Fault& fault) {
   if (x <= 0.0) [[unlikely]]
-    ElementaryFunctionFailed(x == 0.0 ? kMathSingularity : kMathDomain, "log");
+    RecordFault(fault, x == 0.0 ? Fault::kSingularity : Fault::kDomain, "log");
   return std::log(x);
 }
 
-inline double CheckedSqrt(double x) {
+inline double CheckedSqrt(double x, Fault& fault) {
   if (x < 0.0) [[unlikely]]
-    ElementaryFunctionFailed(kMathDomain, "sqrt");
+    RecordFault(fault, Fault::kDomain, "sqrt");
   return std::sqrt(x);
 }
 
-inline double CheckedPow(double base, double exponent) {
+inline double CheckedPow(double base, double exponent, Fault& fault) {
   if (base < 0.0 && std::isfinite(exponent) && exponent != std::trunc(exponent)) [[unlikely]]
-    ElementaryFunctionFailed(kMathDomain, "**");
-  double result = std::pow(base, exponent);
+    RecordFault(fault, Fault::kDomain, "**");
+  const double result = std::pow(base, exponent);
   if (std::isinf(result) && std::isfinite(base) && std::isfinite(exponent)) [[unlikely]]
-    ElementaryFunctionFailed(kMathOverflow, "**");
+    RecordFault(fault, Fault::kOverflow, "**");
   return result;
 }
 

@@ -15,14 +15,15 @@ constexpr double kAngleOffset1 = 2.094395103;
 constexpr double kAngleOffset2 = 4.188790206;
 
 // The real cube root as sign times |x|^(1/3), the sign applied after the power.
-double RealCubeRoot(double x) {
+double RealCubeRoot(double x, Fault& fault) {
   double sign = x >= 0.0 ? 1.0 : -1.0;
-  return sign * CheckedPow(std::fabs(x), kOneThird);
+  return sign * CheckedPow(std::fabs(x), kOneThird, fault);
 }
 
 }  // namespace
 
-void REDKW(const double& /*T*/, const double& P, const double& bRT, double& r, double& Z) {
+void REDKW(const double& /*T*/, const double& P, const double& bRT, double& r, double& Z,
+           Fault& fault) {
   const double B = bRT * P;
   if (!(r > 0.0)) r = kReplacementRatio;
 
@@ -38,19 +39,19 @@ void REDKW(const double& /*T*/, const double& P, const double& bRT, double& r, d
 
   if (discriminant > 0.0) {
     // One real root: Cardano's formula.
-    const double s = CheckedSqrt(discriminant);
+    const double s = CheckedSqrt(discriminant, fault);
     const double h = -(q * 0.5);
     const double u = h + s;
     const double v = h - s;
-    Z = (RealCubeRoot(v) + RealCubeRoot(u)) + kOneThird;
+    Z = (RealCubeRoot(v, fault) + RealCubeRoot(u, fault)) + kOneThird;
   } else if (discriminant == 0.0) {
     Z = 1.0;
   } else {
     // Three real roots (or a NaN discriminant): the trigonometric method.
-    double t = CheckedSqrt(q_squared_quarter / (-p_cubed_27th));
+    double t = CheckedSqrt(q_squared_quarter / (-p_cubed_27th), fault);
     if (q > 0.0) t = -t;
     const double theta = std::acos(t) / 3.0;
-    const double m = 2.0 * CheckedSqrt(-(p / 3.0));
+    const double m = 2.0 * CheckedSqrt(-(p / 3.0), fault);
     const double y1 = std::cos(theta) * m;
     const double y2 = std::cos(theta + kAngleOffset1) * m;
     const double y3 = std::cos(theta + kAngleOffset2) * m;

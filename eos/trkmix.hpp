@@ -1,14 +1,18 @@
-// Fugacity coefficients of CO2, H2O and NaCl in an H2O-CO2-NaCl fluid.
+// The mixture routine: fugacity coefficients of CO2, H2O and NaCl in an
+// H2O-CO2-NaCl fluid, with Z and the molar volume.
 #pragma once
 
 #include <array>
 
+#include "eos/mixture_parameters.hpp"
+#include "quarn/eos.hpp"
+
 namespace quarn {
 
-// T_K in kelvin, P_atm in standard atmospheres, x the mole fractions of CO2,
-// H2O and NaCl (not validated). phi receives the three coefficients in the same
-// order. Nothing survives a call. A failing elementary function ends the run.
-void TRKMIX(const double& T_K, const double& P_atm, const std::array<double, 3>& x,
-            std::array<double, 3>& phi);
+// `t` holds the temperature terms of T_K, P_atm is in standard atmospheres, x
+// the mole fractions of CO2, H2O and NaCl (not validated). Nothing survives a
+// call. The first failing elementary function goes into `fault`.
+void TRKMIX(const TemperatureTerms& t, const double& P_atm, const std::array<double, 3>& x,
+            Result& result, Fault& fault);
 
 }  // namespace quarn

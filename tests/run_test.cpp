@@ -12,10 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/report_formats.hpp"
-#include "eos/trkmix.hpp"
 #include "tests/support/process.hpp"
-#include "textio/formatted_write.hpp"
 
 namespace quarn {
 namespace {
@@ -277,41 +274,12 @@ TEST(Quarn, ConditionsTooWideForTheirFields) {
   EXPECT_EQ(run.Report(), FileText({" ***** DegC  ****** Bars    ", "", kTitles, kDashes}));
 }
 
-// The result line the driver should write, computed here from the documented
-// conversions: T_K from the 32-bit temperature, f(i) = x(i) phi(i) P in bar.
-std::string ExpectedResultLine(double T_K, double P_atm, double P_bar, std::array<double, 3> x) {
-  std::array<double, 3> phi;
-  TRKMIX(T_K, P_atm, x, phi);
-  RenderedRecords line;
-  const std::array<FormatValue, 9> values = {x[0], phi[0], x[0] * phi[0] * P_bar,
-                                             x[1], phi[1], x[1] * phi[1] * P_bar,
-                                             x[2], phi[2], x[2] * phi[2] * P_bar};
-  RenderFormat(report::kResult, values, line);
-  return std::string(line[0]);
-}
-
 std::vector<std::string> ReportLines(const std::string& report) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   for (std::size_t end; (end = report.find("\r\n", start)) != std::string::npos; start = end + 2)
     lines.push_back(report.substr(start, end - start));
   return lines;
-}
-
-TEST(Quarn, TemperatureKeepsItsSinglePrecision) {
-  QuarnRun run("400.1 1000\n0.2 0.7 0.1\n");
-  ASSERT_EQ(run.result.exit_status, 0);
-  const std::vector<std::string> lines = ReportLines(run.Report());
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[0], "  400. DegC   1000. Bars    ");
-  EXPECT_EQ(lines[4], ExpectedResultLine(673.2500061035156, 1000 / 1.01325, 1000, {0.2, 0.7, 0.1}));
-}
-
-TEST(Quarn, FugacitiesUseThePressureInBar) {
-  QuarnRun run("500 2000\n1 0 0\n");
-  const std::vector<std::string> lines = ReportLines(run.Report());
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[4], ExpectedResultLine(773.15, 2000 / 1.01325, 2000, {1, 0, 0}));
 }
 
 // Spellings of the same compositions must give the same report.

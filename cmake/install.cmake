@@ -1,0 +1,16 @@
+# cmake --install puts the public headers, the library and a config package in
+# the prefix; find_package(quarn CONFIG REQUIRED) then gives quarn::eos.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+install(TARGETS quarn_eos EXPORT quarnTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(DIRECTORY include/quarn DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT quarnTargets NAMESPACE quarn:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quarn)
+configure_package_config_file(cmake/quarnConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/quarnConfig.cmake INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quarn)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/quarnConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/quarnConfig.cmake ${PROJECT_BINARY_DIR}/quarnConfigVersion.cmake
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quarn)

@@ -1,0 +1,192 @@
+// The equation of state: the root solver, the mixture routine bit for bit
+// against an independent evaluation, faults as values, and the batch call.
+#include "quarn/eos.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "eos/checked_math.hpp"
+#include "eos/redkw.hpp"
+#include "tests/support/process.hpp"
+#include "textio/field_rendering.hpp"
+
+namespace quarn {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+struct ReferenceState {
+  double T_K, P_atm;
+  Composition x;
+  std::array<double, 3> phi;
+  double Z, V;
+};
+struct ReferenceFault {
+  double T_K, P_atm;
+  Composition x;
+  int number;
+  const char* function;
+};
+#include "tests/eos_reference.inc"
+
+std::uint64_t Bits(double v) {
+  return std::bit_cast<std::uint64_t>(v);
+}
+
+TEST(REDKW, WorkedExamples) {
+  struct {
+    double P, bRT, r, Z, r_after;
+  } const cases[] = {
+      {100, 0.01, 10, 1.211256966066958, 10},    // one root, u > 0 > v
+      {1000, 0.05, 2, 50.98094549984266, 2},     // three roots, q < 0
+      {1, 0.001, 235, 0.6279657151425755, 235},  // three roots, q > 0
+      {0, 0.3, kNaN, 1.0, 0.001},                // B = 0: D is exactly zero
+      {250, 0, 7, 1.0, 7},
+      {100, 0.01, -5, 1.999833337964249, 0.001},  // ratios not above zero are replaced
+      {100, 0.01, 0, 1.999833337964249, 0.001},
+      {100, 0.01, -kInf, 1.999833337964249, 0.001},
+      {10, 0.01, 30, 0.10736676052372046, 30},
+      {4934.616333580064, 0.0004145615367921794, 0.6036746663018644, 2.969114432647726,
+       0.6036746663018644},
+      {197.38465334320256, 0.0002855496755466259, 6.060367432467698, 0.5527895851022605,
+       6.060367432467698},
+  };
+  for (const auto& c : cases) {
+    double r = c.r, Z = -1;
+    Fault fault;
+    REDKW(773.15, c.P, c.bRT, r, Z, fault);
+    EXPECT_EQ(Z, c.Z) << c.P << " " << c.bRT << " " << c.r;
+    EXPECT_EQ(r, c.r_after);
+    EXPECT_FALSE(fault);
+  }
+}
+
+// For random finite arguments Z solves the cubic and no real root lies above it.
+TEST(REDKW, ZIsTheLargestRealRoot) {
+  std::mt19937_64 random(20261206);
+  std::uniform_real_distribution<double> log_pressure(-2, 4.5), log_covolume(-6, -1), ratio(-2, 60);
+  for (long i = 0; i < testing::ScaledCount(5000); ++i) {
+    const double P = std::pow(10.0, log_pressure(random));
+    const double bRT = std::pow(10.0, log_covolume(random));
+    double r = ratio(random), Z;
+    Fault fault;
+    REDKW(700, P, bRT, r, Z, fault);
+    ASSERT_TRUE(std::isfinite(Z));
+    // The cubic with the ratio the solver used, in extended precision.
+    const long double B = static_cast<long double>(bRT) * P, c = (r - B - 1) * B, d = -(B * r * B);
+    const long double z = Z, scale = std::max<long double>(1, std::fabs(z));
+    const long double value = ((z - 1) * z + c) * z + d, slope = (3 * z - 2) * z + c;
+    ASSERT_LE(std::fabs(value / slope), 1e-9L * scale) << P << " " << bRT << " " << r;
+    // Divide out (z - Z); the quadratic left has no real root above Z.
+    const long double alpha = z - 1, beta = c + z * alpha, disc = alpha * alpha - 4 * beta;
+    if (disc >= 0) {
+      ASSERT_LE((-alpha + std::sqrt(disc)) / 2, z + 1e-7L * scale);
+    }
+  }
+}
+
+TEST(Evaluate, AgreesBitForBitWithTheIndependentEvaluation) {
+  for (const ReferenceState& s : kReferenceStates) {
+    const Evaluation e = Evaluate(s.T_K, s.P_atm, s.x);
+    EXPECT_FALSE(e.fault);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(Bits(e.result.phi[i]), Bits(s.phi[i])) << i << " at " << s.x.x_CO2 << " " << s.T_K;
+    }
+    EXPECT_EQ(Bits(e.result.Z), Bits(s.Z)) << s.x.x_CO2;
+    EXPECT_EQ(Bits(e.result.V_cm3_per_mol), Bits(s.V)) << s.x.x_CO2;
+  }
+}
+
+TEST(Evaluate, FaultsAreTheFirstFailingFunction) {
+  for (const ReferenceFault& f : kReferenceFaults) {
+    const Fault fault = Evaluate(f.T_K, f.P_atm, f.x).fault;
+    EXPECT_EQ(fault.number, f.number) << f.T_K << " " << f.P_atm;
+    EXPECT_STREQ(fault.function, f.function);
+  }
+  // The logarithm of zero, and a first failure that a later one does not replace.
+  Fault fault;
+  CheckedLog(0.0, fault);
+  CheckedSqrt(-1.0, fault);
+  EXPECT_EQ(fault.number, 6202);
+  EXPECT_STREQ(fault.function, "log");
+  // Masked arithmetic is no fault: an all-zero composition gives NaN and flows on.
+  for (const double T_K : {773.15, 873.15}) {
+    const Evaluation zero = Evaluate(T_K, 1973.8465334320256, {0, 0, 0});
+    EXPECT_FALSE(zero.fault);
+    for (double phi : zero.result.phi) EXPECT_TRUE(std::isnan(phi));
+  }
+}
+
+// The scalar call, the batch call (one and two threads, shared and per-point
+// conditions) and the console program agree on random states in and far out
+// of the model's range.
+TEST(Batch, AgreesWithTheScalarCallAndTheProgram) {
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> T_C(-300, 1500), P_bar(-100, 20000), x(-0.2, 1.2);
+  const std::size_t runs = 20, per_run = static_cast<std::size_t>(testing::ScaledCount(5000));
+  for (std::size_t run = 0; run < runs; ++run) {
+    const float T = static_cast<float>(run < 15 ? T_C(random) / 4 + 350 : T_C(random));
+    const float P = static_cast<float>(run < 15 ? P_bar(random) / 4 + 500 : P_bar(random));
+    const double T_K = KelvinFromCelsius(T), P_atm = AtmFromBar(P);
+    std::vector<Composition> states(per_run);
+    for (Composition& s : states) s = {x(random), x(random), x(random)};
+    std::vector<Evaluation> scalar;
+    for (const Composition& s : states) scalar.push_back(Evaluate(T_K, P_atm, s));
+    const std::vector<double> Ts(per_run, T_K), Ps(per_run, P_atm);
+    for (unsigned threads : {1u, 2u}) {
+      for (bool per_point : {false, true}) {
+        std::vector<Result> results(per_run);
+        std::vector<Fault> faults(per_run);
+        ASSERT_TRUE(per_point ? EvaluateBatch(Ts, Ps, states, results, faults, threads)
+                              : EvaluateBatch(T_K, P_atm, states, results, faults, threads));
+        for (std::size_t i = 0; i < per_run; ++i) {
+          ASSERT_EQ(faults[i].number, scalar[i].fault.number) << i;
+          if (faults[i]) continue;
+          for (int k = 0; k < 3; ++k) {
+            ASSERT_EQ(Bits(results[i].phi[k]), Bits(scalar[i].result.phi[k])) << i;
+          }
+          ASSERT_EQ(Bits(results[i].V_cm3_per_mol), Bits(scalar[i].result.V_cm3_per_mol));
+        }
+      }
+    }
+    // The program, on the states without a fault, shows the scalar call's
+    // coefficients in its report.
+    testing::TempDir dir;
+    std::string text;
+    char line[128];
+    std::snprintf(line, sizeof line, "%.9g %.9g\n", T, P);
+    text += line;
+    std::vector<const Evaluation*> shown;
+    for (std::size_t i = 0; i < per_run; ++i) {
+      if (scalar[i].fault) continue;
+      std::snprintf(line, sizeof line, "%.17g %.17g %.17g\n", states[i].x_CO2, states[i].x_H2O,
+                    states[i].x_NaCl);
+      text += line;
+      shown.push_back(&scalar[i]);
+    }
+    dir.Write("qnrun.dat", text);
+    const testing::ChildResult result =
+        testing::RunProgram(QUARN_EXECUTABLE, {.working_directory = dir.path()});
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    const std::string report = dir.Read("qnout.dat");
+    std::size_t at = report.find("------\r\n") + 8;
+    for (const Evaluation* e : shown) {
+      for (int k = 0; k < 3; ++k) {
+        std::string field(14, ' ');
+        RenderExponentField(e->result.phi[k], 14, 8, field.data());
+        ASSERT_EQ(report.substr(at + 16 * (3 * k + 1) + 2, 14), field);
+      }
+      at += 146;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quarn
