@@ -34,7 +34,8 @@ void BM_CompositionRead(benchmark::State& state) {
   rewind();
   double x[3];
   for (auto _ : state) {
-    if (quarn::ReadFreeFormat(channel, {x[0], x[1], x[2]}, true) != quarn::kReadComplete) {
+    if (quarn::ReadFreeFormat(channel, {x[0], x[1], x[2]}, true).result !=
+        quarn::ReadResult::kComplete) {
       state.PauseTiming();
       rewind();
       state.ResumeTiming();

@@ -18,6 +18,15 @@ constexpr int kReportFileUnit = 11;
 constexpr const char* kRunFileName = "qnrun.dat";
 constexpr const char* kReportFileName = "qnout.dat";
 
+// A read whose failure ends the run; true when every target was processed.
+bool Read(Channel& channel, std::initializer_list<ReadTarget> targets, bool return_on_end_of_file) {
+  const ReadStatus status = ReadFreeFormat(channel, targets, return_on_end_of_file);
+  if (status.result == ReadResult::kFailed) {
+    FatalStop({status.error.message, channel.unit, status.error.os_error});
+  }
+  return status.result == ReadResult::kComplete;
+}
+
 void WriteBanner(Channel& console) {
   WriteEmptyRecord(console);
   WriteEmptyRecord(console);
@@ -48,7 +57,7 @@ void RunQuarn() {
 
   float T = 0.0f;  // degrees Celsius, kept in 32 bits
   float P = 0.0f;  // bar, kept in 32 bits
-  ReadFreeFormat(run_file, {T, P}, false);
+  Read(run_file, {T, P}, false);
 
   WriteFormatted(report_file, report::kConditions, {T, P});
   WriteFormatted(console, report::kConditions, {T, P});
@@ -61,7 +70,7 @@ void RunQuarn() {
 
   std::array<double, 3> x = {0.0, 0.0, 0.0};
   RenderedRecords result_line;
-  while (ReadFreeFormat(run_file, {x[0], x[1], x[2]}, true) == kReadComplete) {
+  while (Read(run_file, {x[0], x[1], x[2]}, true)) {
     const Evaluation evaluation = Evaluate(T_K, P_atm, {x[0], x[1], x[2]});
     if (evaluation.fault) MathFatalStop(evaluation.fault.number, evaluation.fault.function);
     const std::array<double, 3>& phi = evaluation.result.phi;

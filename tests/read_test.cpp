@@ -98,22 +98,28 @@ const ReadCase kReadCases[] = {
 
 class FreeFormatRead : public ::testing::TestWithParam<ReadCase> {};
 
-TEST_P(FreeFormatRead, FillsTargetsOrStops) {
+// The status a test expects: kOk, kEof or the message number of the failure.
+int Outcome(const ReadStatus& status) {
+  switch (status.result) {
+    case ReadResult::kComplete:
+      return kOk;
+    case ReadResult::kEndOfFile:
+      return kEof;
+    case ReadResult::kFailed:
+      return status.error.message;
+  }
+  return -99;
+}
+
+TEST_P(FreeFormatRead, FillsTargetsOrFails) {
   const ReadCase& c = GetParam();
   testing::ChannelWithContent channel(c.input);
   float T = static_cast<float>(U), P = static_cast<float>(U);
   std::array<double, 3> x = {U, U, U};
-  int status = 0;
-  const int stop = testing::StopStatusOf([&] {
-    status = c.first_line ? ReadFreeFormat(*channel, {T, P}, false)
-                          : ReadFreeFormat(*channel, {x[0], x[1], x[2]}, true);
-  });
-  if (c.expected > 0) {
-    EXPECT_EQ(stop, c.expected) << c.input;
-    return;
-  }
-  ASSERT_EQ(stop, -1) << c.input;
-  EXPECT_EQ(status, c.expected) << c.input;
+  const ReadStatus status = c.first_line ? ReadFreeFormat(*channel, {T, P}, false)
+                                         : ReadFreeFormat(*channel, {x[0], x[1], x[2]}, true);
+  ASSERT_EQ(Outcome(status), c.expected) << c.input;
+  if (c.expected > 0) return;
   if (c.first_line) x = {T, P, c.values[2]};
   EXPECT_EQ(x, c.values) << c.input;
 }
@@ -126,16 +132,14 @@ TEST(FreeFormatRead, EachReadStartsOnANewRecord) {
                                       "0.2 0.3 0.4\n");
   float T = 0, P = 0;
   std::array<double, 3> x = {0, 0, 0};
-  ASSERT_EQ(testing::StopStatusOf([&] {
-              EXPECT_EQ(ReadFreeFormat(*channel, {T, P}, false), kReadComplete);
-              // A composition split over two lines; the rest of the second is lost.
-              EXPECT_EQ(ReadFreeFormat(*channel, {x[0], x[1], x[2]}, true), kReadComplete);
-              EXPECT_EQ(x, (std::array<double, 3>{0.2, 0.8, 0.3}));
-              EXPECT_EQ(ReadFreeFormat(*channel, {x[0], x[1], x[2]}, true), kReadComplete);
-              EXPECT_EQ(x, (std::array<double, 3>{0.1, 0.2, 0.3}));
-              EXPECT_EQ(ReadFreeFormat(*channel, {x[0], x[1], x[2]}, true), kReadEndOfFile);
-            }),
-            -1);
+  EXPECT_EQ(Outcome(ReadFreeFormat(*channel, {T, P}, false)), kOk);
+  // A composition split over two lines; the rest of the second is lost.
+  EXPECT_EQ(Outcome(ReadFreeFormat(*channel, {x[0], x[1], x[2]}, true)), kOk);
+  EXPECT_EQ(x, (std::array<double, 3>{0.2, 0.8, 0.3}));
+  EXPECT_EQ(Outcome(ReadFreeFormat(*channel, {x[0], x[1], x[2]}, true)), kOk);
+  EXPECT_EQ(x, (std::array<double, 3>{0.1, 0.2, 0.3}));
+  EXPECT_EQ((*channel).input.records_taken, 5u);
+  EXPECT_EQ(Outcome(ReadFreeFormat(*channel, {x[0], x[1], x[2]}, true)), kEof);
 }
 
 TEST(FreeFormatRead, FailingSystemReadIsMessage39) {
@@ -143,7 +147,9 @@ TEST(FreeFormatRead, FailingSystemReadIsMessage39) {
   ::close((*channel).fd);
   (*channel).fd = ::open(".", O_RDONLY | O_DIRECTORY);  // read() fails with EISDIR
   std::array<double, 3> x = {0, 0, 0};
-  EXPECT_EQ(testing::StopStatusOf([&] { ReadFreeFormat(*channel, {x[0], x[1], x[2]}, true); }), 39);
+  const ReadStatus status = ReadFreeFormat(*channel, {x[0], x[1], x[2]}, true);
+  EXPECT_EQ(Outcome(status), 39);
+  EXPECT_EQ(status.error.os_error, EISDIR);
 }
 
 // Tokens whose value is known exactly: {token, result, value as a double}; the

@@ -39,10 +39,10 @@ Channel& ConsoleChannel() {
   return console;
 }
 
-std::string PathOfUnit(int unit) {
+std::string_view PathOfUnit(int unit) {
   if (unit == kConsoleUnit) return kConsolePath;
   const Channel* channel = FindChannel(unit);
-  return channel ? channel->full_path : std::string();
+  return channel ? std::string_view(channel->full_path) : std::string_view();
 }
 
 void CloseAllChannels() {

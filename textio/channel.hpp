@@ -18,12 +18,19 @@ struct InputBuffer {
   std::size_t capacity = 0;
   std::size_t begin = 0;
   std::size_t end = 0;
-  bool file_exhausted = false;  // read() has returned 0
+  bool file_exhausted = false;    // read() has returned 0
+  std::size_t records_taken = 0;  // the line number of the record last taken
+};
+
+// A failure of input or output: its message number and the operating system's
+// error code behind it (0 when the system reported nothing).
+struct IoError {
+  int message = 0;
+  int os_error = 0;
 };
 
 struct Channel {
   int unit = 0;
-  std::string name;       // as passed to Open
   std::string full_path;  // shown in messages
   int fd = -1;
   bool is_console = false;
@@ -41,7 +48,7 @@ Channel& ChannelOfUnit(int unit);
 Channel& ConsoleChannel();
 
 // The full path shown for a unit in messages; empty for an unknown unit.
-std::string PathOfUnit(int unit);
+std::string_view PathOfUnit(int unit);
 
 // Closes every open file channel. Records are written out as they complete,
 // so there is no pending output left to flush.

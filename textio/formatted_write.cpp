@@ -7,6 +7,7 @@
 #include "textio/field_rendering.hpp"
 #include "textio/messages.hpp"
 #include "textio/termination.hpp"
+#include "textio/write_all.hpp"
 
 namespace quarn {
 namespace {
@@ -92,17 +93,7 @@ void WriteRecord(Channel& channel, std::string_view record) {
   static std::string line;
   line.assign(record);
   line += channel.is_console ? "\n" : "\r\n";
-  const char* data = line.data();
-  std::size_t left = line.size();
-  while (left > 0) {
-    const ssize_t written = ::write(channel.fd, data, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      WriteFailed(channel, errno);
-    }
-    data += written;  // a short write: go on behind what was taken
-    left -= static_cast<std::size_t>(written);
-  }
+  if (const int os_error = WriteAll(channel.fd, line)) WriteFailed(channel, os_error);
   if (channel.truncate_after_next_record) {
     channel.truncate_after_next_record = false;
     const off_t position = ::lseek(channel.fd, 0, SEEK_CUR);

@@ -4,20 +4,14 @@
 #include <cstdint>
 #include <string_view>
 
+#include "textio/characters.hpp"
 #include "textio/messages.hpp"
 #include "textio/number_conversion.hpp"
 #include "textio/record_input.hpp"
-#include "textio/termination.hpp"
 
 namespace quarn {
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
 // What may follow a value: a blank, a tab, a comma, a slash (or the record end).
 bool IsValueSeparator(char c) {
   return IsBlank(c) || c == ',' || c == '/';
@@ -29,9 +23,6 @@ bool EndsToken(char c) {
 bool IsLogicalLetter(char c) {
   return c == 'T' || c == 't' || c == 'F' || c == 'f';
 }
-bool IsExponentLetter(char c) {
-  return c == 'E' || c == 'e' || c == 'D' || c == 'd' || c == 'Q' || c == 'q';
-}
 
 // One value item of the input: a numeric token, or a logical value.
 struct Value {
@@ -40,12 +31,13 @@ struct Value {
   std::string_view token;
 };
 
+// Every scanning step returns 0, or the message number of the failure it met.
 class FreeFormatReader {
  public:
   FreeFormatReader(Channel& channel, std::span<const ReadTarget> targets, bool return_on_eof)
       : channel_(channel), targets_(targets), return_on_eof_(return_on_eof) {}
 
-  int Read() {
+  ReadStatus Read() {
     if (!TakeRecord()) return EndOfFile();
     // True while the last item was a value whose separating comma is still ahead:
     // such a comma is a plain separator, any other comma a null value.
@@ -67,60 +59,68 @@ class FreeFormatReader {
         }
         continue;
       }
-      if (c == '/') return kReadComplete;
+      if (c == '/') break;
 
-      bool repeated = false;
-      const std::uint64_t repeat = RepeatCount(repeated);
+      std::uint64_t repeat = 1;
+      if (const int failure = RepeatCount(repeat)) return Failed(failure);
       const std::size_t copies =
           static_cast<std::size_t>(std::min<std::uint64_t>(repeat, targets_.size() - next_));
-      if (repeated && (pos_ == end_ || IsValueSeparator(*pos_))) {
+      if (repeat_given_ && (pos_ == end_ || IsValueSeparator(*pos_))) {
         next_ += copies;  // r* stands for r null values
       } else {
         // r*c is one numeric token: c cannot be a logical, character or complex value.
-        const Value value = repeated ? Value{.token = ScanToken()} : ScanValue();
-        for (std::size_t k = 0; k < copies; ++k) Assign(targets_[next_++], value);
+        Value value;
+        if (const int failure = repeat_given_ ? ScanToken(value.token) : ScanValue(value))
+          return Failed(failure);
+        for (std::size_t k = 0; k < copies; ++k) {
+          if (const int failure = Assign(targets_[next_++], value)) return Failed(failure);
+        }
       }
       processed_any_ = true;
       after_value = true;
       // Once the last target has its value the rest of the record is not examined.
       if (next_ < targets_.size() && pos_ < end_ && !IsValueSeparator(*pos_)) {
-        Fail(kMsgSyntaxError);
+        return Failed(kMsgSyntaxError);
       }
     }
-    return kReadComplete;
+    return {ReadResult::kComplete};
   }
 
  private:
-  [[noreturn]] void Fail(int message) { FatalStop({message, channel_.unit}); }
+  ReadStatus Failed(int message, int os_error = 0) const {
+    return {ReadResult::kFailed, {message, os_error}};
+  }
 
+  // False at the end of the file, and on a failure of the read (kept in error_).
   bool TakeRecord() {
     std::string_view record;
-    if (!NextRecord(channel_, record)) return false;
+    const RecordResult result = NextRecord(channel_, record, error_);
     pos_ = record.data();
     end_ = record.data() + record.size();
-    return true;
+    return result == RecordResult::kRecord;
   }
 
-  int EndOfFile() {
-    // A composition cut short by the end of the file is lost data, not a normal end.
-    if (return_on_eof_ && !processed_any_) return kReadEndOfFile;
-    Fail(kMsgEndOfFile);
+  ReadStatus EndOfFile() const {
+    if (error_.message != 0) return Failed(error_.message, error_.os_error);
+    if (return_on_eof_ && !processed_any_) return {ReadResult::kEndOfFile};
+    return Failed(kMsgEndOfFile);
   }
 
-  // Consumes "r*" when the item starts with one and returns r; otherwise 1.
-  std::uint64_t RepeatCount(bool& repeated) {
+  // Consumes "r*" when the item starts with one and sets `count` to r.
+  int RepeatCount(std::uint64_t& count) {
     const char* p = pos_;
-    std::uint64_t count = 0;
+    std::uint64_t r = 0;
     constexpr std::uint64_t kSaturation = std::uint64_t{1} << 60;
     while (p < end_ && IsDigit(*p)) {
-      if (count < kSaturation) count = count * 10 + static_cast<std::uint64_t>(*p - '0');
+      if (r < kSaturation) r = r * 10 + static_cast<std::uint64_t>(*p - '0');
       ++p;
     }
-    if (p == pos_ || p == end_ || *p != '*') return 1;
-    if (count == 0) Fail(kMsgSyntaxError);
+    repeat_given_ = p != pos_ && p != end_ && *p == '*';
+    if (!repeat_given_) return 0;
+    if (r == 0) return kMsgSyntaxError;
     pos_ = p + 1;
-    repeated = true;
-    return count;
+    count = r;
+    return 0;
   }
 
   // The characters up to the next blank, tab, comma, slash, ')' or record end;
@@ -131,41 +131,36 @@ class FreeFormatReader {
     return std::string_view(start, static_cast<std::size_t>(pos_ - start));
   }
 
-  std::string_view ScanToken() {
-    const std::string_view token = TokenText();
-    if (token.empty()) Fail(kMsgSyntaxError);
-    return token;
+  int ScanToken(std::string_view& token) {
+    token = TokenText();
+    return token.empty() ? kMsgSyntaxError : 0;
   }
 
-  Value ScanValue() {
+  int ScanValue(Value& value) {
     const char c = *pos_;
-    Value value;
     if (IsLogicalLetter(c) || (c == '.' && pos_ + 1 < end_ && IsLogicalLetter(pos_[1]))) {
       value.is_logical = true;
       const char letter = c == '.' ? pos_[1] : c;
       value.logical_true = letter == 'T' || letter == 't';
       while (pos_ < end_ && !EndsToken(*pos_)) ++pos_;
-    } else if (c == '\'' || c == '"') {
-      Fail(kMsgConversionError);  // a character constant for a number
-    } else if (c == '(') {
-      value.token = ScanComplex();
-    } else {
-      value.token = ScanToken();
+      return 0;
     }
-    return value;
+    if (c == '\'' || c == '"') return kMsgConversionError;  // a character constant for a number
+    if (c == '(') return ScanComplex(value.token);
+    return ScanToken(value.token);
   }
 
-  // A complex constant "(re, im)": returns the real part, a numeric token that
+  // A complex constant "(re, im)": gives the real part, a numeric token that
   // starts right after "(" and may be empty (zero); the imaginary part must
   // follow the comma without blanks and is skipped.
-  std::string_view ScanComplex() {
+  int ScanComplex(std::string_view& real_part) {
     ++pos_;
-    const std::string_view real_part = TokenText();
+    real_part = TokenText();
     while (pos_ < end_ && IsBlank(*pos_)) ++pos_;
-    if (pos_ == end_ || *pos_ != ',') Fail(kMsgSyntaxError);
+    if (pos_ == end_ || *pos_ != ',') return kMsgSyntaxError;
     ++pos_;
     if (pos_ < end_ && (*pos_ == '+' || *pos_ == '-')) ++pos_;
-    if (pos_ == end_ || !IsDigit(*pos_)) Fail(kMsgSyntaxError);
+    if (pos_ == end_ || !IsDigit(*pos_)) return kMsgSyntaxError;
     while (pos_ < end_ && IsDigit(*pos_)) ++pos_;
     if (pos_ < end_ && *pos_ == '.') {
       ++pos_;
@@ -175,33 +170,30 @@ class FreeFormatReader {
       ++pos_;
       while (pos_ < end_ && IsDigit(*pos_)) ++pos_;
     }
-    if (pos_ == end_ || *pos_ != ')') Fail(kMsgSyntaxError);
+    if (pos_ == end_ || *pos_ != ')') return kMsgSyntaxError;
     ++pos_;
-    return real_part;
+    return 0;
   }
 
   template <typename Float>
-  void Store(const Value& value, Float& target) {
+  static int Store(const Value& value, Float& target) {
     if (value.is_logical) {
       target = value.logical_true ? Float(-1) : Float(0);
-      return;
+      return 0;
     }
     switch (ConvertNumber(value.token, target)) {
       case Conversion::kOk:
-        return;
+        return 0;
       case Conversion::kSyntaxError:
-        Fail(kMsgSyntaxError);
+        return kMsgSyntaxError;
       case Conversion::kOutOfRange:
-        Fail(kMsgConversionError);
+        return kMsgConversionError;
     }
+    return kMsgSyntaxError;
   }
 
-  void Assign(const ReadTarget& target, const Value& value) {
-    if (target.IsSingle()) {
-      Store(value, target.Single());
-    } else {
-      Store(value, target.Double());
-    }
+  static int Assign(const ReadTarget& target, const Value& value) {
+    return target.IsSingle() ? Store(value, target.Single()) : Store(value, target.Double());
   }
 
   Channel& channel_;
@@ -209,14 +201,16 @@ class FreeFormatReader {
   bool return_on_eof_;
   std::size_t next_ = 0;
   bool processed_any_ = false;
+  bool repeat_given_ = false;
+  IoError error_{};
   const char* pos_ = nullptr;
   const char* end_ = nullptr;
 };
 
 }  // namespace
 
-int ReadFreeFormat(Channel& channel, std::span<const ReadTarget> targets,
-                   bool return_on_end_of_file) {
+ReadStatus ReadFreeFormat(Channel& channel, std::span<const ReadTarget> targets,
+                          bool return_on_end_of_file) {
   return FreeFormatReader(channel, targets, return_on_end_of_file).Read();
 }
 

@@ -22,20 +22,27 @@ class ReadTarget {
   double* double_ = nullptr;
 };
 
-inline constexpr int kReadComplete = 0;
-inline constexpr int kReadEndOfFile = -1;
+enum class ReadResult {
+  kComplete,   // every target processed
+  kEndOfFile,  // the file ended before the first target, and the caller asked for that
+  kFailed,     // the failure is in ReadStatus::error
+};
+
+struct ReadStatus {
+  ReadResult result;
+  IoError error{};  // end of file (24), syntax (59), conversion (64), read (39), memory (22)
+};
 
 // Reads values for the targets in order, starting with a new record; the rest of
-// the record on which the last value was found is discarded. Returns
-// kReadComplete, or kReadEndOfFile when `return_on_end_of_file` is set and the
-// file ended before the first target was reached. Every other failure is a
-// fatal stop: end of file (24, also when it comes after some targets of a read
-// that returns end of file), syntax (59), conversion (64), read (39), memory (22).
-int ReadFreeFormat(Channel& channel, std::span<const ReadTarget> targets,
-                   bool return_on_end_of_file);
+// the record on which the last value was found is not examined and is
+// discarded. End of file is kEndOfFile when `return_on_end_of_file` is set and
+// no target was reached yet, else a failure (24): a composition cut short by
+// the end of the file is lost data, not a normal end.
+ReadStatus ReadFreeFormat(Channel& channel, std::span<const ReadTarget> targets,
+                          bool return_on_end_of_file);
 
-inline int ReadFreeFormat(Channel& channel, std::initializer_list<ReadTarget> targets,
-                          bool return_on_end_of_file) {
+inline ReadStatus ReadFreeFormat(Channel& channel, std::initializer_list<ReadTarget> targets,
+                                 bool return_on_end_of_file) {
   return ReadFreeFormat(channel, std::span<const ReadTarget>(targets.begin(), targets.size()),
                         return_on_end_of_file);
 }

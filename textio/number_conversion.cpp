@@ -3,26 +3,10 @@
 #include <charconv>
 #include <cstdint>
 
+#include "textio/characters.hpp"
+
 namespace quarn {
 namespace {
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-bool IsExponentLetter(char c) {
-  switch (c) {
-    case 'E':
-    case 'e':
-    case 'D':
-    case 'd':
-    case 'Q':
-    case 'q':
-      return true;
-    default:
-      return false;
-  }
-}
 
 // The token taken apart: the mantissa text without its sign, and the exponent.
 struct ScannedNumber {

@@ -75,7 +75,7 @@ int OpenRetryingOnEintr(const std::string& name, int flags) {
 
 Channel& Open(int unit, std::string_view name, OpenStatus status) {
   Channel& channel = ChannelOfUnit(unit);
-  channel.name = std::string(name);
+  const std::string file(name);
   channel.full_path = FullPathName(name);
 
   const int create = status == OpenStatus::kUnknown ? O_CREAT : 0;
@@ -83,15 +83,15 @@ Channel& Open(int unit, std::string_view name, OpenStatus status) {
   // writing too, the program would be a writer of its own pipe and never see
   // the end of the input when the real writer closes it.
   struct stat file_status;
-  const bool fifo = status == OpenStatus::kOld && ::stat(channel.name.c_str(), &file_status) == 0 &&
+  const bool fifo = status == OpenStatus::kOld && ::stat(file.c_str(), &file_status) == 0 &&
                     S_ISFIFO(file_status.st_mode);
   bool read_only = fifo;
-  int fd = OpenRetryingOnEintr(channel.name, fifo ? O_RDONLY : O_RDWR | create);
+  int fd = OpenRetryingOnEintr(file, fifo ? O_RDONLY : O_RDWR | create);
   int os_error = fd < 0 ? errno : 0;
   if (fd < 0 && AccessRefused(os_error)) {
     // The refusal is what the user must hear about, even where the read-only
     // retry fails otherwise (a file that could not be created, say).
-    fd = OpenRetryingOnEintr(channel.name, O_RDONLY);
+    fd = OpenRetryingOnEintr(file, O_RDONLY);
     read_only = fd >= 0;
   }
   if (fd < 0) FatalStop({OpenFailureMessage(os_error), unit, os_error});

@@ -2,73 +2,52 @@
 
 #include <unistd.h>
 
-#include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "textio/channel.hpp"
 #include "textio/messages.hpp"
+#include "textio/write_all.hpp"
 
 namespace quarn {
 namespace {
 
-// Writes the whole line to standard error; there is nobody left to tell if
-// that fails, so a failure is ignored.
-void WriteToStandardError(const std::string& line) {
-  const char* data = line.data();
-  std::size_t left = line.size();
-  while (left > 0) {
-    ssize_t written = ::write(STDERR_FILENO, data, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
+// A message line built in place: a stop allocates nothing, so that it can
+// report a failure that came from memory running out. A path too long for it
+// is cut; the system limits a path to well under this.
+class MessageLine {
+ public:
+  MessageLine& operator<<(std::string_view text) {
+    const std::size_t room = sizeof text_ - length_;
+    const std::size_t n = text.size() < room ? text.size() : room;
+    std::memcpy(text_ + length_, text.data(), n);
+    length_ += n;
+    return *this;
   }
-}
+  MessageLine& operator<<(int number) {
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    return *this << std::string_view(digits, static_cast<std::size_t>(end - digits));
+  }
+  // Writes the line with CR LF to standard error; there is nobody left to tell
+  // if that fails, so a failure is ignored.
+  void WriteToStandardError() {
+    *this << "\r\n";
+    WriteAll(STDERR_FILENO, std::string_view(text_, length_));
+  }
 
-std::string SevereLinePrefix(int number) {
-  std::string line(kMessagePrefix);
-  line += ": severe (";
-  line += std::to_string(number);
-  line += "): ";
-  return line;
-}
-
-ExitHandler exit_handler = nullptr;
+ private:
+  char text_[8192];
+  std::size_t length_ = 0;
+};
 
 [[noreturn]] void CloseAndExit(int status) {
   CloseAllChannels();
-  if (exit_handler != nullptr) exit_handler(status);
   std::_Exit(status);
 }
 
-// The message line of a fatal stop, without its line end: "%d" in the text
-// stands for the unit, "%s" for the file path.
-std::string FormatIoMessageLine(int message, int unit, std::string_view path) {
-  std::string line = SevereLinePrefix(message);
-  std::string_view text = IoMessageTemplate(message);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == 'd') {
-      line += std::to_string(unit);
-      ++i;
-    } else if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == 's') {
-      line += path;
-      ++i;
-    } else {
-      line += text[i];
-    }
-  }
-  return line;
-}
-
 }  // namespace
-
-void SetExitHandler(ExitHandler handler) {
-  exit_handler = handler;
-}
 
 void Stop() {
   CloseAndExit(0);
@@ -78,25 +57,33 @@ void FatalStop(const IoFailure& failure) {
   // Every record is written whole, line end included, so the console never
   // holds an unfinished line here and the messages start on a line of their own.
   if (failure.os_error != 0) {
-    std::string os_line(kMessagePrefix);
-    os_line += ": ";
-    os_line += std::strerror(failure.os_error);
-    os_line += "\r\n";
-    WriteToStandardError(os_line);
+    (MessageLine() << kMessagePrefix << ": " << std::strerror(failure.os_error))
+        .WriteToStandardError();
   }
-  WriteToStandardError(
-      FormatIoMessageLine(failure.message, failure.unit, PathOfUnit(failure.unit)) + "\r\n");
+  // The message text with "%d" standing for the unit and "%s" for the file path.
+  MessageLine line;
+  line << kMessagePrefix << ": severe (" << failure.message << "): ";
+  const std::string_view text = IoMessageTemplate(failure.message);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text.substr(i, 2) == "%d") {
+      line << failure.unit;
+      ++i;
+    } else if (text.substr(i, 2) == "%s") {
+      line << PathOfUnit(failure.unit);
+      ++i;
+    } else {
+      line << text.substr(i, 1);
+    }
+  }
+  line.WriteToStandardError();
   // C++20 defines the conversion to int as modular; the system keeps the low byte.
   CloseAndExit(static_cast<int>(ConditionValue(failure.message)));
 }
 
 void MathFatalStop(int message, std::string_view function) {
-  std::string line = SevereLinePrefix(message);
-  line += function;
-  line += ": ";
-  line += MathKindName(message);
-  line += " error\r\n";
-  WriteToStandardError(line);
+  (MessageLine() << kMessagePrefix << ": severe (" << message << "): " << function << ": "
+                 << MathKindName(message) << " error")
+      .WriteToStandardError();
   CloseAndExit(3);
 }
 

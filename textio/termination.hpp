@@ -32,11 +32,4 @@ constexpr std::uint32_t ConditionValue(int message) {
 // channel and exits with status 3. `function` is "exp", "log", "sqrt" or "**".
 [[noreturn]] void MathFatalStop(int message, std::string_view function);
 
-// How a stop leaves the process once it has written its messages and closed
-// the channels. By default it exits with the status; the fuzzer and tests may
-// install a handler that unwinds instead (by throwing). A handler that returns
-// is followed by the exit.
-using ExitHandler = void (*)(int status);
-void SetExitHandler(ExitHandler handler);
-
 }  // namespace quarn

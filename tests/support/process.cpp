@@ -15,8 +15,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "textio/termination.hpp"
-
 namespace quarn::testing {
 namespace {
 
@@ -137,30 +135,6 @@ long ScaledCount(long count) {
   if (scale == nullptr) return count;
   const double factor = std::atof(scale);
   return factor > 0 ? static_cast<long>(static_cast<double>(count) * factor) : count;
-}
-
-namespace {
-struct Stopped {
-  int status;
-};
-}  // namespace
-
-int StopStatusOf(const std::function<void()>& body) {
-  SetExitHandler([](int status) { throw Stopped{status}; });
-  const int saved_stderr = ::dup(STDERR_FILENO);
-  const int null = ::open("/dev/null", O_WRONLY);
-  ::dup2(null, STDERR_FILENO);
-  ::close(null);
-  int result = -1;
-  try {
-    body();
-  } catch (const Stopped& stop) {
-    result = stop.status & 0xFF;
-  }
-  ::dup2(saved_stderr, STDERR_FILENO);
-  ::close(saved_stderr);
-  SetExitHandler(nullptr);
-  return result;
 }
 
 ChannelWithContent::ChannelWithContent(const std::string& content, int unit)

@@ -1,5 +1,5 @@
 // Test support: child processes under resource limits, temporary directories,
-// and stops caught inside the test process.
+// channels on files in memory, and the stop messages to expect.
 #pragma once
 
 #include <functional>
@@ -51,11 +51,6 @@ class TempDir {
 
 // Count of random draws scaled by QUARN_TEST_SCALE (sanitizer builds run fewer).
 long ScaledCount(long count);
-
-// Runs `body` with stops unwinding instead of exiting and their messages kept
-// off standard error; returns -1 when it finished, else the low byte of the
-// stop's exit status (the message number of a fatal stop).
-int StopStatusOf(const std::function<void()>& body);
 
 // A unit whose file (in memory) holds `content`, positioned at its start.
 class ChannelWithContent {
