@@ -1,5 +1,6 @@
-// The public batch call: contiguous slices of the points on as many threads,
+// The public batch calls: contiguous slices of the points on as many threads,
 // the temperature terms worked out once per run of equal temperatures.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <thread>
@@ -14,38 +15,88 @@ namespace {
 // Below this many points a batch is not worth a thread.
 constexpr std::size_t kPointsPerThread = 4096;
 
-// Point i's temperature and pressure: one for all, or one each.
-struct Conditions {
-  std::span<const double> T_K;
-  std::span<const double> P_atm;
-  double T(std::size_t i) const { return T_K.size() == 1 ? T_K[0] : T_K[i]; }
-  double P(std::size_t i) const { return P_atm.size() == 1 ? P_atm[0] : P_atm[i]; }
+// A column with one value for all points or one each.
+double At(std::span<const double> column, std::size_t i) {
+  return column.size() == 1 ? column[0] : column[i];
+}
+bool Fits(std::span<const double> column, std::size_t n) {
+  return column.size() == 1 || column.size() == n;
+}
+
+// Points as an array of compositions with the conditions in columns.
+struct CompositionArray {
+  std::span<const double> T_K, P_atm;
+  std::span<const Composition> x;
+  std::span<Result> results;
+  std::span<Fault> faults;
+
+  std::size_t size() const { return x.size(); }
+  bool Valid() const {
+    return results.size() == size() && faults.size() == size() && Fits(T_K, size()) &&
+           Fits(P_atm, size());
+  }
+  double T(std::size_t i) const { return At(T_K, i); }
+  double P(std::size_t i) const { return At(P_atm, i); }
+  std::array<double, 3> X(std::size_t i) const { return {x[i].x_CO2, x[i].x_H2O, x[i].x_NaCl}; }
+  void Store(std::size_t i, const Result& result, const Fault& fault) const {
+    results[i] = result;
+    faults[i] = fault;
+  }
 };
 
-void EvaluateSlice(const Conditions& c, std::span<const Composition> x, std::span<Result> results,
-                   std::span<Fault> faults, std::size_t begin, std::size_t end) {
+// Points as columns.
+struct Columns {
+  const StateColumns& in;
+  const ResultColumns& out;
+
+  std::size_t size() const {
+    return std::max(
+        {in.T_K.size(), in.P_atm.size(), in.x_CO2.size(), in.x_H2O.size(), in.x_NaCl.size()});
+  }
+  bool Valid() const {
+    const std::size_t n = size();
+    return Fits(in.T_K, n) && Fits(in.P_atm, n) && Fits(in.x_CO2, n) && Fits(in.x_H2O, n) &&
+           Fits(in.x_NaCl, n) && out.phi_CO2.size() == n && out.phi_H2O.size() == n &&
+           out.phi_NaCl.size() == n && out.Z.size() == n && out.V_cm3_per_mol.size() == n &&
+           out.faults.size() == n;
+  }
+  double T(std::size_t i) const { return At(in.T_K, i); }
+  double P(std::size_t i) const { return At(in.P_atm, i); }
+  std::array<double, 3> X(std::size_t i) const {
+    return {At(in.x_CO2, i), At(in.x_H2O, i), At(in.x_NaCl, i)};
+  }
+  void Store(std::size_t i, const Result& result, const Fault& fault) const {
+    out.phi_CO2[i] = result.phi[0];
+    out.phi_H2O[i] = result.phi[1];
+    out.phi_NaCl[i] = result.phi[2];
+    out.Z[i] = result.Z;
+    out.V_cm3_per_mol[i] = result.V_cm3_per_mol;
+    out.faults[i] = fault;
+  }
+};
+
+template <typename Points>
+void EvaluateSlice(const Points& points, std::size_t begin, std::size_t end) {
   TemperatureTerms t{};
   std::uint64_t t_bits = 0;
   for (std::size_t i = begin; i < end; ++i) {
-    const double T_K = c.T(i);
+    const double T_K = points.T(i);
     // Bitwise, so that a NaN temperature is still worked out once.
     if (i == begin || std::bit_cast<std::uint64_t>(T_K) != t_bits) {
       t = ComputeTemperatureTerms(T_K);
       t_bits = std::bit_cast<std::uint64_t>(T_K);
     }
+    Result result;
     Fault fault;
-    TRKMIX(t, c.P(i), {x[i].x_CO2, x[i].x_H2O, x[i].x_NaCl}, results[i], fault);
-    faults[i] = fault;
+    TRKMIX(t, points.P(i), points.X(i), result, fault);
+    points.Store(i, result, fault);
   }
 }
 
-bool Run(const Conditions& c, std::span<const Composition> x, std::span<Result> results,
-         std::span<Fault> faults, unsigned threads) noexcept {
-  const std::size_t n = x.size();
-  if (results.size() != n || faults.size() != n || (c.T_K.size() != 1 && c.T_K.size() != n) ||
-      (c.P_atm.size() != 1 && c.P_atm.size() != n)) {
-    return false;
-  }
+template <typename Points>
+bool Run(const Points& points, unsigned threads) noexcept {
+  if (!points.Valid()) return false;
+  const std::size_t n = points.size();
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   const std::size_t slices =
       std::max<std::size_t>(1, std::min<std::size_t>(threads, n / kPointsPerThread));
@@ -56,12 +107,12 @@ bool Run(const Conditions& c, std::span<const Composition> x, std::span<Result> 
     bool started = false;
     if (k + 1 < slices) {
       try {
-        helpers.emplace_back(EvaluateSlice, std::cref(c), x, results, faults, begin, end);
+        helpers.emplace_back(EvaluateSlice<Points>, std::cref(points), begin, end);
         started = true;
       } catch (...) {  // no thread to be had: this thread does the slice
       }
     }
-    if (!started) EvaluateSlice(c, x, results, faults, begin, end);
+    if (!started) EvaluateSlice(points, begin, end);
     begin = end;
   }
   for (std::thread& helper : helpers) helper.join();
@@ -72,13 +123,18 @@ bool Run(const Conditions& c, std::span<const Composition> x, std::span<Result> 
 
 bool EvaluateBatch(double T_K, double P_atm, std::span<const Composition> x,
                    std::span<Result> results, std::span<Fault> faults, unsigned threads) noexcept {
-  return Run({{&T_K, 1}, {&P_atm, 1}}, x, results, faults, threads);
+  return Run(CompositionArray{{&T_K, 1}, {&P_atm, 1}, x, results, faults}, threads);
 }
 
 bool EvaluateBatch(std::span<const double> T_K, std::span<const double> P_atm,
                    std::span<const Composition> x, std::span<Result> results,
                    std::span<Fault> faults, unsigned threads) noexcept {
-  return Run({T_K, P_atm}, x, results, faults, threads);
+  return Run(CompositionArray{T_K, P_atm, x, results, faults}, threads);
+}
+
+bool EvaluateBatch(const StateColumns& states, const ResultColumns& results,
+                   unsigned threads) noexcept {
+  return Run(Columns{states, results}, threads);
 }
 
 }  // namespace quarn

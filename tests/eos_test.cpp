@@ -124,6 +124,17 @@ TEST(Evaluate, FaultsAreTheFirstFailingFunction) {
   }
 }
 
+TEST(Batch, SpansOfDifferentLengthsComputeNothing) {
+  std::vector<Composition> x(3);
+  std::vector<Result> results(2);
+  std::vector<Fault> faults(3);
+  const std::vector<double> T_K(2, 773.15);
+  EXPECT_FALSE(EvaluateBatch(773.15, 1000.0, x, results, faults));
+  results.resize(3);
+  EXPECT_FALSE(EvaluateBatch(T_K, T_K, x, results, faults));
+  EXPECT_TRUE(EvaluateBatch(773.15, 1000.0, x, results, faults));
+}
+
 // The scalar call, the batch call (one and two threads, shared and per-point
 // conditions) and the console program agree on random states in and far out
 // of the model's range.
@@ -140,12 +151,26 @@ TEST(Batch, AgreesWithTheScalarCallAndTheProgram) {
     std::vector<Evaluation> scalar;
     for (const Composition& s : states) scalar.push_back(Evaluate(T_K, P_atm, s));
     const std::vector<double> Ts(per_run, T_K), Ps(per_run, P_atm);
+    std::vector<double> columns[8];
+    for (std::vector<double>& column : columns) column.resize(per_run);
+    for (std::size_t i = 0; i < per_run; ++i) {
+      columns[0][i] = states[i].x_CO2, columns[1][i] = states[i].x_H2O;
+      columns[2][i] = states[i].x_NaCl;
+    }
     for (unsigned threads : {1u, 2u}) {
-      for (bool per_point : {false, true}) {
+      for (int form = 0; form < 3; ++form) {  // shared conditions, per point, columns
         std::vector<Result> results(per_run);
         std::vector<Fault> faults(per_run);
-        ASSERT_TRUE(per_point ? EvaluateBatch(Ts, Ps, states, results, faults, threads)
-                              : EvaluateBatch(T_K, P_atm, states, results, faults, threads));
+        const StateColumns in = {{&T_K, 1}, Ps, columns[0], columns[1], columns[2]};
+        const ResultColumns out = {columns[3], columns[4], columns[5],
+                                   columns[6], columns[7], faults};
+        ASSERT_TRUE(form == 0   ? EvaluateBatch(T_K, P_atm, states, results, faults, threads)
+                    : form == 1 ? EvaluateBatch(Ts, Ps, states, results, faults, threads)
+                                : EvaluateBatch(in, out, threads));
+        for (std::size_t i = 0; form == 2 && i < per_run; ++i) {
+          results[i] = {
+              {columns[3][i], columns[4][i], columns[5][i]}, columns[6][i], columns[7][i]};
+        }
         for (std::size_t i = 0; i < per_run; ++i) {
           ASSERT_EQ(faults[i].number, scalar[i].fault.number) << i;
           if (faults[i]) continue;

@@ -35,6 +35,24 @@ enum MathMessage : int {
 // empty for a number outside the table.
 std::string_view IoMessageTemplate(int message);
 
+// Hands the message text to `sink` (sink << string_view, sink << int) with the
+// unit and the path in place.
+template <typename Sink>
+void ExpandIoMessage(int message, int unit, std::string_view path, Sink& sink) {
+  const std::string_view text = IoMessageTemplate(message);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text.substr(i, 2) == "%d") {
+      sink << unit;
+      ++i;
+    } else if (text.substr(i, 2) == "%s") {
+      sink << path;
+      ++i;
+    } else {
+      sink << text.substr(i, 1);
+    }
+  }
+}
+
 // "DOMAIN", "SING" or "OVERFLOW".
 std::string_view MathKindName(int message);
 

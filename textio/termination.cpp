@@ -60,21 +60,9 @@ void FatalStop(const IoFailure& failure) {
     (MessageLine() << kMessagePrefix << ": " << std::strerror(failure.os_error))
         .WriteToStandardError();
   }
-  // The message text with "%d" standing for the unit and "%s" for the file path.
   MessageLine line;
   line << kMessagePrefix << ": severe (" << failure.message << "): ";
-  const std::string_view text = IoMessageTemplate(failure.message);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text.substr(i, 2) == "%d") {
-      line << failure.unit;
-      ++i;
-    } else if (text.substr(i, 2) == "%s") {
-      line << PathOfUnit(failure.unit);
-      ++i;
-    } else {
-      line << text.substr(i, 1);
-    }
-  }
+  ExpandIoMessage(failure.message, failure.unit, PathOfUnit(failure.unit), line);
   line.WriteToStandardError();
   // C++20 defines the conversion to int as modular; the system keeps the low byte.
   CloseAndExit(static_cast<int>(ConditionValue(failure.message)));

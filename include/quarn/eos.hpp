@@ -74,4 +74,17 @@ Evaluation Evaluate(double T_K, double P_atm, const Composition& x) noexcept;
                                  std::span<const Composition> x, std::span<Result> results,
                                  std::span<Fault> faults, unsigned threads = 0) noexcept;
 
+// The same over columns (a structure of arrays, as NumPy holds them): each
+// input column holds one value for all points or one per point, each output
+// column one value per point (the number of points is the longest input).
+struct StateColumns {
+  std::span<const double> T_K, P_atm, x_CO2, x_H2O, x_NaCl;
+};
+struct ResultColumns {
+  std::span<double> phi_CO2, phi_H2O, phi_NaCl, Z, V_cm3_per_mol;
+  std::span<Fault> faults;
+};
+[[nodiscard]] bool EvaluateBatch(const StateColumns& states, const ResultColumns& results,
+                                 unsigned threads = 0) noexcept;
+
 }  // namespace quarn

@@ -1,0 +1,9 @@
+"""Fugacity coefficients and fugacities of CO2, H2O and NaCl in H2O-CO2-NaCl
+fluids at high temperature and pressure: a Redlich-Kwong mixture of CO2 and a
+salt-dependent aqueous solvent, with the console program's numbers bit for bit.
+"""
+
+from ._model import FugacityResult, MathError, fugacity
+from ._run_file import RunFileError, read_run_file, run
+
+__all__ = ["FugacityResult", "MathError", "RunFileError", "fugacity", "read_run_file", "run"]

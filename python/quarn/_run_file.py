@@ -1,0 +1,63 @@
+"""Run files (qnrun.dat) read by the console program's own rules."""
+
+from __future__ import annotations
+
+import os
+
+import numpy as np
+
+from . import _core
+from ._model import FugacityResult, fugacity
+
+
+class RunFileError(ValueError):
+    """A run file the console program would stop on.
+
+    ``number`` is the program's message number (24 end of file, 59 syntax,
+    64 conversion, 22 memory), ``line`` the line it was met on, and the text
+    is the console's message text.
+    """
+
+    def __init__(self, number: int, text: str, line: int):
+        self.number = number
+        self.line = line
+        super().__init__(f"{text} (line {line})")
+
+
+def read_run_file(path: str | os.PathLike) -> tuple[float, float, np.ndarray]:
+    """Reads a run file as the console program does.
+
+    Returns ``(T_C, P_bar, x)``: the temperature and pressure of the first line
+    as the 32-bit values the program holds, widened to float, and an (n, 3)
+    float64 array of the compositions (x_CO2, x_H2O, x_NaCl), one per read:
+    null values and slashes keep the previous composition's values, repeat
+    counts, D and Q exponents and the rest follow the program's reader. The
+    end of the file inside a composition, a malformed number or a number out
+    of range raises :class:`RunFileError`; a file that cannot be opened raises
+    the usual :class:`OSError`.
+    """
+    with open(path, "rb") as file:
+        content = file.read()
+    message, line, T, P, compositions = _core.read_run_file(content)
+    if message:
+        full_path = os.path.abspath(os.fspath(path))
+        raise RunFileError(message, _core.io_message(message, 10, full_path), line)
+    return float(T), float(P), np.array(compositions, dtype=np.float64).reshape(-1, 3)
+
+
+def run(path: str | os.PathLike = "qnrun.dat", *, errors: str = "raise") -> dict[str, np.ndarray]:
+    """Evaluates a run file: the numbers its report would show, in full float64.
+
+    Returns the report's nine columns as arrays, keyed by their titles (XCO2,
+    phiCO2, fCO2, XH2O, phiH2O, fH2O, XNaCl, phiNaCl, fNaCl), together with
+    T_C and P_bar. Where the console program stops at a failing elementary
+    function, this raises :class:`quarn.MathError` (or, with ``errors="nan"``,
+    gives NaN for that composition and goes on).
+    """
+    T_C, P_bar, x = read_run_file(path)
+    r: FugacityResult = fugacity(T_C, P_bar, x[:, 0], x[:, 1], x[:, 2],
+                                 single_precision_inputs=True, errors=errors)
+    return {"T_C": T_C, "P_bar": P_bar,
+            "XCO2": x[:, 0], "phiCO2": r.phi_CO2, "fCO2": r.f_CO2,
+            "XH2O": x[:, 1], "phiH2O": r.phi_H2O, "fH2O": r.f_H2O,
+            "XNaCl": x[:, 2], "phiNaCl": r.phi_NaCl, "fNaCl": r.f_NaCl}

@@ -1,0 +1,132 @@
+// The package's compiled core: the batch call over NumPy arrays with the GIL
+// released, and the run-file reader over a file's bytes. Faults come back as
+// arrays and statuses; the Python side raises.
+#include <nanobind/nanobind.h>
+#include <nanobind/ndarray.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/string_view.h>
+#include <nanobind/stl/tuple.h>
+#include <nanobind/stl/vector.h>
+
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quarn/eos.hpp"
+#include "textio/free_format_read.hpp"
+#include "textio/messages.hpp"
+
+namespace nb = nanobind;
+
+namespace {
+
+using Column = nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+using Rows = nb::ndarray<double, nb::shape<8, -1>, nb::c_contig, nb::device::cpu>;
+using FaultNumbers = nb::ndarray<std::int32_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+using FaultFunctions = nb::ndarray<std::uint8_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+
+constexpr const char* kFunctions[] = {"", "exp", "log", "sqrt", "**"};
+
+std::uint8_t FunctionIndex(const char* function) {
+  for (std::uint8_t k = 1; k < std::size(kFunctions); ++k) {
+    if (std::strcmp(function, kFunctions[k]) == 0) return k;
+  }
+  return 0;
+}
+
+std::span<const double> Span(const Column& c) {
+  return {c.data(), c.shape(0)};
+}
+
+// Each input column holds one value for all points or one per point. The rows
+// of `out` receive phi (CO2, H2O, NaCl), f = (x phi) P_bar (the same), Z and V.
+void Evaluate(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows out,
+              FaultNumbers fault_numbers, FaultFunctions fault_functions, unsigned threads) {
+  const std::size_t n = out.shape(1);
+  nb::gil_scoped_release unlocked;
+  std::vector<double> T_K(T_C.shape(0)), P_atm(P_bar.shape(0));
+  for (std::size_t i = 0; i < T_K.size(); ++i) T_K[i] = quarn::KelvinFromCelsius(T_C(i));
+  for (std::size_t i = 0; i < P_atm.size(); ++i) P_atm[i] = quarn::AtmFromBar(P_bar(i));
+  std::vector<quarn::Fault> faults(n);
+  double* row[8];
+  for (std::size_t k = 0; k < 8; ++k) row[k] = out.data() + k * n;
+  const quarn::StateColumns states = {T_K, P_atm, Span(x_CO2), Span(x_H2O), Span(x_NaCl)};
+  const quarn::ResultColumns results = {{row[0], n}, {row[1], n}, {row[2], n},
+                                        {row[6], n}, {row[7], n}, faults};
+  if (fault_numbers.shape(0) != n || fault_functions.shape(0) != n ||
+      !quarn::EvaluateBatch(states, results, threads)) {
+    nb::gil_scoped_acquire locked;
+    throw nb::value_error("the arrays differ in length");
+  }
+  const std::span<const double> fractions[3] = {states.x_CO2, states.x_H2O, states.x_NaCl};
+  for (std::size_t i = 0; i < n; ++i) {
+    const double P = P_bar.shape(0) == 1 ? P_bar(0) : P_bar(i);
+    for (std::size_t k = 0; k < 3; ++k) {
+      const double x_k = fractions[k].size() == 1 ? fractions[k][0] : fractions[k][i];
+      row[3 + k][i] = (x_k * row[k][i]) * P;
+    }
+    fault_numbers(i) = faults[i].number;
+    fault_functions(i) = faults[i] ? FunctionIndex(faults[i].function) : 0;
+  }
+}
+
+// Builds a message text as the console shows it.
+struct TextSink {
+  std::string text;
+  TextSink& operator<<(std::string_view piece) {
+    text += piece;
+    return *this;
+  }
+  TextSink& operator<<(int number) {
+    text += std::to_string(number);
+    return *this;
+  }
+};
+
+std::string IoMessage(int message, int unit, std::string_view path) {
+  TextSink sink;
+  quarn::ExpandIoMessage(message, unit, path, sink);
+  return sink.text;
+}
+
+// Reads a run file's bytes by the program's rules. Returns the message number
+// of the failure (0 when the file ended normally), the line it met it on, T
+// and P as their 32-bit values, and the compositions read, three per row.
+std::tuple<int, std::size_t, float, float, std::vector<double>> ReadRunFile(nb::bytes content) {
+  quarn::Channel channel;
+  channel.unit = 10;
+  quarn::InputBuffer& in = channel.input;
+  in.capacity = content.size() + 1;
+  in.data = std::make_unique<char[]>(in.capacity);
+  std::memcpy(in.data.get(), content.c_str(), content.size());
+  in.end = content.size();
+  in.file_exhausted = true;
+  float T = 0.0f, P = 0.0f;
+  std::vector<double> compositions;
+  quarn::ReadStatus status = quarn::ReadFreeFormat(channel, {T, P}, false);
+  double x[3] = {0.0, 0.0, 0.0};
+  while (status.result == quarn::ReadResult::kComplete) {
+    status = quarn::ReadFreeFormat(channel, {x[0], x[1], x[2]}, true);
+    if (status.result == quarn::ReadResult::kComplete)
+      compositions.insert(compositions.end(), x, x + 3);
+  }
+  return {status.error.message, in.records_taken, T, P, std::move(compositions)};
+}
+
+}  // namespace
+
+NB_MODULE(_core, m) {
+  m.doc() = "The compiled core of quarn; use the functions of the quarn package.";
+  m.def("evaluate", &Evaluate, nb::arg("T_C"), nb::arg("P_bar"), nb::arg("x_CO2"), nb::arg("x_H2O"),
+        nb::arg("x_NaCl"), nb::arg("out"), nb::arg("fault_numbers"), nb::arg("fault_functions"),
+        nb::arg("threads"),
+        "Fills the rows of out (phi x3, f x3, Z, V) and the fault arrays for every state.");
+  m.def("read_run_file", &ReadRunFile, nb::arg("content"),
+        "Reads a run file's bytes: (message, line, T, P, compositions).");
+  m.def("io_message", &IoMessage, nb::arg("message"), nb::arg("unit"), nb::arg("path"),
+        "The console's text of an input/output message.");
+  nb::list functions;
+  for (const char* function : kFunctions) functions.append(function);
+  m.attr("FAULT_FUNCTIONS") = nb::tuple(functions);
+}
