@@ -3,7 +3,9 @@ fluids at high temperature and pressure: a Redlich-Kwong mixture of CO2 and a
 salt-dependent aqueous solvent, with the console program's numbers bit for bit.
 """
 
+from ._composition import mole_fractions, weight_percent_NaCl
 from ._model import FugacityResult, MathError, fugacity
 from ._run_file import RunFileError, read_run_file, run
 
-__all__ = ["FugacityResult", "MathError", "RunFileError", "fugacity", "read_run_file", "run"]
+__all__ = ["FugacityResult", "MathError", "RunFileError", "fugacity", "mole_fractions",
+           "read_run_file", "run", "weight_percent_NaCl"]

@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 
 import numpy as np
 
@@ -46,6 +46,14 @@ class FugacityResult:
     Z: np.ndarray
     V: np.ndarray
     fault: np.ndarray
+    _fault_function: np.ndarray = field(repr=False, compare=False)
+
+    def fault_message(self, index: int) -> str:
+        """The failure at a flat index as the console words it ("" where none)."""
+        number = int(self.fault.flat[index])
+        if not number:
+            return ""
+        return str(MathError(number, _core.FAULT_FUNCTIONS[self._fault_function[index]], index))
 
 
 def _as_float_array(name: str, value) -> np.ndarray:
@@ -102,4 +110,5 @@ def fugacity(T_C, P_bar, x_CO2, x_H2O, x_NaCl, *, single_precision_inputs: bool 
         i = int(failing[0])
         raise MathError(int(fault[i]), _core.FAULT_FUNCTIONS[function[i]], i)
     out[:, failing] = np.nan
-    return FugacityResult(*(row.reshape(shape) for row in out), fault=fault.reshape(shape))
+    return FugacityResult(*(row.reshape(shape) for row in out), fault=fault.reshape(shape),
+                          _fault_function=function)

@@ -5,10 +5,13 @@
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/string_view.h>
+#include <nanobind/stl/pair.h>
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
+#include <charconv>
 #include <cstring>
+#include <thread>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +74,78 @@ void Evaluate(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaC
   }
 }
 
+using Values = nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+using ConstFaultNumbers = nb::ndarray<const std::int32_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+using ConstFaultFunctions =
+    nb::ndarray<const std::uint8_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+
+using Codes = nb::ndarray<const std::int32_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+
+void AppendShortest(double value, std::string& text) {
+  char number[32];
+  text.append(number, static_cast<std::size_t>(std::to_chars(number, number + 32, value).ptr -
+                                               number));
+}
+
+// Each value in its shortest round-trip form.
+std::vector<std::string> Shortest(Values values) {
+  std::vector<std::string> out(values.shape(0));
+  for (std::size_t i = 0; i < out.size(); ++i) AppendShortest(values(i), out[i]);
+  return out;
+}
+
+// CSV rows: the text columns (each a list of texts and the index of a row's
+// text in it), then the result columns in their shortest round-trip form
+// (empty where the point failed), then the fault ("" or "exp: OVERFLOW error
+// (6203)"). Rows are split over two threads.
+nb::bytes CsvRows(std::vector<std::pair<std::vector<std::string>, Codes>> texts,
+                  std::vector<Values> results, ConstFaultNumbers fault_numbers,
+                  ConstFaultFunctions fault_functions) {
+  const std::size_t n = fault_numbers.shape(0);
+  for (const auto& [strings, codes] : texts) {
+    if (codes.shape(0) != n) throw nb::value_error("the columns differ in length");
+    for (std::size_t i = 0; i < n; ++i) {
+      if (codes(i) < 0 || static_cast<std::size_t>(codes(i)) >= strings.size())
+        throw nb::value_error("a text index is out of range");
+    }
+  }
+  for (const Values& c : results) {
+    if (c.shape(0) != n) throw nb::value_error("the columns differ in length");
+  }
+  // Room for the text up front: growing it as it fills costs more than the digits.
+  std::size_t row_bytes = 32 + 24 * results.size();
+  for (const auto& text : texts) row_bytes += 2 + (text.first.empty() ? 0 : text.first[0].size());
+  std::string halves[2];
+  {
+    nb::gil_scoped_release unlocked;
+    for (std::string& half : halves) half.reserve(row_bytes * (n / 2 + 1));
+    auto format = [&](std::size_t begin, std::size_t end, std::string& text) {
+      for (std::size_t i = begin; i < end; ++i) {
+        const int fault = fault_numbers(i);
+        for (const auto& [strings, codes] : texts) text.append(strings[codes(i)]) += ',';
+        for (const Values& c : results) {
+          if (fault == 0) AppendShortest(c(i), text);
+          text += ',';
+        }
+        if (fault != 0) {
+          text += kFunctions[fault_functions(i) < std::size(kFunctions) ? fault_functions(i) : 0];
+          text.append(": ").append(quarn::MathKindName(fault)).append(" error (");
+          text.append(std::to_string(fault)).append(")");
+        }
+        text += '\n';
+      }
+    };
+    std::thread other(format, n / 2, n, std::ref(halves[1]));
+    format(0, n / 2, halves[0]);
+    other.join();
+  }
+  nb::bytes rows(nullptr, halves[0].size() + halves[1].size());
+  char* out = static_cast<char*>(PyBytes_AsString(rows.ptr()));
+  std::memcpy(out, halves[0].data(), halves[0].size());
+  std::memcpy(out + halves[0].size(), halves[1].data(), halves[1].size());
+  return rows;
+}
+
 // Builds a message text as the console shows it.
 struct TextSink {
   std::string text;
@@ -124,6 +199,9 @@ NB_MODULE(_core, m) {
         "Fills the rows of out (phi x3, f x3, Z, V) and the fault arrays for every state.");
   m.def("read_run_file", &ReadRunFile, nb::arg("content"),
         "Reads a run file's bytes: (message, line, T, P, compositions).");
+  m.def("csv_rows", &CsvRows, nb::arg("texts"), nb::arg("results"), nb::arg("fault_numbers"),
+        nb::arg("fault_functions"), "CSV rows of the columns, results empty where a point failed.");
+  m.def("shortest", &Shortest, nb::arg("values"), "Each value in its shortest round-trip form.");
   m.def("io_message", &IoMessage, nb::arg("message"), nb::arg("unit"), nb::arg("path"),
         "The console's text of an input/output message.");
   nb::list functions;

@@ -1,0 +1,117 @@
+"""quarn table, quarn plot, the composition helpers and the quarn command."""
+
+import csv
+import io
+import pathlib
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import quarn
+from quarn import plot
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools"))
+import eos_reference  # noqa: E402
+
+
+def run_quarn(*args, cwd=None, stdin=None):
+    return subprocess.run([sys.executable, "-m", "quarn", *args], cwd=cwd, input=stdin,
+                          capture_output=True, text=True)
+
+
+def test_composition_helpers_invert_each_other():
+    x_CO2, x_H2O, x_NaCl = quarn.mole_fractions([0.0, 0.3, 0.5], [10.0, 0.0, 100.0])
+    np.testing.assert_allclose(x_CO2 + x_H2O + x_NaCl, 1.0, rtol=1e-15)
+    np.testing.assert_allclose(quarn.weight_percent_NaCl(x_H2O, x_NaCl), [10, 0, 100], atol=1e-12)
+    assert x_H2O[2] == 0.0 and x_NaCl[1] == 0.0
+
+
+def test_table_of_a_sample_list_keeps_its_columns(tmp_path):
+    source = tmp_path / "samples.csv"
+    source.write_text('sample,T_C,P_bar,x_CO2,x_H2O,x_NaCl\n"A, rim",500,2000,0.1,0.89,0.01\n'
+                      "B,500,2000,0.3,0.6,0.1\nC,350,500,0.9,0,0.1\n")
+    done = run_quarn("table", str(source))
+    assert done.returncode == 0, done.stderr
+    rows = list(csv.DictReader(io.StringIO(done.stdout)))
+    assert [r["sample"] for r in rows] == ["A, rim", "B", "C"]
+    for row, x in zip(rows[:2], [(0.1, 0.89, 0.01), (0.3, 0.6, 0.1)]):
+        phi, Z, V = eos_reference.trkmix(773.15, 2000 / 1.01325, *x)
+        assert [float(row[c]) for c in ("phi_CO2", "phi_H2O", "phi_NaCl", "Z", "V")] == phi + [Z, V]
+    assert rows[2]["fault"] == "exp: OVERFLOW error (6203)"
+    assert rows[2]["phi_CO2"] == rows[2]["V"] == ""
+
+
+def test_grid_rows_come_in_grid_order(tmp_path):
+    out = tmp_path / "grid.csv"
+    done = run_quarn("table", "--T", "350:550:50", "--P", "1000:5000:1000", "--x-CO2", "0:1:0.05",
+                     "--wt-NaCl", "0,10,20", "-o", str(out))
+    assert done.returncode == 0 and done.stderr == ""
+    rows = list(csv.DictReader(out.open()))
+    assert len(rows) == 5 * 5 * 21 * 3
+    key = [(float(r["T_C"]), float(r["P_bar"]), float(r["x_CO2"]), float(r["wt_NaCl"]))
+           for r in rows]
+    assert key == sorted(key) and key[0] == (350, 1000, 0, 0) and key[-1] == (550, 5000, 1, 20)
+    r = rows[3 * 21 * 3 + 4 * 3 + 2]  # 350 C, 4000 bar, x_CO2 0.2, 20 wt%
+    x = [float(r[c]) for c in ("x_CO2", "x_H2O", "x_NaCl")]
+    assert float(r["phi_H2O"]) == float(quarn.fugacity(350, 4000, *x).phi_H2O)
+
+
+@pytest.mark.parametrize("text, words", [
+    ("", "the file is empty"),
+    ("T_C,P_bar,x_CO2\n500,2000,0.1\n", "no column x_H2O, x_NaCl"),
+    ("T_C,P_bar,x_CO2,wt_NaCl\n500,2000,0.1,10\n500,abc,0.1,10\n",
+     "line 3, column P_bar: 'abc' is not a number"),
+    ("T_C,P_bar,x_CO2,wt_NaCl\n500,2000,0.1\n", "line 2: 3 fields where the header has 4"),
+])
+def test_bad_csv_is_one_line_naming_row_and_column(tmp_path, text, words):
+    source = tmp_path / "bad.csv"
+    source.write_text(text)
+    done = run_quarn("table", str(source))
+    assert done.returncode == 2
+    assert done.stderr.count("\n") == 1 and words in done.stderr
+
+
+@pytest.mark.parametrize("kind, fixed, axis", [("phi-x", 2000, "x"), ("phi-p", 0.3, "p")])
+def test_plot_lines_are_the_models_numbers(kind, fixed, axis):
+    if axis == "x":
+        figure = plot.phi_x(fixed, 10, [300, 500], x_CO2=np.linspace(0, 1, 11))
+    else:
+        figure = plot.phi_p(fixed, 10, [300, 500], P_bar=np.linspace(100, 5000, 11))
+    for ax, name in zip(figure.axes, ("phi_CO2", "phi_H2O", "phi_NaCl")):
+        assert "φ" in ax.get_ylabel() and ax.get_xlabel()
+        for line, T in zip(ax.get_lines(), [300, 500]):
+            x = line.get_xdata()
+            fractions = quarn.mole_fractions(x, 10) if axis == "x" else quarn.mole_fractions(fixed, 10)
+            P = fixed if axis == "x" else x
+            expected = getattr(quarn.fugacity(T, P, *fractions, errors="nan"), name)
+            np.testing.assert_array_equal(line.get_ydata(), expected)
+        assert ax.get_legend_handles_labels()[1][0] == "300 °C (outside the stated range)"
+
+
+def test_plot_command_writes_each_format(tmp_path):
+    for suffix, magic in ((".png", b"\x89PNG"), (".svg", b"<?xml"), (".pdf", b"%PDF")):
+        out = tmp_path / ("phi" + suffix)
+        assert plot.main(["phi-p", "--x-CO2", "0.3", "--wt-NaCl", "10", "--T", "350,450",
+                          "-o", str(out)]) == 0
+        assert out.read_bytes().startswith(magic)
+
+
+def test_plot_without_matplotlib_says_so(monkeypatch, capsys):
+    monkeypatch.setitem(sys.modules, "matplotlib.figure", None)
+    assert plot.main(["phi-x", "--P", "2000", "--wt-NaCl", "10", "--T", "500", "-o", "x.png"]) == 2
+    assert capsys.readouterr().err == "quarn plot: plotting needs matplotlib: pip install quarn[plot]\n"
+
+
+def test_quarn_command_runs_the_console_program(tmp_path):
+    (tmp_path / "qnrun.dat").write_text("500 2000\n0.1 0.89 0.01\n")
+    done = run_quarn(cwd=tmp_path)
+    assert done.returncode == 0 and done.stderr == ""
+    assert "  Program Quarn\n" in done.stdout
+    assert (tmp_path / "qnout.dat").read_bytes().count(b"\r\n") == 5
+    (tmp_path / "empty").mkdir()
+    missing = run_quarn(cwd=tmp_path / "empty")
+    assert missing.returncode == 29 and "severe (29): file not found" in missing.stderr
+    usage = run_quarn("--help")
+    assert usage.returncode == 0 and all(w in usage.stdout for w in ("table", "plot", "qnrun.dat"))
