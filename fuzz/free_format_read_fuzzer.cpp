@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "textio/channel.hpp"
 #include "textio/free_format_read.hpp"
@@ -33,13 +32,8 @@ void Check(const quarn::ReadStatus& status) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // The whole input stands in the buffer, as if read from a file already.
   quarn::Channel channel;
-  channel.input.data = std::make_unique<char[]>(size + 1);
-  std::memcpy(channel.input.data.get(), data, size);
-  channel.input.capacity = size + 1;
-  channel.input.end = size;
-  channel.input.file_exhausted = true;
+  quarn::LoadInput(channel, {reinterpret_cast<const char*>(data), size});
   float T = 0.0f, P = 0.0f;
   quarn::ReadStatus status = quarn::ReadFreeFormat(channel, {T, P}, false);
   Check(status);

@@ -198,7 +198,7 @@ TEST(Batch, AgreesWithTheScalarCallAndTheProgram) {
     }
     dir.Write("qnrun.dat", text);
     const testing::ChildResult result =
-        testing::RunProgram(QUARN_EXECUTABLE, {.working_directory = dir.path()});
+        testing::RunProgram(QUARN_EXECUTABLE, {.working_directory = dir.path().c_str()});
     ASSERT_EQ(result.exit_status, 0) << result.err;
     const std::string report = dir.Read("qnout.dat");
     std::size_t at = report.find("------\r\n") + 8;

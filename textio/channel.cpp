@@ -45,6 +45,16 @@ std::string_view PathOfUnit(int unit) {
   return channel ? std::string_view(channel->full_path) : std::string_view();
 }
 
+void LoadInput(Channel& channel, std::string_view bytes) {
+  InputBuffer& in = channel.input;
+  in = InputBuffer{};
+  in.capacity = bytes.size() + 1;
+  in.data = std::make_unique<char[]>(in.capacity);
+  bytes.copy(in.data.get(), bytes.size());
+  in.end = bytes.size();
+  in.file_exhausted = true;
+}
+
 void CloseAllChannels() {
   for (auto& channel : Table()) {
     if (!channel->is_console && channel->fd >= 0) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace quarn {
 
@@ -49,6 +50,9 @@ Channel& ConsoleChannel();
 
 // The full path shown for a unit in messages; empty for an unknown unit.
 std::string_view PathOfUnit(int unit);
+
+// Gives the channel `bytes` as its whole input, as if read from a file already.
+void LoadInput(Channel& channel, std::string_view bytes);
 
 // Closes every open file channel. Records are written out as they complete,
 // so there is no pending output left to flush.

@@ -171,12 +171,7 @@ std::string IoMessage(int message, int unit, std::string_view path) {
 std::tuple<int, std::size_t, float, float, std::vector<double>> ReadRunFile(nb::bytes content) {
   quarn::Channel channel;
   channel.unit = 10;
-  quarn::InputBuffer& in = channel.input;
-  in.capacity = content.size() + 1;
-  in.data = std::make_unique<char[]>(in.capacity);
-  std::memcpy(in.data.get(), content.c_str(), content.size());
-  in.end = content.size();
-  in.file_exhausted = true;
+  quarn::LoadInput(channel, {content.c_str(), content.size()});
   float T = 0.0f, P = 0.0f;
   std::vector<double> compositions;
   quarn::ReadStatus status = quarn::ReadFreeFormat(channel, {T, P}, false);
@@ -186,7 +181,7 @@ std::tuple<int, std::size_t, float, float, std::vector<double>> ReadRunFile(nb::
     if (status.result == quarn::ReadResult::kComplete)
       compositions.insert(compositions.end(), x, x + 3);
   }
-  return {status.error.message, in.records_taken, T, P, std::move(compositions)};
+  return {status.error.message, channel.input.records_taken, T, P, std::move(compositions)};
 }
 
 }  // namespace

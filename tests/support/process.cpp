@@ -1,7 +1,6 @@
 #include "tests/support/process.hpp"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -65,7 +64,7 @@ ChildResult RunInChild(const std::function<void()>& body, const ChildOptions& op
       ::dup2(out, STDOUT_FILENO);
     }
     ::dup2(err, STDERR_FILENO);
-    if (!options.working_directory.empty() && ::chdir(options.working_directory.c_str()) != 0) {
+    if (options.working_directory && ::chdir(options.working_directory) != 0) {
       std::_Exit(126);
     }
     if (options.unprivileged && ::geteuid() == 0 &&
@@ -73,6 +72,7 @@ ChildResult RunInChild(const std::function<void()>& body, const ChildOptions& op
       std::_Exit(125);
     }
     if (options.close_stdin) ::close(STDIN_FILENO);
+    if (options.close_stdout) ::close(STDOUT_FILENO);
     for (const auto& [resource, value] : {std::pair{RLIMIT_FSIZE, options.file_size_limit},
                                           std::pair{RLIMIT_AS, options.address_space_limit},
                                           std::pair{RLIMIT_NOFILE, options.open_files_limit}}) {
@@ -135,23 +135,6 @@ long ScaledCount(long count) {
   if (scale == nullptr) return count;
   const double factor = std::atof(scale);
   return factor > 0 ? static_cast<long>(static_cast<double>(count) * factor) : count;
-}
-
-ChannelWithContent::ChannelWithContent(const std::string& content, int unit)
-    : channel_(ChannelOfUnit(unit)) {
-  const int fd = ::memfd_create("qnrun.dat", 0);
-  if (fd < 0 || ::write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size()))
-    throw std::runtime_error("memfd");
-  ::lseek(fd, 0, SEEK_SET);
-  channel_.fd = fd;
-  channel_.full_path = "/test/qnrun.dat";
-  channel_.read_only = false;
-  channel_.input = InputBuffer{};
-}
-
-ChannelWithContent::~ChannelWithContent() {
-  if (channel_.fd >= 0) ::close(channel_.fd);  // a stop may have closed it
-  channel_.fd = -1;
 }
 
 std::string StopMessage(const std::string& os_text, int number, const std::string& text, int unit,

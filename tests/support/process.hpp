@@ -1,11 +1,9 @@
 // Test support: child processes under resource limits, temporary directories,
-// channels on files in memory, and the stop messages to expect.
+// and the stop messages to expect.
 #pragma once
 
 #include <functional>
 #include <string>
-
-#include "textio/channel.hpp"
 
 namespace quarn::testing {
 
@@ -17,10 +15,11 @@ struct ChildResult {
 };
 
 struct ChildOptions {
-  std::string working_directory;  // empty: stay where we are
-  bool unprivileged = false;      // as root, drop to user nobody so file modes apply
+  const char* working_directory = nullptr;  // nullptr: stay where we are
+  bool unprivileged = false;                // as root, drop to user nobody so file modes apply
   bool stdout_to_closed_pipe = false;
   bool close_stdin = false;
+  bool close_stdout = false;
   long file_size_limit = -1;      // RLIMIT_FSIZE in bytes (-1: none)
   long address_space_limit = -1;  // RLIMIT_AS in bytes
   long open_files_limit = -1;     // RLIMIT_NOFILE
@@ -51,17 +50,6 @@ class TempDir {
 
 // Count of random draws scaled by QUARN_TEST_SCALE (sanitizer builds run fewer).
 long ScaledCount(long count);
-
-// A unit whose file (in memory) holds `content`, positioned at its start.
-class ChannelWithContent {
- public:
-  explicit ChannelWithContent(const std::string& content, int unit = 10);
-  ~ChannelWithContent();
-  Channel& operator*() { return channel_; }
-
- private:
-  Channel& channel_;
-};
 
 // What a fatal stop writes on standard error: the system's line when there is
 // one, then the message line for a unit and file, each with CR LF.
