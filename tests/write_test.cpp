@@ -38,72 +38,41 @@ struct FieldCase {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// clang-format off
 const FieldCase kFieldCases[] = {
-    {kF, 400, 5, 0, "_400."},
-    {kF, 399.5, 5, 0, "_400."},
-    {kF, 0.5, 5, 0, "___1."},
-    {kF, 2.5, 5, 0, "___3."},
-    {kF, -0.5, 5, 0, "__-1."},
-    {kF, -0.3, 5, 0, "___0."},
-    {kF, -0.0, 5, 0, "___0."},
-    {kF, -999, 5, 0, "-999."},
-    {kF, -1234, 5, 0, "*****"},
-    {kF, 9999.4, 5, 0, "9999."},
-    {kF, 9999.5, 5, 0, "*****"},
-    {kF, 2500.5, 6, 0, "_2501."},
-    {kF, 99999.4, 6, 0, "99999."},
-    {kF, 0.125, 5, 2, "_0.13"},
-    {kF, -0.5, 4, 2, "-.50"},
-    {kF, 0.5, 3, 2, ".50"},
-    {kF, -0.04, 5, 1, "__0.0"},
-    {kF, -0.05, 5, 1, "_-0.1"},
-    {kF, 9.96, 5, 1, "_10.0"},
-    {kF, 0.004, 5, 2, "_0.00"},
+    {kF, 400, 5, 0, "_400."}, {kF, 399.5, 5, 0, "_400."}, {kF, 0.5, 5, 0, "___1."},
+    {kF, 2.5, 5, 0, "___3."}, {kF, -0.5, 5, 0, "__-1."}, {kF, -0.3, 5, 0, "___0."},
+    {kF, -0.0, 5, 0, "___0."}, {kF, -999, 5, 0, "-999."}, {kF, -1234, 5, 0, "*****"},
+    {kF, 9999.4, 5, 0, "9999."}, {kF, 9999.5, 5, 0, "*****"}, {kF, 2500.5, 6, 0, "_2501."},
+    {kF, 99999.4, 6, 0, "99999."}, {kF, 0.125, 5, 2, "_0.13"}, {kF, -0.5, 4, 2, "-.50"},
+    {kF, 0.5, 3, 2, ".50"}, {kF, -0.04, 5, 1, "__0.0"}, {kF, -0.05, 5, 1, "_-0.1"},
+    {kF, 9.96, 5, 1, "_10.0"}, {kF, 0.004, 5, 2, "_0.00"},
     {kF, 0.06, 5, 2, "_0.06"},  // zeros right after the point below 0.1
-    {kF, 0.001, 5, 3, "0.001"},
-    {kF, 0.0009999, 5, 3, "0.001"},
-    {kF, 0.0004999, 10, 5, "___0.00050"},
-    {kF, -0.0005, 10, 5, "__-0.00050"},
-    {kF, 0.06, 10, 5, "___0.06000"},
-    {kF, 1e300, 6, 0, "******"},
-    {kF, -kInf, 6, 0, "******"},
-    {kF, kNaN, 5, 0, "*****"},
-    {kF, kNaN, 5, 1, "_NaN_"},
-    {kF, 5e-324, 5, 0, "___0."},
-    {kF, 0.49999999999999994, 5, 0, "___0."},
-    {kE, 0.123456789, 14, 8, "0.12345679E+00"},
+    {kF, 0.001, 5, 3, "0.001"}, {kF, 0.0009999, 5, 3, "0.001"},
+    {kF, 0.0004999, 10, 5, "___0.00050"}, {kF, -0.0005, 10, 5, "__-0.00050"},
+    {kF, 0.06, 10, 5, "___0.06000"}, {kF, 1e300, 6, 0, "******"}, {kF, -kInf, 6, 0, "******"},
+    {kF, kNaN, 5, 0, "*****"}, {kF, kNaN, 5, 1, "_NaN_"}, {kF, 5e-324, 5, 0, "___0."},
+    {kF, 0.49999999999999994, 5, 0, "___0."}, {kE, 0.123456789, 14, 8, "0.12345679E+00"},
     {kE, 0.123456785, 14, 8, "0.12345678E+00"},  // just below the half in binary
     {kE, 1.000000005, 14, 8, "0.10000000E+01"},  // likewise
-    {kE, -123.456, 14, 8, "-.12345600E+03"},
-    {kE, 0.0, 14, 8, "0.00000000E+00"},
-    {kE, -0.0, 14, 8, "0.00000000E+00"},
-    {kE, 0.99999999995, 14, 8, "0.10000000E+01"},
-    {kE, 1e100, 14, 8, "0.10000000+101"},
-    {kE, 1e-300, 14, 8, "0.10000000-299"},
-    {kE, -1e100, 14, 8, "-.10000000+101"},
-    {kE, 5e-324, 14, 8, "0.49406565-323"},
-    {kE, 1.7976931348623157e308, 14, 8, "0.17976931+309"},
-    {kE, kInf, 14, 8, "_Infinity_____"},
-    {kE, -kInf, 14, 8, "_-Infinity____"},
-    {kE, kNaN, 14, 8, "_NaN__________"},
-    {kE, -0.125, 10, 2, "_-0.13E+00"},
-    {kE, 0.5, 7, 2, ".50E+00"},
-    {kE, -0.5, 7, 2, "*******"},
+    {kE, -123.456, 14, 8, "-.12345600E+03"}, {kE, 0.0, 14, 8, "0.00000000E+00"},
+    {kE, -0.0, 14, 8, "0.00000000E+00"}, {kE, 0.99999999995, 14, 8, "0.10000000E+01"},
+    {kE, 1e100, 14, 8, "0.10000000+101"}, {kE, 1e-300, 14, 8, "0.10000000-299"},
+    {kE, -1e100, 14, 8, "-.10000000+101"}, {kE, 5e-324, 14, 8, "0.49406565-323"},
+    {kE, 1.7976931348623157e308, 14, 8, "0.17976931+309"}, {kE, kInf, 14, 8, "_Infinity_____"},
+    {kE, -kInf, 14, 8, "_-Infinity____"}, {kE, kNaN, 14, 8, "_NaN__________"},
+    {kE, -0.125, 10, 2, "_-0.13E+00"}, {kE, 0.5, 7, 2, ".50E+00"}, {kE, -0.5, 7, 2, "*******"},
     {kE, 2.5, 6, 1, ".3E+01"},
     // Exact binary values half-way at eight digits, across decades: away from zero.
-    {kE, 123456785.0, 14, 8, "0.12345679E+09"},
-    {kE, -123456785.0, 14, 8, "-.12345679E+09"},
-    {kE, 123456775.0, 14, 8, "0.12345678E+09"},
-    {kE, 999999995.0, 14, 8, "0.10000000E+10"},
-    {kE, 1234567850.0, 14, 8, "0.12345679E+10"},
-    {kE, 98765432500.0, 14, 8, "0.98765433E+11"},
-    {kE, 987654325000000.0, 14, 8, "0.98765433E+15"},
-    {kE, 12345678.5, 14, 8, "0.12345679E+08"},
+    {kE, 123456785.0, 14, 8, "0.12345679E+09"}, {kE, -123456785.0, 14, 8, "-.12345679E+09"},
+    {kE, 123456775.0, 14, 8, "0.12345678E+09"}, {kE, 999999995.0, 14, 8, "0.10000000E+10"},
+    {kE, 1234567850.0, 14, 8, "0.12345679E+10"}, {kE, 98765432500.0, 14, 8, "0.98765433E+11"},
+    {kE, 987654325000000.0, 14, 8, "0.98765433E+15"}, {kE, 12345678.5, 14, 8, "0.12345679E+08"},
     {kE, 123456.625, 14, 8, "0.12345663E+06"},
     {kE, 0.123046875, 14, 8, "0.12304688E+00"},  // 63/512
-    {kA, 0, 6, 0, "___abc"},
-    {kA, 1, 2, 0, "ab"},
+    {kA, 0, 6, 0, "___abc"}, {kA, 1, 2, 0, "ab"},
 };
+// clang-format on
 
 TEST(Fields, Examples) {
   for (const FieldCase& c : kFieldCases) {
@@ -157,38 +126,27 @@ Shown ParseField(const std::string& field) {
   return shown;
 }
 
-// 2N + delta (delta = -1 or +1) as decimal digits.
-std::string TwiceDigitsPlus(const std::string& digits, int delta) {
-  std::string out = digits;
-  int carry = 0;
-  for (auto it = out.rbegin(); it != out.rend(); ++it) {
-    const int d = (*it - '0') * 2 + carry;
-    *it = static_cast<char>('0' + d % 10);
-    carry = d / 10;
-  }
-  if (carry) out.insert(out.begin(), '1');
-  if (delta > 0) {
-    ++out.back();  // 2N is even: adding one never carries
-    return out;
-  }
-  std::size_t i = out.size() - 1;
-  while (out[i] == '0') out[i--] = '9';
-  --out[i];
-  return out;
+// |v| rounded half away from zero at the digit of 10^exp10, from its exact
+// decimal expansion, without leading zeros.
+std::string RoundedHalfAway(double value, long exp10) {
+  const testing::BinaryParts v = testing::Decompose(value);
+  const testing::ExactDecimal exact = testing::ExactDecimalOf(v.mantissa, v.exponent);
+  std::string digits = exact.digits;
+  if (exact.exp10 >= exp10) return digits + std::string(exact.exp10 - exp10, '0');
+  const long keep = static_cast<long>(digits.size()) - (exp10 - exact.exp10);
+  const bool up = keep >= 0 && digits[keep] >= '5';
+  digits.resize(static_cast<std::size_t>(std::max(keep, 0L)));
+  digits.insert(digits.begin(), '0');
+  std::size_t i = digits.size() - 1;
+  for (; up && digits[i] == '9'; --i) digits[i] = '0';
+  if (up) ++digits[i];
+  return digits.substr(std::min(digits.find_first_not_of('0'), digits.size() - 1));
 }
 
-// Checks (N - 1/2) 10^e <= |v| < (N + 1/2) 10^e exactly: half away from zero.
 void ExpectRoundedHalfAway(double value, const Shown& shown, const std::string& field) {
-  const testing::BinaryParts v = testing::Decompose(value);
-  if (shown.digits.find_first_not_of('0') != std::string::npos) {
-    EXPECT_LE(testing::CompareDecimalWithBinary(TwiceDigitsPlus(shown.digits, -1), shown.exp10,
-                                                v.mantissa, v.exponent + 1),
-              0)
-        << std::hexfloat << value << " shown as " << field;
-  }
-  EXPECT_GT(testing::CompareDecimalWithBinary(TwiceDigitsPlus(shown.digits, +1), shown.exp10,
-                                              v.mantissa, v.exponent + 1),
-            0)
+  const std::size_t first = shown.digits.find_first_not_of('0');
+  EXPECT_EQ(first == std::string::npos ? "0" : shown.digits.substr(first),
+            RoundedHalfAway(value, shown.exp10))
       << std::hexfloat << value << " shown as " << field;
 }
 
