@@ -4,13 +4,8 @@
 
 #include <array>
 #include <bit>
-#include <cmath>
-#include <limits>
-#include <random>
 #include <string>
 
-#include "tests/support/exact_decimal.hpp"
-#include "tests/support/process.hpp"
 #include "textio/channel.hpp"
 #include "textio/free_format_read.hpp"
 #include "textio/number_conversion.hpp"
@@ -135,111 +130,6 @@ TEST(FreeFormatRead, FailingSystemReadIsMessage39) {
   ::close(channel.fd);
   EXPECT_EQ(Outcome(status), 39);
   EXPECT_EQ(status.error.os_error, EISDIR);
-}
-
-// Checks that `result` is the correctly rounded value of digits x 10^exp10 (ties
-// to even), by exact comparison with the rounding boundaries around it.
-template <typename Float>
-void ExpectNearest(const std::string& digits, long exp10, Conversion conversion, Float result,
-                   const std::string& token) {
-  using Limits = std::numeric_limits<Float>;
-  const testing::BinaryParts largest = testing::Decompose(Limits::max());
-  const testing::BinaryParts smallest = testing::Decompose(Limits::denorm_min());
-  auto compare = [&](std::uint64_t m, long e) {
-    return testing::CompareDecimalWithBinary(digits, exp10, m, e);
-  };
-  if (conversion == Conversion::kOutOfRange) {
-    EXPECT_GE(compare(2 * largest.mantissa + 1, largest.exponent - 1), 0) << token;
-    return;
-  }
-  ASSERT_EQ(conversion, Conversion::kOk) << token;
-  if (result == 0) {
-    if (digits.find_first_not_of('0') != std::string::npos) {
-      EXPECT_LE(compare(1, smallest.exponent - 1), 0) << token;
-    }
-    return;
-  }
-  const testing::BinaryParts r = testing::Decompose(result);
-  const bool even = r.mantissa % 2 == 0;
-  const bool closer_below =
-      r.mantissa == std::uint64_t{1} << (Limits::digits - 1) && r.exponent > smallest.exponent;
-  const int below = closer_below ? compare(4 * r.mantissa - 1, r.exponent - 2)
-                                 : compare(2 * r.mantissa - 1, r.exponent - 1);
-  const int above = compare(2 * r.mantissa + 1, r.exponent - 1);
-  EXPECT_TRUE(below > 0 || (below == 0 && even)) << token;
-  EXPECT_TRUE(above < 0 || (above == 0 && even)) << token;
-}
-
-// digits x 10^exp10 spelled as the reader accepts it: the point anywhere in or
-// around the digits, any exponent letter or none, an optional sign.
-std::string Spell(const std::string& digits, long exp10, bool negative, std::mt19937_64& random) {
-  const long size = static_cast<long>(digits.size());
-  const long point = std::min(static_cast<long>(random() % (digits.size() + 2)) - 1, size);
-  std::string mantissa = digits;
-  if (point < 0) {
-    mantissa.insert(0, static_cast<std::size_t>(-point), '0');
-    mantissa.insert(0, 1, '.');
-  } else {
-    mantissa.insert(static_cast<std::size_t>(point), 1, '.');
-  }
-  const long written_exponent = exp10 + size - point;
-  static const char* const kLetters[] = {"E", "e", "D", "d", "Q", "q", ""};
-  const std::string letter = kLetters[random() % 7];
-  std::string exponent = std::to_string(written_exponent);
-  if (written_exponent >= 0 && (letter.empty() || random() % 2 == 0)) exponent.insert(0, 1, '+');
-  return (negative ? "-" : random() % 4 == 0 ? "+" : "") + mantissa + letter + exponent;
-}
-
-// Random digits at any magnitude, or a value exactly half-way between two
-// neighbours, or a last digit either side of that half.
-template <typename Float>
-void CheckRandomDecimals(std::uint64_t seed, long count) {
-  using Limits = std::numeric_limits<Float>;
-  using Bits = std::conditional_t<sizeof(Float) == 8, std::uint64_t, std::uint32_t>;
-  std::mt19937_64 random(seed);
-  for (long i = 0; i < count && !::testing::Test::HasFailure(); ++i) {
-    std::string digits;
-    long exp10;
-    if (random() % 3 == 0) {
-      digits.resize(1 + random() % 25);
-      for (char& c : digits) c = static_cast<char>('0' + random() % 10);
-      const long span = Limits::max_exponent10 - Limits::min_exponent10 + 40;
-      exp10 = Limits::min_exponent10 - 30 + static_cast<long>(random() % span) -
-              static_cast<long>(digits.size());
-    } else {
-      Float value;
-      do {
-        value = std::bit_cast<Float>(static_cast<Bits>(random()));
-      } while (!std::isfinite(value) || value == 0 || std::fabs(value) == Limits::max());
-      const testing::BinaryParts parts = testing::Decompose(value);
-      const testing::ExactDecimal half_way =
-          testing::ExactDecimalOf(2 * parts.mantissa + 1, parts.exponent - 1);
-      digits = half_way.digits;
-      exp10 = half_way.exp10;
-      if (const int nudge = static_cast<int>(random() % 3); nudge == 1) {  // just below
-        std::size_t k = digits.size() - 1;
-        digits += "9";
-        while (digits[k] == '0') digits[k--] = '9';
-        --digits[k];
-        --exp10;
-      } else if (nudge == 2) {  // just above
-        digits += "1";
-        --exp10;
-      }
-    }
-    const std::string token = Spell(digits, exp10, random() % 2 == 0, random);
-    Float result = 0;
-    const Conversion conversion = ConvertNumber(token, result);
-    ExpectNearest(digits, exp10, conversion, result, token);
-    if (conversion == Conversion::kOk && result != 0) {
-      EXPECT_EQ(std::signbit(result), token[0] == '-') << token;
-    }
-  }
-}
-
-TEST(ConversionExactness, RandomDecimals) {
-  CheckRandomDecimals<double>(1, testing::ScaledCount(60000));
-  CheckRandomDecimals<float>(2, testing::ScaledCount(60000));
 }
 
 }  // namespace

@@ -129,8 +129,7 @@ Shown ParseField(const std::string& field) {
 // |v| rounded half away from zero at the digit of 10^exp10, from its exact
 // decimal expansion, without leading zeros.
 std::string RoundedHalfAway(double value, long exp10) {
-  const testing::BinaryParts v = testing::Decompose(value);
-  const testing::ExactDecimal exact = testing::ExactDecimalOf(v.mantissa, v.exponent);
+  const testing::ExactDecimal exact = testing::ExactDecimalOf(value);
   std::string digits = exact.digits;
   if (exact.exp10 >= exp10) return digits + std::string(exact.exp10 - exp10, '0');
   const long keep = static_cast<long>(digits.size()) - (exp10 - exact.exp10);

@@ -49,53 +49,21 @@ class BigUint {
   std::vector<std::uint32_t> limbs_;
 };
 
-// digits x 10^exp10 as (significant digits without trailing zeros, position of the point).
-std::pair<std::string, long> Normalized(const std::string& digits, long exp10) {
-  const std::size_t first = digits.find_first_not_of('0');
-  if (first == std::string::npos) return {"", 0};
-  std::string d = digits.substr(first);
-  const long point = static_cast<long>(d.size()) + exp10;
-  d.erase(d.find_last_not_of('0') + 1);
-  return {d, point};
-}
-
 }  // namespace
 
-ExactDecimal ExactDecimalOf(std::uint64_t mantissa, long exp2) {
-  BigUint value(mantissa);
-  if (exp2 >= 0) {
-    value.MultiplyByPower(2, 1u << 31, 31, exp2);
-    return {value.ToDecimal(), 0};
-  }
-  value.MultiplyByPower(5, 1220703125u, 13, -exp2);  // m 2^e = m 5^-e 10^e
-  return {value.ToDecimal(), exp2};
-}
-
-int CompareDecimalWithBinary(const std::string& digits, long exp10, std::uint64_t mantissa,
-                             long exp2) {
-  const ExactDecimal binary = ExactDecimalOf(mantissa, exp2);
-  const auto [a, a_point] = Normalized(digits, exp10);
-  const auto [b, b_point] = Normalized(binary.digits, binary.exp10);
-  if (a.empty() || b.empty()) return a.empty() == b.empty() ? 0 : a.empty() ? -1 : 1;
-  if (a_point != b_point) return a_point < b_point ? -1 : 1;
-  const int order = a.compare(b);
-  return order < 0 ? -1 : order > 0 ? 1 : 0;
-}
-
-BinaryParts Decompose(double value) {
+ExactDecimal ExactDecimalOf(double value) {
+  // |value| = mantissa x 2^exp2, with the hidden bit of a normal value.
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(std::fabs(value));
-  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
   const long biased = static_cast<long>(bits >> 52);
-  if (biased == 0) return {fraction, -1074};
-  return {fraction | (std::uint64_t{1} << 52), biased - 1075};
-}
-
-BinaryParts Decompose(float value) {
-  const std::uint32_t bits = std::bit_cast<std::uint32_t>(std::fabs(value));
-  const std::uint32_t fraction = bits & ((1u << 23) - 1);
-  const long biased = static_cast<long>(bits >> 23);
-  if (biased == 0) return {fraction, -149};
-  return {fraction | (1u << 23), biased - 150};
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  const long exp2 = biased == 0 ? -1074 : biased - 1075;
+  BigUint exact(biased == 0 ? fraction : fraction | (std::uint64_t{1} << 52));
+  if (exp2 >= 0) {
+    exact.MultiplyByPower(2, 1u << 31, 31, exp2);
+    return {exact.ToDecimal(), 0};
+  }
+  exact.MultiplyByPower(5, 1220703125u, 13, -exp2);  // m 2^e = m 5^-e 10^e
+  return {exact.ToDecimal(), exp2};
 }
 
 }  // namespace quarn::testing
