@@ -96,6 +96,10 @@ struct RunCase {
   std::optional<Lines> console;  // nullopt: the console shows nothing (or is not looked at)
 };
 
+void PrintTo(const RunCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 void OlderReport(QuarnRun& run) {
   run.dir.Write("qnout.dat", "older report\r\n");
 }

@@ -82,23 +82,16 @@ TEST(Fields, Examples) {
   }
 }
 
-std::vector<std::string> Records(Format format, std::initializer_list<FormatValue> values) {
-  RenderedRecords rendered;
-  RenderFormat(format, std::span<const FormatValue>(values.begin(), values.size()), rendered);
-  std::vector<std::string> records;
-  for (std::size_t i = 0; i < rendered.size(); ++i) records.emplace_back(rendered[i]);
-  return records;
-}
-
-TEST(Records, ItemsBreaksAndGroups) {
+// A format that asks for more values than it is given ends its record where
+// they run out, and reads nothing beyond them.
+TEST(Records, EndWhereTheValuesRunOut) {
   using namespace quarn::edit;
-  constexpr EditItem kLine[] = {X(1), F(5, 0), Text(" DegC"), X(2), A(4), Text("  "), X(5)};
-  EXPECT_EQ(Records(kLine, {400.0f, "ab"}), std::vector<std::string>{"  400. DegC    ab  "});
-  constexpr EditItem kBreaks[] = {Text("a"), Slash(), Text("b"), Slash()};
-  EXPECT_EQ(Records(kBreaks, {}), (std::vector<std::string>{"a", "b", ""}));
-  constexpr EditItem kGroup[] = {Text("<"), Group(3, 2), X(1), E(10, 2), Text(">")};
-  EXPECT_EQ(Records(kGroup, {0.125, -0.5, 2.0}),
-            std::vector<std::string>{"<   0.13E+00  -0.50E+00   0.20E+01>"});
+  constexpr EditItem kFormat[] = {Group(3, 2), X(1), F(5, 0), Text("!")};
+  const FormatValue values[] = {400.0f, 2.0f};
+  RenderedRecords records;
+  RenderFormat(kFormat, values, records);
+  EXPECT_EQ(records.size(), 1u);
+  EXPECT_EQ(std::string(records[0]), "  400.    2.");
 }
 
 // A field's digits N and power e: the value shown is N x 10^e.

@@ -19,9 +19,11 @@ enum class EditKind : unsigned char {
 
 struct EditItem {
   EditKind kind;
-  int width = 0;   // w of Aw, Fw.d, Ew.d; n of nX; count of a group
-  int digits = 0;  // d of Fw.d and Ew.d; length of a group
+  int width = 0;   // w of Aw, Fw.d, Ew.d; n of nX
+  int digits = 0;  // d of Fw.d and Ew.d
   std::string_view text{};
+  int count = 0;   // of a group: how often its items are processed
+  int length = 0;  // of a group: how many items follow that belong to it
 };
 
 using Format = std::span<const EditItem>;
@@ -47,7 +49,7 @@ constexpr EditItem Slash() {
 }
 // A group repeated `count` times over the `length` items that follow it.
 constexpr EditItem Group(int count, int length) {
-  return {EditKind::kGroup, count, length};
+  return {EditKind::kGroup, 0, 0, {}, count, length};
 }
 }  // namespace edit
 

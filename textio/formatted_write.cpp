@@ -26,8 +26,12 @@ class Renderer {
 
  private:
   void Process(Format items) {
-    for (std::size_t i = 0; i < items.size(); ++i) {
+    for (std::size_t i = 0; i < items.size() && !out_of_values_; ++i) {
       const EditItem& item = items[i];
+      if (IsValueItem(item.kind) && next_value_ == values_.size()) {
+        out_of_values_ = true;  // the record ends where the values do
+        return;
+      }
       switch (item.kind) {
         case EditKind::kLiteral:
           item.text.copy(Columns(static_cast<int>(item.text.size())), item.text.size());
@@ -48,8 +52,8 @@ class Renderer {
           FinishRecord();
           break;
         case EditKind::kGroup: {
-          const Format group = items.subspan(i + 1, static_cast<std::size_t>(item.digits));
-          for (int k = 0; k < item.width; ++k) Process(group);
+          const Format group = items.subspan(i + 1, static_cast<std::size_t>(item.length));
+          for (int k = 0; k < item.count; ++k) Process(group);
           i += group.size();
           break;
         }
@@ -67,6 +71,9 @@ class Renderer {
     return out_.chars.data() + start;
   }
 
+  static bool IsValueItem(EditKind kind) {
+    return kind == EditKind::kCharacter || kind == EditKind::kFixed || kind == EditKind::kExponent;
+  }
   const FormatValue& NextValue() { return values_[next_value_++]; }
 
   void FinishRecord() {
@@ -78,6 +85,7 @@ class Renderer {
   std::span<const FormatValue> values_;
   RenderedRecords& out_;
   std::size_t next_value_ = 0;
+  bool out_of_values_ = false;
   std::size_t record_start_ = 0;
   int column_ = 0;
 };

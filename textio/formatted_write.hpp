@@ -28,7 +28,8 @@ struct RenderedRecords {
 };
 
 // Renders the format against the values; every record holds its characters up
-// to the furthest column written. Reuses `out`'s storage.
+// to the furthest column written. A value item with no value left ends the
+// last record there. Reuses `out`'s storage.
 void RenderFormat(Format format, std::span<const FormatValue> values, RenderedRecords& out);
 
 // Writes each record with one write call: followed by CR LF in a file, by LF on

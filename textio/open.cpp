@@ -11,7 +11,10 @@
 #include "textio/termination.hpp"
 
 namespace quarn {
+namespace {
 
+// The absolute path made from the working directory and the name, without
+// resolving symbolic links.
 std::string FullPathName(std::string_view name) {
   if (!name.empty() && name.front() == '/') return std::string(name);
   std::vector<char> buffer(4096);
@@ -25,6 +28,7 @@ std::string FullPathName(std::string_view name) {
   return path;
 }
 
+// The message number for an errno of a failed open.
 int OpenFailureMessage(int os_error) {
   switch (os_error) {
     case ENOENT:
@@ -44,8 +48,6 @@ int OpenFailureMessage(int os_error) {
       return kMsgOpenFailure;
   }
 }
-
-namespace {
 
 bool AccessRefused(int os_error) {
   return os_error == EACCES || os_error == EPERM || os_error == EROFS;

@@ -19,11 +19,4 @@ enum class OpenStatus {
 // fatal stop (29, 9, 43, 42 or 30).
 Channel& Open(int unit, std::string_view name, OpenStatus status);
 
-// The absolute path made from the working directory and the name, without
-// resolving symbolic links.
-std::string FullPathName(std::string_view name);
-
-// The message number for an errno of a failed open.
-int OpenFailureMessage(int os_error);
-
 }  // namespace quarn

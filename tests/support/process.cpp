@@ -1,13 +1,12 @@
 #include "tests/support/process.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,54 +18,42 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-int AnonymousFile() {
-  char name[] = "/tmp/quarn-capture-XXXXXX";
-  const int fd = ::mkstemp(name);
-  if (fd < 0) throw std::runtime_error("mkstemp failed");
-  ::unlink(name);
+// An unnamed file to capture an output in.
+int Capture() {
+  const int fd = ::memfd_create("capture", 0);
+  if (fd < 0) throw std::runtime_error("memfd_create failed");
   return fd;
 }
 
 std::string ReadAll(int fd) {
   std::string text;
-  ::lseek(fd, 0, SEEK_SET);
   char buffer[65536];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  ::lseek(fd, 0, SEEK_SET);  // a file from its start; a pipe as it comes
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
   ::close(fd);
   return text;
 }
 
 }  // namespace
 
-ChildResult RunInChild(const std::function<void()>& body, const ChildOptions& options) {
-  std::fflush(nullptr);
-  int out = AnonymousFile();
-  const int err = AnonymousFile();
+ChildResult RunProgram(const std::string& path, const ChildOptions& options) {
+  int out = Capture();
+  const int err = Capture();
   // Standard output goes to a pipe where it must not count against a file size
-  // limit (the parent reads it after the child ends: fine for small outputs),
-  // or where the test wants a pipe nobody reads.
-  const bool stdout_to_pipe = options.stdout_to_closed_pipe || options.file_size_limit >= 0;
+  // limit (read after the child ends: fine for small outputs), or where the
+  // test wants a pipe nobody reads: every write then meets a broken pipe.
   int pipe_ends[2] = {-1, -1};
-  if (stdout_to_pipe && ::pipe(pipe_ends) != 0) throw std::runtime_error("pipe");
-  if (options.stdout_to_closed_pipe) {
-    ::close(pipe_ends[0]);  // no reader from the start: every write meets a broken pipe
-    pipe_ends[0] = -1;
-  }
+  if ((options.stdout_to_closed_pipe || options.file_size_limit >= 0) && ::pipe(pipe_ends) != 0)
+    throw std::runtime_error("pipe");
+  if (options.stdout_to_closed_pipe) ::close(pipe_ends[0]);
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    if (stdout_to_pipe) {
-      if (pipe_ends[0] >= 0) ::close(pipe_ends[0]);
-      ::dup2(pipe_ends[1], STDOUT_FILENO);
-      ::close(pipe_ends[1]);
-    } else {
-      ::dup2(out, STDOUT_FILENO);
-    }
+    ::dup2(pipe_ends[1] >= 0 ? pipe_ends[1] : out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
-    if (options.working_directory && ::chdir(options.working_directory) != 0) {
-      std::_Exit(126);
-    }
+    if (options.working_directory && ::chdir(options.working_directory) != 0) std::_Exit(126);
     if (options.unprivileged && ::geteuid() == 0 &&
         (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
       std::_Exit(125);
@@ -79,32 +66,23 @@ ChildResult RunInChild(const std::function<void()>& body, const ChildOptions& op
       const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
       if (value >= 0 && ::setrlimit(resource, &limit) != 0) std::_Exit(124);
     }
-    body();
-    std::_Exit(0);
+    ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+    std::_Exit(127);
   }
-  if (stdout_to_pipe) ::close(pipe_ends[1]);
+  if (pipe_ends[1] >= 0) ::close(pipe_ends[1]);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
+  }
+  if (pipe_ends[0] >= 0 && !options.stdout_to_closed_pipe) {
+    ::close(out);
+    out = pipe_ends[0];
   }
   ChildResult result;
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  if (stdout_to_pipe && !options.stdout_to_closed_pipe) {
-    ::close(out);
-    out = pipe_ends[0];
-  }
   result.out = ReadAll(out);
   result.err = ReadAll(err);
   return result;
-}
-
-ChildResult RunProgram(const std::string& path, const ChildOptions& options) {
-  return RunInChild(
-      [&path] {
-        ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
-        std::_Exit(127);
-      },
-      options);
 }
 
 TempDir::TempDir() {

@@ -2,7 +2,6 @@
 // and the stop messages to expect.
 #pragma once
 
-#include <functional>
 #include <string>
 
 namespace quarn::testing {
@@ -25,10 +24,7 @@ struct ChildOptions {
   long open_files_limit = -1;     // RLIMIT_NOFILE
 };
 
-// Runs `body` in a forked child; the child exits with 0 if `body` returns.
-ChildResult RunInChild(const std::function<void()>& body, const ChildOptions& options = {});
-
-// Runs the program at `path` without arguments.
+// Runs the program at `path` without arguments in a child process.
 ChildResult RunProgram(const std::string& path, const ChildOptions& options = {});
 
 // A fresh directory under the system's temporary directory, removed with its
