@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -116,30 +117,12 @@ void SocketAsReport(QuarnRun& run) {
   ::close(s);
 }
 
-const char* MessageText(int message) {
-  switch (message) {
-    case 9:
-      return "permission to access file denied";
-    case 22:
-      return "input record too long";
-    case 24:
-      return "end-of-file during read";
-    case 29:
-      return "file not found";
-    case 30:
-      return "open failure";
-    case 38:
-      return "error during write";
-    case 42:
-      return "no such device";
-    case 47:
-      return "write to READONLY file";
-    case 59:
-      return "list-directed I/O syntax error";
-    default:
-      return "input conversion error";
-  }
-}
+// clang-format off
+const std::map<int, std::string> kMessageTexts = {
+    {9, "permission to access file denied"}, {22, "input record too long"}, {24, "end-of-file during read"},
+    {29, "file not found"}, {30, "open failure"}, {38, "error during write"}, {42, "no such device"},
+    {47, "write to READONLY file"}, {59, "list-directed I/O syntax error"}, {64, "input conversion error"}};
+// clang-format on
 
 const Lines kOlder = {"older report"};
 const Lines kUpToLine1 = {kHeader[0], "", kTitles, kDashes, kLine1};
@@ -207,10 +190,10 @@ TEST_P(Runs, GiveTheirReportConsoleAndStop) {
   EXPECT_EQ(run.result.exit_status, c.status);
   const std::string path =
       c.unit == 6 ? "/dev/stdout" : run.Path(c.unit == 10 ? "qnrun.dat" : "qnout.dat");
-  EXPECT_EQ(run.result.err,
-            c.status == 0
-                ? ""
-                : testing::StopMessage(c.os_text, c.status, MessageText(c.status), c.unit, path));
+  EXPECT_EQ(run.result.err, c.status == 0
+                                ? ""
+                                : testing::StopMessage(c.os_text, c.status,
+                                                       kMessageTexts.at(c.status), c.unit, path));
   if (c.report) {
     EXPECT_EQ(run.dir.Read("qnout.dat"), Joined(*c.report, c.report->size(), "\r\n"));
   }
