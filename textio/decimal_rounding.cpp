@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <limits>
 
 namespace quarn {
@@ -98,99 +97,11 @@ void RoundAt(double value, const DigitString& shortest, int keep, DecimalDigits&
   ++out.exponent;
 }
 
-constexpr std::uint64_t kPowersOfTen[] = {1,
-                                          10,
-                                          100,
-                                          1000,
-                                          10000,
-                                          100000,
-                                          1000000,
-                                          10000000,
-                                          100000000,
-                                          1000000000,
-                                          10000000000,
-                                          100000000000,
-                                          1000000000000,
-                                          10000000000000,
-                                          100000000000000,
-                                          1000000000000000};
-
-#ifdef __SIZEOF_INT128__
-__extension__ using Uint128 = unsigned __int128;
-
-// 10^k as significand x 2^exponent with a 64-bit significand, correctly
-// rounded, for k from kLowestPower to kHighestPower.
-struct PowerOfTen64 {
-  std::uint64_t significand;
-  int exponent;
-};
-constexpr int kLowestPower = -340;
-constexpr int kHighestPower = 340;
-constexpr PowerOfTen64 kPowersOfTen64[] = {
-#include "textio/powers_of_ten.inc"
-};
-static_assert(std::size(kPowersOfTen64) == kHighestPower - kLowestPower + 1);
-static_assert(kPowersOfTen64[-kLowestPower].significand == std::uint64_t{1} << 63);
-
-// The fast route for E fields: the value's 53-bit significand times the 64-bit
-// significand of a power of ten that brings the wanted digits before the
-// point. The product is exact; only the power of ten is off, by at most 2^-64
-// relative. So unless the scaled value lies within that error of a rounding
-// half, its rounding is the exact value's. Returns false where the exact route
-// must decide: near a half, for subnormals, for more than 15 digits.
-bool RoundSignificantFast(double magnitude, int significant, DecimalDigits& out) {
-  if (significant > 15 || !(magnitude >= std::numeric_limits<double>::min()) ||
-      !(magnitude <= std::numeric_limits<double>::max())) {
-    return false;
-  }
-  const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
-  const int binary_exponent = static_cast<int>(bits >> 52) - 1075;  // value = m 2^binary_exponent
-  const std::uint64_t significand =
-      (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
-  // 10^(exponent-1) <= magnitude < 10^exponent, or the estimate is one too low.
-  // floor(x log10 2) as (x 78913) >> 18, exact for |x| < 1650.
-  int exponent = (((binary_exponent + 52) * 78913) >> 18) + 1;
-  const std::uint64_t limit = kPowersOfTen[significant];
-  for (int attempt = 0; attempt < 2; ++attempt, ++exponent) {
-    const PowerOfTen64& power = kPowersOfTen64[significant - exponent - kLowestPower];
-    const Uint128 product = Uint128{significand} * power.significand;
-    const int shift = -(binary_exponent + power.exponent);  // scaled = product / 2^shift
-    if (shift < 65 || shift > 127) return false;            // not reached for normal doubles
-    const std::uint64_t whole = static_cast<std::uint64_t>(product >> shift);
-    if (whole >= limit) continue;  // the estimate was one too low
-    const Uint128 fraction = product & ((Uint128{1} << shift) - 1);
-    const Uint128 half = Uint128{1} << (shift - 1);
-    const Uint128 error_band = (product >> 62) + 2;  // a few units of 2^-64, relative
-    const Uint128 distance = fraction > half ? fraction - half : half - fraction;
-    if (distance <= error_band) return false;
-    std::uint64_t digits = whole + (fraction > half ? 1 : 0);
-    if (digits == limit) {  // rounded up to the next power of ten
-      digits = kPowersOfTen[significant - 1];
-      ++exponent;
-    }
-    if (digits < kPowersOfTen[significant - 1]) return false;
-    for (int i = significant - 1; i >= 0; --i) {
-      out.digits[i] = static_cast<char>('0' + digits % 10);
-      digits /= 10;
-    }
-    out.count = significant;
-    out.exponent = exponent;
-    return true;
-  }
-  return false;
-}
-#else
-bool RoundSignificantFast(double, int, DecimalDigits&) {
-  return false;
-}
-#endif
-
 }  // namespace
 
 DecimalDigits RoundToSignificantDigits(double value, int significant) {
   DecimalDigits out;
   const double magnitude = std::fabs(value);
-  if (RoundSignificantFast(magnitude, significant, out)) return out;
   if (magnitude == 0.0) {
     std::memset(out.digits, '0', static_cast<std::size_t>(significant));
     out.count = significant;

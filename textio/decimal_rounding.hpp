@@ -13,8 +13,9 @@ struct DecimalDigits {
   int exponent;
 };
 
-// |value| rounded to `significant` digits (1 to kCapacity): the E field's mantissa.
-// The value must be finite. Zero gives `significant` zeros and exponent 0.
+// |value| rounded to `significant` digits (1 to kCapacity) from its exact
+// value. The value must be finite. Zero gives `significant` zeros and
+// exponent 0.
 DecimalDigits RoundToSignificantDigits(double value, int significant);
 
 // |value| rounded to `fraction` digits after the point: the F field's digits.

@@ -1,9 +1,13 @@
 #include "textio/field_rendering.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "textio/decimal_rounding.hpp"
+#include "textio/powers_of_ten.hpp"
 
 namespace quarn {
 namespace {
@@ -34,6 +38,122 @@ void RenderNonFinite(double value, int width, char* out) {
 // The digit of 0.d1 d2 ... x 10^exponent at decimal position `k` counted from d1.
 char DigitAt(const DecimalDigits& number, int k) {
   return k >= 0 && k < number.count ? number.digits[k] : '0';
+}
+
+// The magnitude rounded to `significant` digits as an integer: it lies near
+// digits x 10^(exponent - significant), with 10^(significant-1) <= digits <
+// 10^significant; zero is digits 0 and exponent 0.
+struct RoundedSignificand {
+  std::uint64_t digits;
+  int exponent;
+};
+
+// The E field's mantissa by the fast route, for a non-negative magnitude and
+// 1 to 15 digits. False, leaving `out` undefined, where this route cannot
+// decide: within its error of a rounding half, for subnormals and for more
+// digits; RoundToSignificantDigits decides every case.
+#ifdef QUARN_HAS_UINT128
+// The value's 53-bit significand times the 64-bit significand of a power of
+// ten that brings the wanted digits before the point. The product is exact;
+// only the power of ten is off, by at most 2^-64 relative. So unless the
+// scaled value lies within that error of a rounding half, its rounding is the
+// exact value's.
+bool RoundSignificantFast(double magnitude, int significant, RoundedSignificand& out) {
+  if (magnitude == 0.0) {
+    out = {0, 0};
+    return true;
+  }
+  if (significant > 15 || !(magnitude >= std::numeric_limits<double>::min()) ||
+      !(magnitude <= std::numeric_limits<double>::max())) {
+    return false;
+  }
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
+  const int binary_exponent = static_cast<int>(bits >> 52) - 1075;  // value = m 2^binary_exponent
+  const std::uint64_t significand =
+      (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  // 10^(exponent-1) <= magnitude < 10^exponent, or the estimate is one too low.
+  // floor(x log10 2) as (x 78913) >> 18, exact for |x| < 1650.
+  int exponent = (((binary_exponent + 52) * 78913) >> 18) + 1;
+  const std::uint64_t limit = kIntegerPowersOfTen[significant];
+  for (int attempt = 0; attempt < 2; ++attempt, ++exponent) {
+    const PowerOfTen64& power = PowerOfTen(significant - exponent);
+    const Uint128 product = Uint128{significand} * power.significand;
+    // scaled = product / 2^(64 + low_bits); not outside [1, 63] for normal doubles
+    const int low_bits = -(binary_exponent + power.exponent) - 64;
+    if (low_bits < 1 || low_bits > 63) return false;
+    const std::uint64_t high = static_cast<std::uint64_t>(product >> 64);
+    const std::uint64_t whole = high >> low_bits;
+    if (whole >= limit) continue;  // the estimate was one too low
+    // Below the kept digits lie `fraction` bits of `high`, then the low word;
+    // the rounding half is 1 at the top of those bits. The product is below
+    // 2^117, so the error band (a few units of 2^-64, relative) fits the low
+    // word, and a value within it of the half has the half's own high bits or
+    // the ones just under.
+    const std::uint64_t fraction = high & ((std::uint64_t{1} << low_bits) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (low_bits - 1);
+    const std::uint64_t low = static_cast<std::uint64_t>(product);
+    const std::uint64_t error_band = static_cast<std::uint64_t>(product >> 62) + 2;
+    if ((fraction == half && low <= error_band) || (fraction == half - 1 && low >= -error_band)) {
+      return false;
+    }
+    std::uint64_t digits = whole + (fraction >= half ? 1 : 0);
+    if (digits == limit) {  // rounded up to the next power of ten
+      digits = kIntegerPowersOfTen[significant - 1];
+      ++exponent;
+    }
+    if (digits < kIntegerPowersOfTen[significant - 1]) return false;
+    out = {digits, exponent};
+    return true;
+  }
+  return false;
+}
+#else
+bool RoundSignificantFast(double magnitude, int, RoundedSignificand& out) {
+  if (magnitude != 0.0) return false;
+  out = {0, 0};
+  return true;
+}
+#endif
+
+// "00" to "99".
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// The four decimal digits of x < 10^4; x * 5243 >> 19 is x / 100 there.
+void WriteFourDigits(std::uint32_t x, char* out) {
+  const std::uint32_t high = x * 5243 >> 19;
+  std::memcpy(out, kDigitPairs + 2 * high, 2);
+  std::memcpy(out + 2, kDigitPairs + 2 * (x - 100 * high), 2);
+}
+
+// The `count` lowest decimal digits of `value`, leading zeros included.
+template <typename Unsigned>
+void WriteDigits(Unsigned value, int count, char* out) {
+  for (; count >= 4; count -= 4) {
+    WriteFourDigits(static_cast<std::uint32_t>(value % 10000), out + count - 4);
+    value /= 10000;
+  }
+  for (; count > 0; --count) {
+    out[count - 1] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+}
+
+// Up to nine digits fit 32 bits, whose divisions are cheaper; the eight of
+// the report's fields are two groups of four.
+void WriteDecimal(std::uint64_t value, int count, char* out) {
+  if (count == 8) {
+    const auto v = static_cast<std::uint32_t>(value);
+    const std::uint32_t high = v / 10000;
+    WriteFourDigits(high, out);
+    WriteFourDigits(v - high * 10000, out + 4);
+  } else if (count <= 9) {
+    WriteDigits(static_cast<std::uint32_t>(value), count, out);
+  } else {
+    WriteDigits(value, count, out);
+  }
 }
 
 }  // namespace
@@ -88,11 +208,7 @@ void RenderExponentField(double value, int width, int digits, char* out) {
     RenderNonFinite(value, width, out);
     return;
   }
-  const DecimalDigits number = RoundToSignificantDigits(value, digits);
   const bool negative = std::signbit(value) && value != 0.0;
-  const int exponent = number.exponent;
-  const int magnitude = exponent < 0 ? -exponent : exponent;
-
   // [-][0].d1...dd then E+xx, or +xxx for a three-digit exponent: the "0"
   // only where a column is free for it.
   const int needed = (negative ? 1 : 0) + 1 + digits + 4;
@@ -102,12 +218,24 @@ void RenderExponentField(double value, int width, int digits, char* out) {
   }
   const bool with_zero = needed < width;
   char* p = out + (width - needed - (with_zero ? 1 : 0));
-  std::memset(out, ' ', static_cast<std::size_t>(p - out));
+  for (char* blank = out; blank < p; ++blank) *blank = ' ';
   if (negative) *p++ = '-';
   if (with_zero) *p++ = '0';
   *p++ = '.';
-  std::memcpy(p, number.digits, static_cast<std::size_t>(digits));
+
+  int exponent;
+  RoundedSignificand rounded;
+  if (RoundSignificantFast(std::fabs(value), digits, rounded)) {
+    WriteDecimal(rounded.digits, digits, p);
+    exponent = rounded.exponent;
+  } else {
+    const DecimalDigits number = RoundToSignificantDigits(value, digits);
+    std::memcpy(p, number.digits, static_cast<std::size_t>(digits));
+    exponent = number.exponent;
+  }
   p += digits;
+
+  const int magnitude = exponent < 0 ? -exponent : exponent;
   if (magnitude <= 99) {
     *p++ = 'E';
     *p++ = exponent < 0 ? '-' : '+';
@@ -115,8 +243,7 @@ void RenderExponentField(double value, int width, int digits, char* out) {
     *p++ = exponent < 0 ? '-' : '+';
     *p++ = static_cast<char>('0' + magnitude / 100);
   }
-  *p++ = static_cast<char>('0' + magnitude / 10 % 10);
-  *p = static_cast<char>('0' + magnitude % 10);
+  std::memcpy(p, kDigitPairs + 2 * (magnitude % 100), 2);
 }
 
 }  // namespace quarn

@@ -90,6 +90,30 @@ class Renderer {
   int column_ = 0;
 };
 
+// A format that is one repeated group of nX and Ew.d, given a number for each
+// repetition (the result line), laid out in one pass: its record is the
+// fields side by side. False for any other format, left to the Renderer.
+bool RenderRepeatedExponentFields(Format format, std::span<const FormatValue> values,
+                                  RenderedRecords& out) {
+  if (format.size() != 3) return false;
+  const EditItem& group = format[0];
+  const EditItem& blanks = format[1];
+  const EditItem& field = format[2];
+  if (group.kind != EditKind::kGroup || group.length != 2 || blanks.kind != EditKind::kBlanks ||
+      field.kind != EditKind::kExponent || values.size() != static_cast<std::size_t>(group.count)) {
+    return false;
+  }
+  const std::size_t step = static_cast<std::size_t>(blanks.width + field.width);
+  out.chars.assign(step * values.size(), ' ');
+  char* p = out.chars.data() + blanks.width;
+  for (const FormatValue& value : values) {
+    RenderExponentField(value.Number(), field.width, field.digits, p);
+    p += step;
+  }
+  out.ends.assign(1, out.chars.size());
+  return true;
+}
+
 [[noreturn]] void WriteFailed(const Channel& channel, int os_error) {
   FatalStop({kMsgWriteError, channel.unit, os_error});
 }
@@ -112,6 +136,7 @@ void WriteRecord(Channel& channel, std::string_view record) {
 }  // namespace
 
 void RenderFormat(Format format, std::span<const FormatValue> values, RenderedRecords& out) {
+  if (RenderRepeatedExponentFields(format, values, out)) return;
   Renderer(values, out).Run(format);
 }
 
