@@ -1,9 +1,12 @@
 #include "textio/number_conversion.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
+#include <type_traits>
 
 #include "textio/characters.hpp"
+#include "textio/powers_of_ten.hpp"
 
 namespace quarn {
 namespace {
@@ -17,41 +20,63 @@ struct ScannedNumber {
   // [10^(leading_position - 1), 10^leading_position) before the exponent.
   std::int64_t leading_position = 0;
   std::int64_t exponent = 0;  // saturated far outside any finite range
+  // The mantissa as an integer, when it has at most kFastDigits significant
+  // digits: the value is significand x 10^(exponent - fraction_digits).
+  std::uint64_t significand = 0;
+  int significant_digits = 0;        // kFastDigits + 1 for any more
+  std::int64_t fraction_digits = 0;  // digits after the point
 };
+
+constexpr int kFastDigits = 19;  // 10^19 < 2^64
 
 constexpr std::int64_t kExponentSaturation = 1'000'000'000'000;
 
+// Digits from p up to the first other character, appended to `significand`
+// (which wraps when there are more than kFastDigits: they are counted).
+const char* ScanDigits(const char* p, const char* end, std::uint64_t& significand) {
+  for (; p < end && IsDigit(*p); ++p) {
+    significand = significand * 10 + static_cast<std::uint64_t>(*p - '0');
+  }
+  return p;
+}
+
+const char* SkipZeros(const char* p, const char* end) {
+  while (p < end && *p == '0') ++p;
+  return p;
+}
+
 bool Scan(std::string_view token, ScannedNumber& number) {
-  std::size_t i = 0;
-  const std::size_t n = token.size();
-  if (i < n && (token[i] == '+' || token[i] == '-')) {
-    number.negative = token[i] == '-';
-    ++i;
-  }
-  const std::size_t mantissa_start = i;
-  bool seen_point = false;
-  std::int64_t integer_digits = 0;
+  const char* const begin = token.data();
+  const char* const end = begin + token.size();
+  const char* p = begin;
+  if (p < end && (*p == '+' || *p == '-')) number.negative = *p++ == '-';
+  const char* const mantissa_start = p;
+  // Leading zeros, then the integer digits from the first non-zero one.
+  p = SkipZeros(p, end);
+  const char* const integer_start = p;
+  p = ScanDigits(p, end, number.significand);
+  const std::int64_t integer_digits = p - integer_start;
+  std::int64_t significant = integer_digits;
   std::int64_t fraction_zeros = 0;  // zeros after the point before the first non-zero digit
-  for (; i < n; ++i) {
-    const char c = token[i];
-    if (IsDigit(c)) {
-      if (!number.has_nonzero_digit) {
-        if (c != '0') {
-          number.has_nonzero_digit = true;
-        } else if (seen_point) {
-          ++fraction_zeros;
-        }
-      }
-      if (!seen_point && number.has_nonzero_digit) ++integer_digits;
-    } else if (c == '.' && !seen_point) {
-      seen_point = true;
-    } else {
-      break;
+  if (p < end && *p == '.') {
+    const char* const fraction_start = ++p;
+    if (integer_digits == 0) {
+      p = SkipZeros(p, end);
+      fraction_zeros = p - fraction_start;
     }
+    const char* const digits_start = p;
+    p = ScanDigits(p, end, number.significand);
+    significant += p - digits_start;
+    number.fraction_digits = p - fraction_start;
   }
-  number.mantissa = token.substr(mantissa_start, i - mantissa_start);
+  number.has_nonzero_digit = significant > 0;
+  number.significant_digits =
+      significant <= kFastDigits ? static_cast<int>(significant) : kFastDigits + 1;
+  number.mantissa = std::string_view(mantissa_start, static_cast<std::size_t>(p - mantissa_start));
   number.leading_position = integer_digits > 0 ? integer_digits : -fraction_zeros;
 
+  std::size_t i = static_cast<std::size_t>(p - begin);
+  const std::size_t n = token.size();
   if (i < n) {
     bool exponent_negative = false;
     if (IsExponentLetter(token[i])) {
@@ -72,6 +97,43 @@ bool Scan(std::string_view token, ScannedNumber& number) {
   return true;
 }
 
+#ifdef QUARN_HAS_UINT128
+// The fast route for a double: the significand, shifted to fill 64 bits, times
+// the 64-bit significand of the power of ten. The product is off only by the
+// power's error, at most 2^-64 relative; unless it lies within that of a
+// rounding half between two doubles, its rounding is the exact value's. The
+// range of powers keeps every result a normal double.
+bool ConvertFast(std::uint64_t significand, std::int64_t power, double& value) {
+  if (power < -280 || power > 280) return false;
+  const PowerOfTen64& ten = PowerOfTen(static_cast<int>(power));
+  const int leading_zeros = std::countl_zero(significand);
+  const Uint128 product = Uint128{significand << leading_zeros} * ten.significand;
+  // The product lies in [2^126, 2^128): 53 bits from its top, the rest below.
+  const std::uint64_t high = static_cast<std::uint64_t>(product >> 64);
+  const int top = static_cast<int>(high >> 63);
+  const int low_bits = 10 + top;  // bits of `high` below the 53 kept
+  std::uint64_t mantissa = high >> low_bits;
+  const Uint128 rest = (Uint128{high & ((std::uint64_t{1} << low_bits) - 1)} << 64) |
+                       static_cast<std::uint64_t>(product);
+  const Uint128 half = Uint128{std::uint64_t{1} << (low_bits - 1)} << 64;
+  const Uint128 error_band = (product >> 62) + 2;
+  const Uint128 distance = rest > half ? rest - half : half - rest;
+  if (distance <= error_band) return false;  // a tie or too near one: the exact route decides
+  int binary_exponent = 64 + low_bits + ten.exponent - leading_zeros;  // of mantissa's last bit
+  if (rest > half && ++mantissa == std::uint64_t{1} << 53) {
+    mantissa >>= 1;
+    ++binary_exponent;
+  }
+  const std::uint64_t biased = static_cast<std::uint64_t>(binary_exponent + 1075);
+  value = std::bit_cast<double>((biased << 52) | (mantissa & ((std::uint64_t{1} << 52) - 1)));
+  return true;
+}
+#else
+bool ConvertFast(std::uint64_t, std::int64_t, double&) {
+  return false;
+}
+#endif
+
 template <typename Float>
 Conversion Convert(std::string_view token, Float& value) {
   ScannedNumber number;
@@ -87,6 +149,13 @@ Conversion Convert(std::string_view token, Float& value) {
   if (magnitude < -400) {
     value = zero;
     return Conversion::kOk;
+  }
+  if constexpr (std::is_same_v<Float, double>) {
+    if (number.significant_digits <= kFastDigits &&
+        ConvertFast(number.significand, number.exponent - number.fraction_digits, value)) {
+      if (number.negative) value = -value;
+      return Conversion::kOk;
+    }
   }
 
   // The standard conversion reads 0.d1 d2 ... e(exponent) from a bounded copy:
