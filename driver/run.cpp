@@ -64,14 +64,13 @@ void RunQuarn() {
   WriteFormatted(report_file, report::kHeading, {});
   WriteFormatted(console, report::kHeading, {});
 
-  const double T_K = KelvinFromCelsius(T);
-  const double P_atm = AtmFromBar(P);
+  const Conditions conditions(KelvinFromCelsius(T), AtmFromBar(P));
   const double P_bar = static_cast<double>(P);
 
   std::array<double, 3> x = {0.0, 0.0, 0.0};
   RenderedRecords result_line;
   while (Read(run_file, {x[0], x[1], x[2]}, true)) {
-    const Evaluation evaluation = Evaluate(T_K, P_atm, {x[0], x[1], x[2]});
+    const Evaluation evaluation = conditions.Evaluate({x[0], x[1], x[2]});
     if (evaluation.fault) MathFatalStop(evaluation.fault.number, evaluation.fault.function);
     const std::array<double, 3>& phi = evaluation.result.phi;
     std::array<double, 3> f;

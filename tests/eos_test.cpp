@@ -128,15 +128,22 @@ TEST(Batch, AgreesWithTheScalarCallAndTheProgram) {
       scalar.push_back(Evaluate(T_K, P_atm, states[i]));
     }
     const std::vector<double> Ts(n, T_K), Ps(n, P_atm);
-    for (int form = 0; form < 6; ++form) {
+    const Conditions conditions(T_K, P_atm);
+    for (int form = 0; form < 7; ++form) {
       const unsigned threads = form % 2 + 1;
       std::vector<Result> results(n);
       std::vector<Fault> faults(n);
       const StateColumns in = {{&T_K, 1}, Ps, column[0], column[1], column[2]};
       const ResultColumns out = {column[3], column[4], column[5], column[6], column[7], faults};
+      for (std::size_t i = 0; form == 6 && i < n; ++i) {
+        const Evaluation e = conditions.Evaluate(states[i]);
+        results[i] = e.result;
+        faults[i] = e.fault;
+      }
       ASSERT_TRUE(form < 2   ? EvaluateBatch(T_K, P_atm, states, results, faults, threads)
                   : form < 4 ? EvaluateBatch(Ts, Ps, states, results, faults, threads)
-                             : EvaluateBatch(in, out, threads));
+                  : form < 6 ? EvaluateBatch(in, out, threads)
+                             : true);
       for (std::size_t i = 0; i < n; ++i) {
         if (form >= 4) results[i] = {{column[3][i], column[4][i], column[5][i]}, 0, column[7][i]};
         ASSERT_EQ(faults[i].number, scalar[i].fault.number) << i;

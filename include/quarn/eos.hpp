@@ -61,6 +61,20 @@ struct Evaluation {
 };
 Evaluation Evaluate(double T_K, double P_atm, const Composition& x) noexcept;
 
+// One temperature and pressure for many compositions evaluated one at a time
+// (reading them from a file, say): the terms that depend on the temperature
+// alone are worked out once, when the conditions are made. Evaluate gives
+// exactly what Evaluate(T_K, P_atm, x) gives. No allocation; cheap to copy.
+class Conditions {
+ public:
+  Conditions(double T_K, double P_atm) noexcept;
+  Evaluation Evaluate(const Composition& x) const noexcept;
+
+ private:
+  double P_atm_;
+  alignas(double) unsigned char temperature_terms_[160];
+};
+
 // Many states at once, split over `threads` threads (0: every hardware
 // thread; a batch of a few thousand points stays on the calling thread).
 // results[i] and faults[i] receive point i. The numbers never depend on the
