@@ -61,6 +61,20 @@ class FreeFormatReader {
       }
       if (c == '/') break;
 
+      // Most values are plain decimals into doubles: converted as they are
+      // scanned, where the token ends with them.
+      if (!targets_[next_].IsSingle()) {
+        double value;
+        const char* stop = ConvertPlainDecimal(pos_, end_, value);
+        if (stop != nullptr && (stop == end_ || EndsToken(*stop))) {
+          targets_[next_++].Double() = value;
+          pos_ = stop;
+          processed_any_ = after_value = true;
+          if (const int failure = CheckFollowsValue()) return Failed(failure);
+          continue;
+        }
+      }
+
       std::uint64_t repeat = 1;
       if (const int failure = RepeatCount(repeat)) return Failed(failure);
       const std::size_t copies =
@@ -76,12 +90,8 @@ class FreeFormatReader {
           if (const int failure = Assign(targets_[next_++], value)) return Failed(failure);
         }
       }
-      processed_any_ = true;
-      after_value = true;
-      // Once the last target has its value the rest of the record is not examined.
-      if (next_ < targets_.size() && pos_ < end_ && !IsValueSeparator(*pos_)) {
-        return Failed(kMsgSyntaxError);
-      }
+      processed_any_ = after_value = true;
+      if (const int failure = CheckFollowsValue()) return Failed(failure);
     }
     return {ReadResult::kComplete};
   }
@@ -89,6 +99,13 @@ class FreeFormatReader {
  private:
   ReadStatus Failed(int message, int os_error = 0) const {
     return {ReadResult::kFailed, {message, os_error}};
+  }
+
+  // A value must be followed by a separator, or end the record; once the last
+  // target has its value the rest of the record is not examined.
+  int CheckFollowsValue() const {
+    const bool separated = pos_ == end_ || IsValueSeparator(*pos_);
+    return next_ < targets_.size() && !separated ? kMsgSyntaxError : 0;
   }
 
   // False at the end of the file, and on a failure of the read (kept in error_).

@@ -201,6 +201,31 @@ Conversion Convert(std::string_view token, Float& value) {
 
 }  // namespace
 
+const char* ConvertPlainDecimal(const char* p, const char* end, double& value) {
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  const char* const start = p;
+  std::uint64_t significand = 0;
+  p = ScanDigits(p, end, significand);
+  std::int64_t digits = p - start;
+  std::int64_t fraction_digits = 0;
+  if (p < end && *p == '.') {
+    const char* const fraction_start = ++p;
+    p = ScanDigits(p, end, significand);
+    fraction_digits = p - fraction_start;
+    digits += fraction_digits;
+  }
+  if (digits == 0 || digits > kFastDigits) return nullptr;
+  if (significand == 0) {
+    value = negative ? -0.0 : 0.0;
+  } else if (!ConvertFast(significand, -fraction_digits, value)) {
+    return nullptr;
+  } else if (negative) {
+    value = -value;
+  }
+  return p;
+}
+
 Conversion ConvertNumber(std::string_view token, float& value) {
   return Convert(token, value);
 }

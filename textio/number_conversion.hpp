@@ -20,4 +20,11 @@ enum class Conversion {
 Conversion ConvertNumber(std::string_view token, float& value);
 Conversion ConvertNumber(std::string_view token, double& value);
 
+// The common case by a shorter route: an optional sign, then digits with at
+// most one point, at most 19 of them and not only the point. Converts the
+// longest such text from `p` into `value` and returns where it ends; nullptr
+// when it is none, or too near a rounding half for this route. Where the
+// token ends there, the value is the one ConvertNumber gives.
+const char* ConvertPlainDecimal(const char* p, const char* end, double& value);
+
 }  // namespace quarn
