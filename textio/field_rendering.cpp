@@ -59,53 +59,62 @@ struct RoundedSignificand {
 // scaled value lies within that error of a rounding half, its rounding is the
 // exact value's.
 bool RoundSignificantFast(double magnitude, int significant, RoundedSignificand& out) {
-  if (magnitude == 0.0) {
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
+  const int biased_exponent = static_cast<int>(bits >> 52);
+  if (bits == 0) {
     out = {0, 0};
     return true;
   }
-  if (significant > 15 || !(magnitude >= std::numeric_limits<double>::min()) ||
-      !(magnitude <= std::numeric_limits<double>::max())) {
-    return false;
-  }
-  const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
-  const int binary_exponent = static_cast<int>(bits >> 52) - 1075;  // value = m 2^binary_exponent
+  // Subnormals (biased exponent 0), infinities and NaNs (2047) go the exact way.
+  if (significant > 15 || biased_exponent == 0 || biased_exponent == 2047) return false;
+  const int binary_exponent = biased_exponent - 1075;  // value = m 2^binary_exponent
   const std::uint64_t significand =
       (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
   // 10^(exponent-1) <= magnitude < 10^exponent, or the estimate is one too low.
   // floor(x log10 2) as (x 78913) >> 18, exact for |x| < 1650.
   int exponent = (((binary_exponent + 52) * 78913) >> 18) + 1;
+  const PowerOfTen64& power = PowerOfTen(significant - exponent);
+  const Uint128 product = Uint128{significand} * power.significand;
+  // scaled = product / 2^(64 + low_bits); not outside [1, 63] for normal doubles
+  const int low_bits = -(binary_exponent + power.exponent) - 64;
+  if (low_bits < 1 || low_bits > 63) return false;
+  // Below the whole part lie `fraction`, the low bits of `high`, then the low
+  // word. The product is below 2^117, so the error band (a few units of
+  // 2^-64, relative) fits the low word: a value within it of a half has the
+  // half's own high bits or the ones just under.
+  const std::uint64_t high = static_cast<std::uint64_t>(product >> 64);
+  const std::uint64_t low = static_cast<std::uint64_t>(product);
+  const std::uint64_t error_band = static_cast<std::uint64_t>(product >> 62) + 2;
+  const std::uint64_t fraction_mask = (std::uint64_t{1} << low_bits) - 1;
+  const std::uint64_t fraction = high & fraction_mask;
+  std::uint64_t whole = high >> low_bits;
   const std::uint64_t limit = kIntegerPowersOfTen[significant];
-  for (int attempt = 0; attempt < 2; ++attempt, ++exponent) {
-    const PowerOfTen64& power = PowerOfTen(significant - exponent);
-    const Uint128 product = Uint128{significand} * power.significand;
-    // scaled = product / 2^(64 + low_bits); not outside [1, 63] for normal doubles
-    const int low_bits = -(binary_exponent + power.exponent) - 64;
-    if (low_bits < 1 || low_bits > 63) return false;
-    const std::uint64_t high = static_cast<std::uint64_t>(product >> 64);
-    const std::uint64_t whole = high >> low_bits;
-    if (whole >= limit) continue;  // the estimate was one too low
-    // Below the kept digits lie `fraction` bits of `high`, then the low word;
-    // the rounding half is 1 at the top of those bits. The product is below
-    // 2^117, so the error band (a few units of 2^-64, relative) fits the low
-    // word, and a value within it of the half has the half's own high bits or
-    // the ones just under.
-    const std::uint64_t fraction = high & ((std::uint64_t{1} << low_bits) - 1);
+  bool near_half;
+  bool round_up;
+  if (whole >= limit) {
+    // The estimate was one too low: the whole part has one digit more than
+    // is kept, and the half is 5 in that digit with nothing below.
+    const std::uint64_t last = whole % 10;
+    whole /= 10;
+    ++exponent;
+    near_half = (last == 5 && fraction == 0 && low <= error_band) ||
+                (last == 4 && fraction == fraction_mask && low >= -error_band);
+    round_up = last >= 5;
+  } else {
     const std::uint64_t half = std::uint64_t{1} << (low_bits - 1);
-    const std::uint64_t low = static_cast<std::uint64_t>(product);
-    const std::uint64_t error_band = static_cast<std::uint64_t>(product >> 62) + 2;
-    if ((fraction == half && low <= error_band) || (fraction == half - 1 && low >= -error_band)) {
-      return false;
-    }
-    std::uint64_t digits = whole + (fraction >= half ? 1 : 0);
-    if (digits == limit) {  // rounded up to the next power of ten
-      digits = kIntegerPowersOfTen[significant - 1];
-      ++exponent;
-    }
-    if (digits < kIntegerPowersOfTen[significant - 1]) return false;
-    out = {digits, exponent};
-    return true;
+    near_half =
+        (fraction == half && low <= error_band) || (fraction == half - 1 && low >= -error_band);
+    round_up = fraction >= half;
   }
-  return false;
+  if (near_half) return false;
+  std::uint64_t digits = whole + (round_up ? 1 : 0);
+  if (digits == limit) {  // rounded up to the next power of ten
+    digits = kIntegerPowersOfTen[significant - 1];
+    ++exponent;
+  }
+  if (digits < kIntegerPowersOfTen[significant - 1]) return false;
+  out = {digits, exponent};
+  return true;
 }
 #else
 bool RoundSignificantFast(double magnitude, int, RoundedSignificand& out) {
@@ -154,6 +163,14 @@ void WriteDecimal(std::uint64_t value, int count, char* out) {
   } else {
     WriteDigits(value, count, out);
   }
+}
+
+// The exact route's digits, out of line: its frame is large, the fast
+// route's small.
+[[gnu::noinline]] int WriteExactDigits(double value, int digits, char* out) {
+  const DecimalDigits number = RoundToSignificantDigits(value, digits);
+  std::memcpy(out, number.digits, static_cast<std::size_t>(digits));
+  return number.exponent;
 }
 
 }  // namespace
@@ -208,7 +225,7 @@ void RenderExponentField(double value, int width, int digits, char* out) {
     RenderNonFinite(value, width, out);
     return;
   }
-  const bool negative = std::signbit(value) && value != 0.0;
+  const bool negative = value < 0.0;  // not -0.0, which is written without a sign
   // [-][0].d1...dd then E+xx, or +xxx for a three-digit exponent: the "0"
   // only where a column is free for it.
   const int needed = (negative ? 1 : 0) + 1 + digits + 4;
@@ -229,21 +246,21 @@ void RenderExponentField(double value, int width, int digits, char* out) {
     WriteDecimal(rounded.digits, digits, p);
     exponent = rounded.exponent;
   } else {
-    const DecimalDigits number = RoundToSignificantDigits(value, digits);
-    std::memcpy(p, number.digits, static_cast<std::size_t>(digits));
-    exponent = number.exponent;
+    exponent = WriteExactDigits(value, digits, p);
   }
   p += digits;
 
   const int magnitude = exponent < 0 ? -exponent : exponent;
+  const char sign = exponent < 0 ? '-' : '+';
   if (magnitude <= 99) {
-    *p++ = 'E';
-    *p++ = exponent < 0 ? '-' : '+';
+    p[0] = 'E';
+    p[1] = sign;
+    std::memcpy(p + 2, kDigitPairs + 2 * magnitude, 2);
   } else {
-    *p++ = exponent < 0 ? '-' : '+';
-    *p++ = static_cast<char>('0' + magnitude / 100);
+    p[0] = sign;
+    p[1] = static_cast<char>('0' + magnitude / 100);
+    std::memcpy(p + 2, kDigitPairs + 2 * (magnitude % 100), 2);
   }
-  std::memcpy(p, kDigitPairs + 2 * (magnitude % 100), 2);
 }
 
 }  // namespace quarn

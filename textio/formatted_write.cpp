@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "textio/field_rendering.hpp"
 #include "textio/messages.hpp"
@@ -121,10 +122,21 @@ bool RenderRepeatedExponentFields(Format format, std::span<const FormatValue> va
 void WriteRecord(Channel& channel, std::string_view record) {
   if (channel.read_only) FatalStop({kMsgWriteToReadOnly, channel.unit});
   // The record and its line end go out in one plain write call (cheaper than a
-  // gathered write), so they are copied next to each other first.
-  static std::string line;
-  line.assign(record);
-  line += channel.is_console ? "\n" : "\r\n";
+  // gathered write), so they are copied next to each other first: on the stack
+  // when they fit there, as every record of the report does.
+  const std::string_view line_end = channel.is_console ? "\n" : "\r\n";
+  char short_line[256];
+  static std::string long_line;
+  std::string_view line;
+  if (record.size() + line_end.size() <= sizeof short_line) {
+    std::memcpy(short_line, record.data(), record.size());
+    std::memcpy(short_line + record.size(), line_end.data(), line_end.size());
+    line = std::string_view(short_line, record.size() + line_end.size());
+  } else {
+    long_line.assign(record);
+    long_line += line_end;
+    line = long_line;
+  }
   if (const int os_error = WriteAll(channel.fd, line)) WriteFailed(channel, os_error);
   if (channel.truncate_after_next_record) {
     channel.truncate_after_next_record = false;

@@ -34,8 +34,10 @@ constexpr std::int64_t kExponentSaturation = 1'000'000'000'000;
 // Digits from p up to the first other character, appended to `significand`
 // (which wraps when there are more than kFastDigits: they are counted).
 const char* ScanDigits(const char* p, const char* end, std::uint64_t& significand) {
-  for (; p < end && IsDigit(*p); ++p) {
-    significand = significand * 10 + static_cast<std::uint64_t>(*p - '0');
+  for (; p < end; ++p) {
+    const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+    if (digit > 9) break;
+    significand = significand * 10 + digit;
   }
   return p;
 }
@@ -97,13 +99,26 @@ bool Scan(std::string_view token, ScannedNumber& number) {
   return true;
 }
 
-#ifdef QUARN_HAS_UINT128
-// The fast route for a double: the significand, shifted to fill 64 bits, times
-// the 64-bit significand of the power of ten. The product is off only by the
-// power's error, at most 2^-64 relative; unless it lies within that of a
-// rounding half between two doubles, its rounding is the exact value's. The
-// range of powers keeps every result a normal double.
+// 10^0 to 10^22, every one exact in a double.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The fast routes for a double. A significand of at most 53 bits and a power
+// of ten up to 10^22 are both exact doubles, and one correctly rounded
+// multiplication or division of them is the nearest double to the decimal.
+// Else the significand, shifted to fill 64 bits, times the 64-bit significand
+// of the power of ten: the product is off only by the power's error, at most
+// 2^-64 relative, so unless it lies within that of a rounding half between
+// two doubles, its rounding is the exact value's. The range of powers keeps
+// every result a normal double.
 bool ConvertFast(std::uint64_t significand, std::int64_t power, double& value) {
+  if (significand <= std::uint64_t{1} << 53 && power >= -22 && power <= 22) {
+    const auto exact = static_cast<double>(significand);
+    value = power < 0 ? exact / kExactPowersOfTen[-power] : exact * kExactPowersOfTen[power];
+    return true;
+  }
+#ifdef QUARN_HAS_UINT128
   if (power < -280 || power > 280) return false;
   const PowerOfTen64& ten = PowerOfTen(static_cast<int>(power));
   const int leading_zeros = std::countl_zero(significand);
@@ -127,12 +142,10 @@ bool ConvertFast(std::uint64_t significand, std::int64_t power, double& value) {
   const std::uint64_t biased = static_cast<std::uint64_t>(binary_exponent + 1075);
   value = std::bit_cast<double>((biased << 52) | (mantissa & ((std::uint64_t{1} << 52) - 1)));
   return true;
-}
 #else
-bool ConvertFast(std::uint64_t, std::int64_t, double&) {
   return false;
-}
 #endif
+}
 
 template <typename Float>
 Conversion Convert(std::string_view token, Float& value) {
