@@ -58,7 +58,8 @@ struct RoundedSignificand {
 // only the power of ten is off, by at most 2^-64 relative. So unless the
 // scaled value lies within that error of a rounding half, its rounding is the
 // exact value's.
-bool RoundSignificantFast(double magnitude, int significant, RoundedSignificand& out) {
+[[gnu::always_inline]] inline bool RoundSignificantFast(double magnitude, int significant,
+                                                        RoundedSignificand& out) {
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
   const int biased_exponent = static_cast<int>(bits >> 52);
   if (bits == 0) {
@@ -152,7 +153,7 @@ void WriteDigits(Unsigned value, int count, char* out) {
 
 // Up to nine digits fit 32 bits, whose divisions are cheaper; the eight of
 // the report's fields are two groups of four.
-void WriteDecimal(std::uint64_t value, int count, char* out) {
+[[gnu::always_inline]] inline void WriteDecimal(std::uint64_t value, int count, char* out) {
   if (count == 8) {
     const auto v = static_cast<std::uint32_t>(value);
     const std::uint32_t high = v / 10000;
@@ -171,6 +172,50 @@ void WriteDecimal(std::uint64_t value, int count, char* out) {
   const DecimalDigits number = RoundToSignificantDigits(value, digits);
   std::memcpy(out, number.digits, static_cast<std::size_t>(digits));
   return number.exponent;
+}
+
+// Ew.d, inlined into RenderExponentField twice.
+[[gnu::always_inline]] inline void ExponentField(double value, int width, int digits, char* out) {
+  if (!std::isfinite(value)) {
+    RenderNonFinite(value, width, out);
+    return;
+  }
+  const bool negative = value < 0.0;  // not -0.0, which is written without a sign
+  // [-][0].d1...dd then E+xx, or +xxx for a three-digit exponent: the "0"
+  // only where a column is free for it.
+  const int needed = (negative ? 1 : 0) + 1 + digits + 4;
+  if (needed > width) {
+    FillAsterisks(width, out);
+    return;
+  }
+  const bool with_zero = needed < width;
+  char* p = out + (width - needed - (with_zero ? 1 : 0));
+  for (char* blank = out; blank < p; ++blank) *blank = ' ';
+  if (negative) *p++ = '-';
+  if (with_zero) *p++ = '0';
+  *p++ = '.';
+
+  int exponent;
+  RoundedSignificand rounded;
+  if (RoundSignificantFast(std::fabs(value), digits, rounded)) {
+    WriteDecimal(rounded.digits, digits, p);
+    exponent = rounded.exponent;
+  } else {
+    exponent = WriteExactDigits(value, digits, p);
+  }
+  p += digits;
+
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  const char sign = exponent < 0 ? '-' : '+';
+  if (magnitude <= 99) {
+    p[0] = 'E';
+    p[1] = sign;
+    std::memcpy(p + 2, kDigitPairs + 2 * magnitude, 2);
+  } else {
+    p[0] = sign;
+    p[1] = static_cast<char>('0' + magnitude / 100);
+    std::memcpy(p + 2, kDigitPairs + 2 * (magnitude % 100), 2);
+  }
 }
 
 }  // namespace
@@ -221,45 +266,11 @@ void RenderFixedField(double value, int width, int fraction, char* out) {
 }
 
 void RenderExponentField(double value, int width, int digits, char* out) {
-  if (!std::isfinite(value)) {
-    RenderNonFinite(value, width, out);
-    return;
-  }
-  const bool negative = value < 0.0;  // not -0.0, which is written without a sign
-  // [-][0].d1...dd then E+xx, or +xxx for a three-digit exponent: the "0"
-  // only where a column is free for it.
-  const int needed = (negative ? 1 : 0) + 1 + digits + 4;
-  if (needed > width) {
-    FillAsterisks(width, out);
-    return;
-  }
-  const bool with_zero = needed < width;
-  char* p = out + (width - needed - (with_zero ? 1 : 0));
-  for (char* blank = out; blank < p; ++blank) *blank = ' ';
-  if (negative) *p++ = '-';
-  if (with_zero) *p++ = '0';
-  *p++ = '.';
-
-  int exponent;
-  RoundedSignificand rounded;
-  if (RoundSignificantFast(std::fabs(value), digits, rounded)) {
-    WriteDecimal(rounded.digits, digits, p);
-    exponent = rounded.exponent;
+  // The report's own E14.8 with its layout and rounding constants folded in.
+  if (width == 14 && digits == 8) {
+    ExponentField(value, 14, 8, out);
   } else {
-    exponent = WriteExactDigits(value, digits, p);
-  }
-  p += digits;
-
-  const int magnitude = exponent < 0 ? -exponent : exponent;
-  const char sign = exponent < 0 ? '-' : '+';
-  if (magnitude <= 99) {
-    p[0] = 'E';
-    p[1] = sign;
-    std::memcpy(p + 2, kDigitPairs + 2 * magnitude, 2);
-  } else {
-    p[0] = sign;
-    p[1] = static_cast<char>('0' + magnitude / 100);
-    std::memcpy(p + 2, kDigitPairs + 2 * (magnitude % 100), 2);
+    ExponentField(value, width, digits, out);
   }
 }
 

@@ -105,13 +105,15 @@ bool RenderRepeatedExponentFields(Format format, std::span<const FormatValue> va
     return false;
   }
   const std::size_t step = static_cast<std::size_t>(blanks.width + field.width);
-  out.chars.assign(step * values.size(), ' ');
+  out.chars.resize(step * values.size());
+  std::memset(out.chars.data(), ' ', out.chars.size());
   char* p = out.chars.data() + blanks.width;
   for (const FormatValue& value : values) {
     RenderExponentField(value.Number(), field.width, field.digits, p);
     p += step;
   }
-  out.ends.assign(1, out.chars.size());
+  out.ends.clear();
+  out.ends.push_back(out.chars.size());
   return true;
 }
 
