@@ -1,5 +1,6 @@
 // Points per second of the library: the scalar call over in-range
-// temperatures, pressures and compositions, and the batch call at one
+// temperatures, pressures and compositions, the prepared conditions' call,
+// and the batch call at one
 // temperature and pressure on one and on two threads.
 #include <benchmark/benchmark.h>
 
@@ -31,6 +32,20 @@ void BM_Evaluate(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_Evaluate);
+
+// As the console program evaluates: one temperature and pressure, prepared once.
+void BM_ConditionsEvaluate(benchmark::State& state) {
+  constexpr std::size_t kCount = 4096;
+  const auto compositions = Compositions(kCount);
+  const quarn::Conditions conditions(773.15, 2000.0 / 1.01325);
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(conditions.Evaluate(compositions[i]));
+    i = (i + 1) % kCount;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ConditionsEvaluate);
 
 void BM_EvaluateBatch(benchmark::State& state) {
   const std::size_t count = 1 << 20;
