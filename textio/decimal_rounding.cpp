@@ -1,9 +1,7 @@
 #include "textio/decimal_rounding.hpp"
 
-#include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <limits>
 

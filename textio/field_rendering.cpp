@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 
 #include "textio/decimal_rounding.hpp"
 #include "textio/powers_of_ten.hpp"
