@@ -131,7 +131,7 @@ void WriteRecord(Channel& channel, std::string_view record) {
   static std::string long_line;
   std::string_view line;
   if (record.size() + line_end.size() <= sizeof short_line) {
-    std::memcpy(short_line, record.data(), record.size());
+    if (!record.empty()) std::memcpy(short_line, record.data(), record.size());  // else maybe null
     std::memcpy(short_line + record.size(), line_end.data(), line_end.size());
     line = std::string_view(short_line, record.size() + line_end.size());
   } else {
