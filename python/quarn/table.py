@@ -9,7 +9,9 @@ from __future__ import annotations
 
 import csv
 import io
+import queue
 import sys
+import threading
 from typing import BinaryIO, Iterator, Sequence
 
 import numpy as np
@@ -60,6 +62,44 @@ class _Progress:
             if done == self.total:
                 sys.stderr.write("\n")
             sys.stderr.flush()
+
+
+class _BackgroundWriter:
+    """Writes chunks on a thread of its own while the next one is computed (a
+    file write holds no lock the computation needs). A failed write is raised
+    in the caller, at its next chunk or at the end; nothing after it is written."""
+
+    def __init__(self, out: BinaryIO):
+        self._out = out
+        self._chunks: queue.Queue = queue.Queue(maxsize=2)
+        self._error: BaseException | None = None
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+
+    def _run(self) -> None:
+        while (chunk := self._chunks.get()) is not None:
+            if self._error is None:
+                try:
+                    self._out.write(chunk)
+                except BaseException as error:  # handed to the caller
+                    self._error = error
+
+    def _check(self) -> None:
+        if self._error is not None:
+            raise self._error
+
+    def write(self, chunk: bytes) -> None:
+        self._check()
+        self._chunks.put(chunk)
+
+    def __enter__(self) -> "_BackgroundWriter":
+        return self
+
+    def __exit__(self, *exc_info) -> None:
+        self._chunks.put(None)
+        self._thread.join()
+        if exc_info[0] is None:
+            self._check()
 
 
 def _rows(texts, x_CO2, x_H2O, x_NaCl, T_C, P_bar) -> bytes:
@@ -160,22 +200,29 @@ def main(argv: Sequence[str]) -> int:
     grid = [args.T, args.P, args.x_CO2, args.wt_NaCl]
     if (args.input is None) == (None in grid):
         parser.error("give a CSV file of states, or all four of --T, --P, --x-CO2 and --wt-NaCl")
-    out = open(args.output, "wb") if args.output else sys.stdout.buffer
+    out = None
     try:
-        if args.input is None:
-            names = ["T", "P", "x-CO2", "wt-NaCl"]
-            grid_table(*(parse_values(v, n) for v, n in zip(grid, names)), out)
-        elif args.input == "-":
-            csv_table(io.TextIOWrapper(sys.stdin.buffer, newline=""), "<stdin>", out)
-        else:
-            with open(args.input, newline="") as source:
-                csv_table(source, args.input, out)
-    except (TableError, OSError, UnicodeDecodeError, csv.Error) as error:
-        print(f"quarn table: {error}", file=sys.stderr)
-        return 2
-    finally:
+        out = open(args.output, "wb") if args.output else sys.stdout.buffer
+        with _BackgroundWriter(out) as writer:
+            if args.input is None:
+                names = ["T", "P", "x-CO2", "wt-NaCl"]
+                grid_table(*(parse_values(v, n) for v, n in zip(grid, names)), writer)
+            elif args.input == "-":
+                csv_table(io.TextIOWrapper(sys.stdin.buffer, newline=""), "<stdin>", writer)
+            else:
+                with open(args.input, newline="") as source:
+                    csv_table(source, args.input, writer)
+        out.flush()  # a full disk may show only here
         if args.output:
             out.close()
+    except (TableError, OSError, UnicodeDecodeError, csv.Error) as error:
+        print(f"quarn table: {error}", file=sys.stderr)
+        if args.output and out is not None:
+            try:
+                out.close()
+            except OSError:
+                pass  # the failure just reported, met again on the data still buffered
+        return 2
     return 0
 
 

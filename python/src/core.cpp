@@ -9,8 +9,11 @@
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <string>
 #include <string_view>
@@ -112,37 +115,69 @@ nb::bytes CsvRows(std::vector<std::pair<std::vector<std::string>, Codes>> texts,
   for (const Values& c : results) {
     if (c.shape(0) != n) throw nb::value_error("the columns differ in length");
   }
-  // Room for the text up front: growing it as it fills costs more than the digits.
-  std::size_t row_bytes = 32 + 24 * results.size();
-  for (const auto& text : texts) row_bytes += 2 + (text.first.empty() ? 0 : text.first[0].size());
-  std::string halves[2];
+  // Each half is formatted straight into storage sized for its rows at their
+  // longest: every text at its longest, every number at 24 characters (the
+  // longest shortest form of a double), a fault text of at most 40.
+  std::size_t row_bound = 40 + 25 * results.size() + 1;
+  for (const auto& [strings, codes] : texts) {
+    std::size_t longest = 0;
+    for (const std::string& text : strings) longest = std::max(longest, text.size());
+    row_bound += longest + 1;
+  }
+  // The storage is kept from call to call: a table's chunks are all about the
+  // same size, and fresh pages for each would cost more than the digits. The
+  // lock keeps calls from two Python threads apart.
+  static std::mutex storage_in_use;
+  static std::unique_ptr<char[]> storage[2];
+  static std::size_t capacity[2] = {0, 0};
+  std::unique_lock<std::mutex> lock(storage_in_use, std::defer_lock);
+  const std::size_t bounds[2] = {n / 2, n};
+  std::size_t lengths[2] = {0, 0};
   {
     nb::gil_scoped_release unlocked;
-    for (std::string& half : halves) half.reserve(row_bytes * (n / 2 + 1));
-    auto format = [&](std::size_t begin, std::size_t end, std::string& text) {
+    lock.lock();  // only without the GIL, so that its holder can take the GIL back
+    for (int k = 0; k < 2; ++k) {
+      const std::size_t needed = row_bound * (bounds[k] - (k == 0 ? 0 : bounds[0]));
+      if (capacity[k] < needed) {
+        storage[k].reset(new char[needed]);
+        capacity[k] = needed;
+      }
+    }
+    auto format = [&](std::size_t begin, std::size_t end, char* const start) {
+      char* p = start;
       for (std::size_t i = begin; i < end; ++i) {
         const int fault = fault_numbers(i);
-        for (const auto& [strings, codes] : texts) text.append(strings[codes(i)]) += ',';
+        for (const auto& [strings, codes] : texts) {
+          const std::string& text = strings[codes(i)];
+          std::memcpy(p, text.data(), text.size());
+          p += text.size();
+          *p++ = ',';
+        }
         for (const Values& c : results) {
-          if (fault == 0) AppendShortest(c(i), text);
-          text += ',';
+          if (fault == 0) p = std::to_chars(p, p + 24, c(i)).ptr;
+          *p++ = ',';
         }
         if (fault != 0) {
-          text += kFunctions[fault_functions(i) < std::size(kFunctions) ? fault_functions(i) : 0];
-          text.append(": ").append(quarn::MathKindName(fault)).append(" error (");
-          text.append(std::to_string(fault)).append(")");
+          const std::uint8_t function = fault_functions(i);
+          const std::string fault_text =
+              std::string(kFunctions[function < std::size(kFunctions) ? function : 0]) + ": " +
+              std::string(quarn::MathKindName(fault)) + " error (" + std::to_string(fault) + ")";
+          const std::size_t length = std::min<std::size_t>(fault_text.size(), 40);
+          std::memcpy(p, fault_text.data(), length);
+          p += length;
         }
-        text += '\n';
+        *p++ = '\n';
       }
+      return static_cast<std::size_t>(p - start);
     };
-    std::thread other(format, n / 2, n, std::ref(halves[1]));
-    format(0, n / 2, halves[0]);
+    std::thread other([&] { lengths[1] = format(bounds[0], bounds[1], storage[1].get()); });
+    lengths[0] = format(0, bounds[0], storage[0].get());
     other.join();
   }
-  nb::bytes rows(nullptr, halves[0].size() + halves[1].size());
+  nb::bytes rows(nullptr, lengths[0] + lengths[1]);
   char* out = static_cast<char*>(PyBytes_AsString(rows.ptr()));
-  std::memcpy(out, halves[0].data(), halves[0].size());
-  std::memcpy(out + halves[0].size(), halves[1].data(), halves[1].size());
+  std::memcpy(out, storage[0].get(), lengths[0]);
+  std::memcpy(out + lengths[0], storage[1].get(), lengths[1]);
   return rows;
 }
 

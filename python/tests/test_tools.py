@@ -58,17 +58,19 @@ def test_grid_rows_come_in_grid_order(tmp_path):
     assert float(r["phi_H2O"]) == float(quarn.fugacity(350, 4000, *x).phi_H2O)
 
 
-@pytest.mark.parametrize("text, words", [
-    ("", "the file is empty"),
-    ("T_C,P_bar,x_CO2\n500,2000,0.1\n", "no column x_H2O, x_NaCl"),
+@pytest.mark.parametrize("text, words, options", [
+    ("", "the file is empty", []),
+    ("T_C,P_bar,x_CO2\n500,2000,0.1\n", "no column x_H2O, x_NaCl", []),
     ("T_C,P_bar,x_CO2,wt_NaCl\n500,2000,0.1,10\n500,abc,0.1,10\n",
-     "line 3, column P_bar: 'abc' is not a number"),
-    ("T_C,P_bar,x_CO2,wt_NaCl\n500,2000,0.1\n", "line 2: 3 fields where the header has 4"),
+     "line 3, column P_bar: 'abc' is not a number", []),
+    ("T_C,P_bar,x_CO2,wt_NaCl\n500,2000,0.1\n", "line 2: 3 fields where the header has 4", []),
+    ("T_C,P_bar,x_CO2,wt_NaCl\n500,2000,0.1,10\n", "No space left on device", ["-o", "/dev/full"]),
+    ("T_C,P_bar,x_CO2,wt_NaCl\n500,2000,0.1,10\n", "No such file or directory", ["-o", "/nonexistent/t.csv"]),
 ])
-def test_bad_csv_is_one_line_naming_row_and_column(tmp_path, text, words):
+def test_bad_csv_is_one_line_naming_row_and_column(tmp_path, text, words, options):
     source = tmp_path / "bad.csv"
     source.write_text(text)
-    done = run_quarn("table", str(source))
+    done = run_quarn("table", str(source), *options)
     assert done.returncode == 2
     assert done.stderr.count("\n") == 1 and words in done.stderr
 
