@@ -146,10 +146,12 @@ double RandomDouble(std::mt19937_64& random) {
   switch (random() % 4) {
     case 0:  // any bit pattern (subnormals included)
       return std::bit_cast<double>(random());
-    case 1: {  // exact halves at eight digits across decades, and their halves
+    case 1: {  // exact halves at eight digits across decades, their halves, the doubles beside
       const double half = static_cast<double>(10000000 + random() % 90000000) * 10 + 5;
-      return std::ldexp(half * std::pow(10.0, static_cast<double>(random() % 7)),
-                        -static_cast<int>(random() % 4));
+      const double value = std::ldexp(half * std::pow(10.0, static_cast<double>(random() % 7)),
+                                      -static_cast<int>(random() % 4));
+      const int side = static_cast<int>(random() % 3);
+      return side == 0 ? value : std::nextafter(value, side == 1 ? 0.0 : HUGE_VAL);
     }
     case 2: {  // near a carry: 0.99999999...
       const double near_one = 1.0 - std::ldexp(static_cast<double>(random() % 1000), -40);
