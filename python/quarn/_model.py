@@ -8,9 +8,6 @@ import numpy as np
 
 from . import _core
 
-_KINDS = {6201: "DOMAIN", 6202: "SING", 6203: "OVERFLOW"}
-
-
 class MathError(ArithmeticError):
     """An elementary function failed inside the equation of state.
 
@@ -23,7 +20,7 @@ class MathError(ArithmeticError):
         self.number = number
         self.function = function
         self.index = index
-        super().__init__(f"{function}: {_KINDS[number]} error ({number}) at point {index}")
+        super().__init__(f"{_core.fault_text(number, function)} at point {index}")
 
 
 @dataclass(frozen=True)

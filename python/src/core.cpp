@@ -3,9 +3,9 @@
 // arrays and statuses; the Python side raises.
 #include <nanobind/nanobind.h>
 #include <nanobind/ndarray.h>
+#include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/string_view.h>
-#include <nanobind/stl/pair.h>
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
@@ -14,9 +14,9 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "quarn/eos.hpp"
@@ -78,7 +78,8 @@ void Evaluate(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaC
 }
 
 using Values = nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
-using ConstFaultNumbers = nb::ndarray<const std::int32_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+using ConstFaultNumbers =
+    nb::ndarray<const std::int32_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 using ConstFaultFunctions =
     nb::ndarray<const std::uint8_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 
@@ -86,8 +87,16 @@ using Codes = nb::ndarray<const std::int32_t, nb::ndim<1>, nb::c_contig, nb::dev
 
 void AppendShortest(double value, std::string& text) {
   char number[32];
-  text.append(number, static_cast<std::size_t>(std::to_chars(number, number + 32, value).ptr -
-                                               number));
+  text.append(number,
+              static_cast<std::size_t>(std::to_chars(number, number + 32, value).ptr - number));
+}
+
+// A failing function as the fault column and MathError word it:
+// "exp: OVERFLOW error (6203)".
+std::string FaultText(int number, std::string_view function) {
+  std::string text(function);
+  text.append(": ").append(quarn::MathKindName(number)).append(" error (");
+  return text.append(std::to_string(number)).append(")");
 }
 
 // Each value in its shortest round-trip form.
@@ -160,8 +169,7 @@ nb::bytes CsvRows(std::vector<std::pair<std::vector<std::string>, Codes>> texts,
         if (fault != 0) {
           const std::uint8_t function = fault_functions(i);
           const std::string fault_text =
-              std::string(kFunctions[function < std::size(kFunctions) ? function : 0]) + ": " +
-              std::string(quarn::MathKindName(fault)) + " error (" + std::to_string(fault) + ")";
+              FaultText(fault, kFunctions[function < std::size(kFunctions) ? function : 0]);
           const std::size_t length = std::min<std::size_t>(fault_text.size(), 40);
           std::memcpy(p, fault_text.data(), length);
           p += length;
@@ -231,6 +239,8 @@ NB_MODULE(_core, m) {
         "Reads a run file's bytes: (message, line, T, P, compositions).");
   m.def("csv_rows", &CsvRows, nb::arg("texts"), nb::arg("results"), nb::arg("fault_numbers"),
         nb::arg("fault_functions"), "CSV rows of the columns, results empty where a point failed.");
+  m.def("fault_text", &FaultText, nb::arg("number"), nb::arg("function"),
+        "A failing function as the fault column words it.");
   m.def("shortest", &Shortest, nb::arg("values"), "Each value in its shortest round-trip form.");
   m.def("io_message", &IoMessage, nb::arg("message"), nb::arg("unit"), nb::arg("path"),
         "The console's text of an input/output message.");
