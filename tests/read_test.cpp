@@ -4,11 +4,8 @@
 
 #include <array>
 #include <bit>
-#include <cstdlib>
-#include <random>
 #include <string>
 
-#include "tests/support/process.hpp"
 #include "textio/channel.hpp"
 #include "textio/free_format_read.hpp"
 #include "textio/number_conversion.hpp"
@@ -133,38 +130,6 @@ TEST(FreeFormatRead, FailingSystemReadIsMessage39) {
   ::close(channel.fd);
   EXPECT_EQ(Outcome(status), 39);
   EXPECT_EQ(status.error.os_error, EISDIR);
-}
-
-// Decimals of 1 to 19 significant digits, as the shorter routes take them,
-// against the C library's correctly rounded strtod: random ones, and the
-// exact halves between doubles of [2^54, 2^55) (even integers, 17 digits)
-// with their neighbours one unit either side.
-TEST(NumberConversion, ShortDecimalsRoundToNearest) {
-  std::mt19937_64 random(2718);
-  const long count = testing::ScaledCount(100000);
-  for (long i = 0; i < count; ++i) {
-    std::string token;
-    if (i % 2 == 0) {  // digits with a point anywhere, sometimes an exponent
-      std::string digits;
-      for (int k = static_cast<int>(random() % 19); k >= 0; --k) digits += '0' + random() % 10;
-      token = digits;
-      token.insert(random() % (digits.size() + 1), 1, '.');
-      if (random() % 4 == 0)
-        token.append("e").append(std::to_string(static_cast<int>(random() % 61) - 30));
-    } else {  // 4 k + 2 is the half between the doubles 4 k and 4 k + 4
-      token = std::to_string((((random() >> 11) | (1ull << 52)) << 2) + 1 + i % 3);
-    }
-    const double expected = std::strtod(token.c_str(), nullptr);
-    double read = 0;
-    ASSERT_EQ(ConvertNumber(token, read), Conversion::kOk) << token;
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(read), std::bit_cast<std::uint64_t>(expected)) << token;
-    double plain = 0;
-    const char* end = token.data() + token.size();
-    if (ConvertPlainDecimal(token.data(), end, plain) == end) {
-      EXPECT_EQ(std::bit_cast<std::uint64_t>(plain), std::bit_cast<std::uint64_t>(expected))
-          << token;
-    }
-  }
 }
 
 }  // namespace

@@ -149,22 +149,31 @@ def nearest(text, a, bits, emin, emax):
 def random_decimal(rng, bits, emin, emax):
     """Random digits at any magnitude, or exactly half-way between two neighbours
     of the format, or a last digit either side of that half, spelled as the
-    reader accepts it: the point anywhere, any exponent letter or none."""
+    reader accepts it: the point anywhere, any exponent letter or none; or, for
+    a share of them, short and plain (at most about 19 digits and no exponent),
+    as the reader's shorter routes take them."""
+    short = rng.random() < 0.3
     if rng.random() < 1 / 3:
-        digits = "".join(rng.choice("0123456789") for _ in range(rng.randint(1, 25)))
-        exp10 = rng.randint(int((emin - bits) * 0.30103) - 10, int(emax * 0.30103) + 10) - len(digits)
+        digits = "".join(rng.choice("0123456789") for _ in range(rng.randint(1, 19 if short else 25)))
+        exp10 = rng.randint(-25, 0) if short else \
+            rng.randint(int((emin - bits) * 0.30103) - 10, int(emax * 0.30103) + 10) - len(digits)
     else:
-        m, k = rng.randrange(2 ** (bits - 1), 2 ** bits), rng.randint(emin - bits, emax - bits)
+        m = rng.randrange(2 ** (bits - 1), 2 ** bits)
+        k = rng.randint(-3, 3) if short else rng.randint(emin - bits, emax - bits)
         digits, exp10 = (str((2 * m + 1) << k), 0) if k >= 0 else (str((2 * m + 1) * 5 ** -k), k)
         nudge = rng.choice([0, -1, 1])
         digits, exp10 = str(int(digits) * 10 + 5 * nudge), exp10 - 1
+    sign = rng.choice(["-", "", "+"])
+    value = Fraction(int(digits)) * Fraction(10) ** exp10
+    if short:
+        whole, fraction = digits[:max(len(digits) + exp10, 0)], digits[max(len(digits) + exp10, 0):]
+        return sign + whole + "." + "0" * (-exp10 - len(fraction)) + fraction, value
     point = min(rng.randrange(len(digits) + 2) - 1, len(digits))
     mantissa = "." + "0" * -point + digits if point < 0 else digits[:point] + "." + digits[point:]
     written = exp10 + len(digits) - point
     letter = rng.choice(["E", "e", "D", "d", "Q", "q", ""])
     exponent = ("+" if written >= 0 and (not letter or rng.random() < 0.5) else "") + str(written)
-    text = rng.choice(["-", "", "+"]) + mantissa + letter + exponent
-    return text, Fraction(int(digits)) * Fraction(10) ** exp10
+    return sign + mantissa + letter + exponent, value
 
 
 def test_reader_rounds_decimals_exactly(tmp_path):
