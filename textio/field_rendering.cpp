@@ -48,15 +48,14 @@ struct RoundedSignificand {
 };
 
 // The E field's mantissa by the fast route, for a non-negative magnitude and
-// 1 to 15 digits. False, leaving `out` undefined, where this route cannot
-// decide: within its error of a rounding half, for subnormals and for more
-// digits; RoundToSignificantDigits decides every case.
+// 1 to 15 digits: the value's 53-bit significand times the 64-bit significand
+// of a power of ten that brings the wanted digits before the point. The
+// product is exact; only the power of ten is off, by at most 2^-64 relative.
+// So unless the scaled value lies within that error of a rounding half, its
+// rounding is the exact value's. False, leaving `out` undefined, where this
+// route cannot decide: near a half, for subnormals and for more digits;
+// RoundToSignificantDigits decides every case.
 #ifdef QUARN_HAS_UINT128
-// The value's 53-bit significand times the 64-bit significand of a power of
-// ten that brings the wanted digits before the point. The product is exact;
-// only the power of ten is off, by at most 2^-64 relative. So unless the
-// scaled value lies within that error of a rounding half, its rounding is the
-// exact value's.
 [[gnu::always_inline]] inline bool RoundSignificantFast(double magnitude, int significant,
                                                         RoundedSignificand& out) {
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
