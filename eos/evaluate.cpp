@@ -15,12 +15,6 @@ double AtmFromBar(double P_bar) noexcept {
   return P_bar / 1.01325;
 }
 
-Evaluation Evaluate(double T_K, double P_atm, const Composition& x) noexcept {
-  Evaluation e;
-  TRKMIX(ComputeTemperatureTerms(T_K), P_atm, {x.x_CO2, x.x_H2O, x.x_NaCl}, e.result, e.fault);
-  return e;
-}
-
 // The temperature terms live in the conditions' own storage, which the public
 // header sizes without naming their type.
 Conditions::Conditions(double T_K, double P_atm) noexcept : P_atm_(P_atm) {
@@ -35,6 +29,11 @@ Evaluation Conditions::Evaluate(const Composition& x) const noexcept {
   Evaluation e;
   TRKMIX(t, P_atm_, {x.x_CO2, x.x_H2O, x.x_NaCl}, e.result, e.fault);
   return e;
+}
+
+// One state is conditions used once.
+Evaluation Evaluate(double T_K, double P_atm, const Composition& x) noexcept {
+  return Conditions(T_K, P_atm).Evaluate(x);
 }
 
 }  // namespace quarn
