@@ -21,6 +21,9 @@ struct InputBuffer {
   std::size_t end = 0;
   bool file_exhausted = false;    // read() has returned 0
   std::size_t records_taken = 0;  // the line number of the record last taken
+  // The largest the buffer may grow for one long record; a longer record fails
+  // as one there is no memory for (22). The console program sets no limit.
+  std::size_t capacity_limit = static_cast<std::size_t>(-1);
 };
 
 // A failure of input or output: its message number and the operating system's

@@ -27,6 +27,7 @@ bool MakeRoom(Channel& channel) {
   }
   if (in.end < in.capacity) return true;
   const std::size_t capacity = in.capacity == 0 ? kFirstChunkSize : in.capacity * 2;
+  if (capacity > in.capacity_limit) return false;
   char* grown = new (std::nothrow) char[capacity];
   if (grown == nullptr) return false;
   if (unread > 0) std::memcpy(grown, in.data.get(), unread);

@@ -22,6 +22,11 @@ class MathError(ArithmeticError):
         self.index = index
         super().__init__(f"{_core.fault_text(number, function)} at point {index}")
 
+    def __reduce__(self):
+        # Rebuilt from its attributes, so that it crosses process boundaries
+        # (a process pool's worker) and copies whole.
+        return type(self), (self.number, self.function, self.index)
+
 
 @dataclass(frozen=True)
 class FugacityResult:
@@ -54,6 +59,11 @@ class FugacityResult:
 
 
 def _as_float_array(name: str, value) -> np.ndarray:
+    if isinstance(value, np.ma.MaskedArray):
+        # Computing the values under the mask would give numbers for points the
+        # caller meant to leave out.
+        raise TypeError(f"{name} is a masked array: fill it (x.filled(np.nan)) or drop the "
+                        "masked points (x.compressed()) first")
     array = np.asarray(value)
     if array.dtype.kind not in "iuf":
         raise TypeError(f"{name} must be a real number or an array of them, not {array.dtype}")

@@ -20,11 +20,15 @@ class RunFileError(ValueError):
 
     def __init__(self, number: int, text: str, line: int):
         self.number = number
+        self.text = text
         self.line = line
         super().__init__(f"{text} (line {line})")
 
+    def __reduce__(self):
+        return type(self), (self.number, self.text, self.line)
 
-def read_run_file(path: str | os.PathLike) -> tuple[float, float, np.ndarray]:
+
+def read_run_file(path: str | bytes | os.PathLike) -> tuple[float, float, np.ndarray]:
     """Reads a run file as the console program does.
 
     Returns ``(T_C, P_bar, x)``: the temperature and pressure of the first line
@@ -34,18 +38,22 @@ def read_run_file(path: str | os.PathLike) -> tuple[float, float, np.ndarray]:
     counts, D and Q exponents and the rest follow the program's reader. The
     end of the file inside a composition, a malformed number or a number out
     of range raises :class:`RunFileError`; a file that cannot be opened raises
-    the usual :class:`OSError`.
+    the usual :class:`OSError`. A line longer than 64 MiB (an input that never
+    ends a line) raises :class:`RunFileError` 22, as a line too long for memory
+    does in the console program. Ctrl-C interrupts a long read.
     """
     with open(path, "rb") as file:
-        content = file.read()
-    message, line, T, P, compositions = _core.read_run_file(content)
+        message, os_error, line, T, P, x = _core.read_run_file(file.fileno())
     if message:
-        full_path = os.path.abspath(os.fspath(path))
-        raise RunFileError(message, _core.io_message(message, 10, full_path), line)
-    return float(T), float(P), np.array(compositions, dtype=np.float64).reshape(-1, 3)
+        full_path = os.path.abspath(os.fsdecode(path))
+        text = _core.io_message(message, 10, full_path)
+        if os_error:
+            text = f"{os.strerror(os_error)}: {text}"
+        raise RunFileError(message, text, line)
+    return float(T), float(P), x
 
 
-def run(path: str | os.PathLike = "qnrun.dat", *, errors: str = "raise") -> dict[str, np.ndarray]:
+def run(path: str | bytes | os.PathLike = "qnrun.dat", *, errors: str = "raise") -> dict[str, np.ndarray]:
     """Evaluates a run file: the numbers its report would show, in full float64.
 
     Returns the report's nine columns as arrays, keyed by their titles (XCO2,

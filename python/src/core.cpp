@@ -10,12 +10,14 @@
 #include <nanobind/stl/vector.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
+#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -41,39 +43,67 @@ std::uint8_t FunctionIndex(const char* function) {
   return 0;
 }
 
-std::span<const double> Span(const Column& c) {
-  return {c.data(), c.shape(0)};
+// Points between two looks for a pending signal (Ctrl-C): about 0.1 s of work.
+constexpr std::size_t kPointsBetweenSignalChecks = std::size_t{1} << 20;
+
+// Runs Python's handlers of the signals that arrived while the GIL was released;
+// a handler that raises (KeyboardInterrupt) ends the call with its exception.
+void CheckSignals() {
+  if (PyErr_CheckSignals() != 0) throw nb::python_error();
+}
+
+// The part [begin, end) of a column with one value for all points or one per point.
+std::span<const double> Part(const Column& c, std::size_t begin, std::size_t end) {
+  return c.shape(0) == 1 ? std::span<const double>(c.data(), 1)
+                         : std::span<const double>(c.data() + begin, end - begin);
 }
 
 // Each input column holds one value for all points or one per point. The rows
 // of `out` receive phi (CO2, H2O, NaCl), f = (x phi) P_bar (the same), Z and V.
+// The points go in parts, with a look for signals between them, so that Ctrl-C
+// ends a long call within a fraction of a second.
 void Evaluate(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows out,
               FaultNumbers fault_numbers, FaultFunctions fault_functions, unsigned threads) {
   const std::size_t n = out.shape(1);
-  nb::gil_scoped_release unlocked;
-  std::vector<double> T_K(T_C.shape(0)), P_atm(P_bar.shape(0));
-  for (std::size_t i = 0; i < T_K.size(); ++i) T_K[i] = quarn::KelvinFromCelsius(T_C(i));
-  for (std::size_t i = 0; i < P_atm.size(); ++i) P_atm[i] = quarn::AtmFromBar(P_bar(i));
-  std::vector<quarn::Fault> faults(n);
+  for (const Column* c : {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}) {
+    if (c->shape(0) != 1 && c->shape(0) != n) throw nb::value_error("the arrays differ in length");
+  }
+  if (fault_numbers.shape(0) != n || fault_functions.shape(0) != n)
+    throw nb::value_error("the arrays differ in length");
   double* row[8];
   for (std::size_t k = 0; k < 8; ++k) row[k] = out.data() + k * n;
-  const quarn::StateColumns states = {T_K, P_atm, Span(x_CO2), Span(x_H2O), Span(x_NaCl)};
-  const quarn::ResultColumns results = {{row[0], n}, {row[1], n}, {row[2], n},
-                                        {row[6], n}, {row[7], n}, faults};
-  if (fault_numbers.shape(0) != n || fault_functions.shape(0) != n ||
-      !quarn::EvaluateBatch(states, results, threads)) {
-    nb::gil_scoped_acquire locked;
-    throw nb::value_error("the arrays differ in length");
-  }
-  const std::span<const double> fractions[3] = {states.x_CO2, states.x_H2O, states.x_NaCl};
-  for (std::size_t i = 0; i < n; ++i) {
-    const double P = P_bar.shape(0) == 1 ? P_bar(0) : P_bar(i);
-    for (std::size_t k = 0; k < 3; ++k) {
-      const double x_k = fractions[k].size() == 1 ? fractions[k][0] : fractions[k][i];
-      row[3 + k][i] = (x_k * row[k][i]) * P;
+  std::vector<double> T_K, P_atm;
+  std::vector<quarn::Fault> faults;
+  bool lengths_fit = true;
+  for (std::size_t begin = 0; begin < n; begin += kPointsBetweenSignalChecks) {
+    const std::size_t end = std::min(n, begin + kPointsBetweenSignalChecks), m = end - begin;
+    {
+      nb::gil_scoped_release unlocked;
+      const std::span<const double> T = Part(T_C, begin, end), P = Part(P_bar, begin, end);
+      T_K.resize(T.size());
+      P_atm.resize(P.size());
+      for (std::size_t i = 0; i < T.size(); ++i) T_K[i] = quarn::KelvinFromCelsius(T[i]);
+      for (std::size_t i = 0; i < P.size(); ++i) P_atm[i] = quarn::AtmFromBar(P[i]);
+      faults.assign(m, quarn::Fault{});
+      const std::span<const double> fractions[3] = {
+          Part(x_CO2, begin, end), Part(x_H2O, begin, end), Part(x_NaCl, begin, end)};
+      const quarn::StateColumns states = {T_K, P_atm, fractions[0], fractions[1], fractions[2]};
+      const quarn::ResultColumns results = {{row[0] + begin, m}, {row[1] + begin, m},
+                                            {row[2] + begin, m}, {row[6] + begin, m},
+                                            {row[7] + begin, m}, faults};
+      lengths_fit = quarn::EvaluateBatch(states, results, threads);
+      for (std::size_t i = 0; lengths_fit && i < m; ++i) {
+        const double P_i = P.size() == 1 ? P[0] : P[i];
+        for (std::size_t k = 0; k < 3; ++k) {
+          const double x_k = fractions[k].size() == 1 ? fractions[k][0] : fractions[k][i];
+          row[3 + k][begin + i] = (x_k * row[k][begin + i]) * P_i;
+        }
+        fault_numbers(begin + i) = faults[i].number;
+        fault_functions(begin + i) = faults[i] ? FunctionIndex(faults[i].function) : 0;
+      }
     }
-    fault_numbers(i) = faults[i].number;
-    fault_functions(i) = faults[i] ? FunctionIndex(faults[i].function) : 0;
+    if (!lengths_fit) throw nb::value_error("the arrays differ in length");
+    CheckSignals();
   }
 }
 
@@ -134,17 +164,15 @@ nb::bytes CsvRows(std::vector<std::pair<std::vector<std::string>, Codes>> texts,
     row_bound += longest + 1;
   }
   // The storage is kept from call to call: a table's chunks are all about the
-  // same size, and fresh pages for each would cost more than the digits. The
-  // lock keeps calls from two Python threads apart.
-  static std::mutex storage_in_use;
-  static std::unique_ptr<char[]> storage[2];
-  static std::size_t capacity[2] = {0, 0};
-  std::unique_lock<std::mutex> lock(storage_in_use, std::defer_lock);
+  // same size, and fresh pages for each would cost more than the digits. Each
+  // calling thread has its own, so that no lock is needed: a lock held by one
+  // thread while another forks would stay locked in the child for ever.
+  thread_local std::unique_ptr<char[]> storage[2];
+  thread_local std::size_t capacity[2] = {0, 0};
   const std::size_t bounds[2] = {n / 2, n};
   std::size_t lengths[2] = {0, 0};
   {
     nb::gil_scoped_release unlocked;
-    lock.lock();  // only without the GIL, so that its holder can take the GIL back
     for (int k = 0; k < 2; ++k) {
       const std::size_t needed = row_bound * (bounds[k] - (k == 0 ? 0 : bounds[0]));
       if (capacity[k] < needed) {
@@ -178,9 +206,15 @@ nb::bytes CsvRows(std::vector<std::pair<std::vector<std::string>, Codes>> texts,
       }
       return static_cast<std::size_t>(p - start);
     };
-    std::thread other([&] { lengths[1] = format(bounds[0], bounds[1], storage[1].get()); });
+    char* const second = storage[1].get();
+    std::thread other;
+    try {
+      other = std::thread([&] { lengths[1] = format(bounds[0], bounds[1], second); });
+    } catch (const std::system_error&) {  // no thread to be had: this one does both halves
+      lengths[1] = format(bounds[0], bounds[1], second);
+    }
     lengths[0] = format(0, bounds[0], storage[0].get());
-    other.join();
+    if (other.joinable()) other.join();
   }
   nb::bytes rows(nullptr, lengths[0] + lengths[1]);
   char* out = static_cast<char*>(PyBytes_AsString(rows.ptr()));
@@ -208,23 +242,59 @@ std::string IoMessage(int message, int unit, std::string_view path) {
   return sink.text;
 }
 
-// Reads a run file's bytes by the program's rules. Returns the message number
-// of the failure (0 when the file ended normally), the line it met it on, T
-// and P as their 32-bit values, and the compositions read, three per row.
-std::tuple<int, std::size_t, float, float, std::vector<double>> ReadRunFile(nb::bytes content) {
+// The longest line the package reads from a run file. The console program takes
+// lines as long as memory allows; the package stops an input that never ends a
+// line (a device, an endless pipe) here, with the same message (22).
+constexpr std::size_t kLongestRunFileLine = std::size_t{64} << 20;
+
+// Compositions read between two looks for a pending signal.
+constexpr std::size_t kCompositionsBetweenSignalChecks = std::size_t{1} << 16;
+
+using CompositionRows = nb::ndarray<nb::numpy, double, nb::shape<-1, 3>>;
+
+// Reads a run file from an open descriptor by the program's rules. Returns the
+// message number of the failure (0 when the file ended normally), the system's
+// error code behind it, the line it met it on, T and P as their 32-bit values,
+// and the compositions read, one per row. The compositions are kept in blocks
+// and copied once into the result, so that at most about twice the result is
+// held at once.
+std::tuple<int, int, std::size_t, float, float, CompositionRows> ReadRunFile(int fd) {
   quarn::Channel channel;
   channel.unit = 10;
-  quarn::LoadInput(channel, {content.c_str(), content.size()});
+  channel.fd = fd;
+  channel.input.capacity_limit = kLongestRunFileLine;
   float T = 0.0f, P = 0.0f;
-  std::vector<double> compositions;
-  quarn::ReadStatus status = quarn::ReadFreeFormat(channel, {T, P}, false);
-  double x[3] = {0.0, 0.0, 0.0};
-  while (status.result == quarn::ReadResult::kComplete) {
-    status = quarn::ReadFreeFormat(channel, {x[0], x[1], x[2]}, true);
-    if (status.result == quarn::ReadResult::kComplete)
-      compositions.insert(compositions.end(), x, x + 3);
+  std::deque<std::array<double, 3>> compositions;
+  quarn::ReadStatus status;
+  {
+    nb::gil_scoped_release unlocked;
+    status = quarn::ReadFreeFormat(channel, {T, P}, false);
   }
-  return {status.error.message, channel.input.records_taken, T, P, std::move(compositions)};
+  std::array<double, 3> x = {0.0, 0.0, 0.0};
+  while (status.result == quarn::ReadResult::kComplete) {
+    {
+      nb::gil_scoped_release unlocked;
+      for (std::size_t k = 0; k < kCompositionsBetweenSignalChecks; ++k) {
+        status = quarn::ReadFreeFormat(channel, {x[0], x[1], x[2]}, true);
+        if (status.result != quarn::ReadResult::kComplete) break;
+        compositions.push_back(x);
+      }
+    }
+    CheckSignals();
+  }
+  const std::size_t n = compositions.size();
+  auto values = std::make_unique<double[]>(3 * n + 1);
+  for (std::size_t i = 0; i < n; ++i) std::memcpy(&values[3 * i], compositions[i].data(), 24);
+  compositions.clear();
+  compositions.shrink_to_fit();
+  double* data = values.release();
+  nb::capsule owner(data, [](void* p) noexcept { delete[] static_cast<double*>(p); });
+  return {status.error.message,
+          status.error.os_error,
+          channel.input.records_taken,
+          T,
+          P,
+          CompositionRows(data, {n, 3}, owner)};
 }
 
 }  // namespace
@@ -235,8 +305,8 @@ NB_MODULE(_core, m) {
         nb::arg("x_NaCl"), nb::arg("out"), nb::arg("fault_numbers"), nb::arg("fault_functions"),
         nb::arg("threads"),
         "Fills the rows of out (phi x3, f x3, Z, V) and the fault arrays for every state.");
-  m.def("read_run_file", &ReadRunFile, nb::arg("content"),
-        "Reads a run file's bytes: (message, line, T, P, compositions).");
+  m.def("read_run_file", &ReadRunFile, nb::arg("fd"),
+        "Reads a run file from a descriptor: (message, os_error, line, T, P, compositions).");
   m.def("csv_rows", &CsvRows, nb::arg("texts"), nb::arg("results"), nb::arg("fault_numbers"),
         nb::arg("fault_functions"), "CSV rows of the columns, results empty where a point failed.");
   m.def("fault_text", &FaultText, nb::arg("number"), nb::arg("function"),

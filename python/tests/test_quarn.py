@@ -1,11 +1,20 @@
 """The Python package: shapes, bit identity with an independent evaluation and
 with the console program, faults, run files and bad arguments."""
 
+import concurrent.futures
+import copy
 import math
+import multiprocessing
+import os
 import pathlib
+import pickle
 import random
 import re
+import signal
+import subprocess
 import sys
+import threading
+import time
 
 from fractions import Fraction
 
@@ -198,3 +207,106 @@ def test_reader_rounds_decimals_exactly(tmp_path):
                 quarn.read_run_file(path)
         else:
             assert quarn.read_run_file(path)[0] == expected, text
+
+
+def failing_point(_):
+    return quarn.fugacity(350, 500, 0.9, 0, 0.1)
+
+
+def test_errors_cross_process_boundaries_whole():
+    for error in (quarn.MathError(6203, "exp", 7),
+                  quarn.RunFileError(59, "list-directed I/O syntax error, unit 10, file x", 3)):
+        for twin in (pickle.loads(pickle.dumps(error)), copy.copy(error), copy.deepcopy(error)):
+            assert type(twin) is type(error) and str(twin) == str(error)
+            assert twin.__dict__ == error.__dict__
+    fork = multiprocessing.get_context("fork")
+    with concurrent.futures.ProcessPoolExecutor(1, mp_context=fork) as pool:
+        with pytest.raises(quarn.MathError) as caught:
+            pool.submit(failing_point, 0).result(timeout=60)
+    assert (caught.value.number, caught.value.function, caught.value.index) == (6203, "exp", 0)
+    with fork.Pool(1) as pool, pytest.raises(quarn.MathError):
+        pool.map_async(failing_point, [0]).get(timeout=60)
+
+
+@pytest.mark.parametrize("args, shape", [
+    ((500, 2000, [], [], []), (0,)),
+    ((500, 2000, np.zeros((0, 3)), 0.5, 0.5), (0, 3)),
+    (([[400], [500]], 2000, np.zeros(0), 0.5, 0.5), (2, 0)),
+])
+def test_empty_inputs_give_empty_results(args, shape):
+    r = quarn.fugacity(*args)
+    assert r.phi_CO2.shape == r.f_NaCl.shape == r.fault.shape == shape
+
+
+def test_masked_arrays_are_refused():
+    x = np.ma.masked_array([0.1, 0.2], mask=[False, True])
+    with pytest.raises(TypeError, match="x_CO2 is a masked array"):
+        quarn.fugacity(500, 2000, x, 0.8, 0.1)
+
+
+def test_run_files_by_any_path_and_of_any_length(tmp_path):
+    path = tmp_path / "qnrun.dat"
+    path.write_text("500 2000\n")
+    numbers = quarn.run(os.fsencode(path))
+    assert numbers["phiCO2"].shape == numbers["XNaCl"].shape == (0,)
+    path.write_text("500 2000\n0.1 x\n")
+    with pytest.raises(quarn.RunFileError, match=f"syntax error, unit 10, file {path} "):
+        quarn.read_run_file(os.fsencode(path))
+    with pytest.raises(quarn.RunFileError) as caught:  # a line that never ends
+        quarn.read_run_file("/dev/zero")
+    assert caught.value.number == 22 and "input record too long" in str(caught.value)
+
+
+def test_ctrl_c_ends_a_long_call_within_a_second():
+    child = subprocess.Popen([sys.executable, "-c", """
+import time, numpy as np, quarn
+x = np.linspace(0.0, 0.5, 4 * 10**7)
+print("ready", flush=True)
+try:
+    quarn.fugacity(500, 2000, x, 0.99 - x, 0.01)
+    print("finished", flush=True)
+except KeyboardInterrupt:
+    print("interrupted", time.monotonic(), flush=True)
+"""], stdout=subprocess.PIPE, text=True)
+    assert child.stdout.readline() == "ready\n"
+    time.sleep(0.5)
+    sent = time.monotonic()
+    child.send_signal(signal.SIGINT)
+    said, _ = child.communicate(timeout=120)
+    word, when = said.split()
+    assert word == "interrupted" and float(when) - sent < 1.0
+
+
+def test_fork_while_a_table_is_formatted_in_another_thread():
+    n = 20000
+    values = [np.linspace(0.1, 1.0, n)] * 8
+    faults, functions = np.zeros(n, dtype=np.int32), np.zeros(n, dtype=np.uint8)
+    stop = threading.Event()
+
+    def format_rows():
+        while not stop.is_set():
+            quarn._core.csv_rows([], values, faults, functions)
+
+    worker = threading.Thread(target=format_rows)
+    worker.start()
+    hung = 0
+    try:
+        for _ in range(40):
+            if hung:
+                break
+            pid = os.fork()
+            if pid == 0:
+                quarn._core.csv_rows([], values, faults, functions)
+                os._exit(0)
+            deadline = time.monotonic() + 10
+            while os.waitpid(pid, os.WNOHANG) == (0, 0):
+                if time.monotonic() > deadline:
+                    os.kill(pid, signal.SIGKILL)
+                    os.waitpid(pid, 0)
+                    hung += 1
+                    break
+                time.sleep(0.001)
+    finally:
+        stop.set()
+        worker.join()
+    assert hung == 0
