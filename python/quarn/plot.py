@@ -8,10 +8,12 @@ shaded, isotherms outside it dashed.
 
 from __future__ import annotations
 
+import os
 from typing import Sequence
 
 import numpy as np
 
+from . import _core
 from ._composition import mole_fractions
 from ._model import fugacity
 
@@ -51,14 +53,28 @@ def _figure(x: np.ndarray, curves, x_label: str, title: str, shade_below=None):
     return figure
 
 
+def _curves(T_C: Sequence[float], P_bar, x_CO2, wt_NaCl) -> list:
+    """phi of each species along the axis, one entry per temperature. A figure
+    in which no point at all can be computed is an error that says why."""
+    curves, why = [], "no finite value at any point"
+    for T in T_C:
+        r = fugacity(T, P_bar, *mole_fractions(x_CO2, wt_NaCl), errors="nan")
+        curves.append((float(T), [r.phi_CO2, r.phi_H2O, r.phi_NaCl]))
+        failing = np.flatnonzero(r.fault)
+        if failing.size == r.fault.size and failing.size:
+            i = int(failing[0])
+            why = _core.fault_text(int(r.fault.flat[i]), _core.FAULT_FUNCTIONS[r._fault_function[i]])
+            why += " at every point"
+    if not any(np.isfinite(phi).any() for _, species in curves for phi in species):
+        raise ValueError(f"nothing to draw: {why}")
+    return curves
+
+
 def phi_x(P_bar: float, wt_NaCl: float, T_C: Sequence[float], x_CO2=None):
     """φ of CO2, H2O and NaCl against x_CO2 at one pressure (bar) and salinity
     (wt% NaCl of the solvent), one curve per temperature (°C)."""
     x = np.linspace(0.0, 1.0, 201) if x_CO2 is None else np.asarray(x_CO2, dtype=float)
-    curves = []
-    for T in T_C:
-        r = fugacity(T, P_bar, *mole_fractions(x, wt_NaCl), errors="nan")
-        curves.append((float(T), [r.phi_CO2, r.phi_H2O, r.phi_NaCl]))
+    curves = _curves(T_C, P_bar, x, wt_NaCl)
     below = " (below the stated range)" if P_bar < STATED_P_BAR else ""
     return _figure(x, curves, "x CO2 (mole fraction)",
                    f"{P_bar:g} bar{below}, solvent of {wt_NaCl:g} wt% NaCl")
@@ -68,23 +84,23 @@ def phi_p(x_CO2: float, wt_NaCl: float, T_C: Sequence[float], P_bar=None):
     """φ of CO2, H2O and NaCl against the pressure (bar) at one composition,
     one curve per temperature (°C)."""
     P = np.linspace(100.0, 6000.0, 237) if P_bar is None else np.asarray(P_bar, dtype=float)
-    curves = []
-    for T in T_C:
-        r = fugacity(T, P, *mole_fractions(x_CO2, wt_NaCl), errors="nan")
-        curves.append((float(T), [r.phi_CO2, r.phi_H2O, r.phi_NaCl]))
+    curves = _curves(T_C, P, x_CO2, wt_NaCl)
     shade = STATED_P_BAR if P.min() < STATED_P_BAR else None
     return _figure(P, curves, "P (bar)", f"x CO2 = {x_CO2:g}, solvent of {wt_NaCl:g} wt% NaCl",
                    shade)
 
 
-def main(argv: Sequence[str]) -> int:
+def _run(argv: Sequence[str]) -> int:
     import argparse
-    import sys
+    import zlib
 
-    from .table import TableError, parse_values
+    from ._command import CommandError
+    from ._grid import Axis, GridError
+    from ._output_file import OutputFile
 
     parser = argparse.ArgumentParser(prog="quarn plot",
-                                     description="Figures of phi; PNG, SVG or PDF by -o's extension.")
+                                     description="Figures of phi; PNG, SVG or PDF by -o's extension. "
+                                                 "The figure is replaced only once it is complete.")
     kinds = parser.add_subparsers(dest="kind", required=True)
     for kind, fixed in (("phi-x", ("P", "wt-NaCl")), ("phi-p", ("x-CO2", "wt-NaCl"))):
         sub = kinds.add_parser(kind, help=f"phi against {kind[4:]}, one curve per temperature")
@@ -93,16 +109,30 @@ def main(argv: Sequence[str]) -> int:
         sub.add_argument("--T", required=True, help="temperatures (C): a,b,c or start:stop:step")
         sub.add_argument("-o", "--output", required=True, help="figure file: .png, .svg or .pdf")
     args = parser.parse_args(argv)
-    if not args.output.lower().endswith((".png", ".svg", ".pdf")):
+    suffix = os.path.splitext(args.output)[1].lower()
+    if suffix not in (".png", ".svg", ".pdf"):
         parser.error(f"{args.output}: the figure's name must end in .png, .svg or .pdf")
     try:
-        temperatures = parse_values(args.T, "T")
+        axis = Axis(args.T, "T")
+        if len(axis) > 100:
+            raise CommandError(f"--T: {len(axis)} temperatures are more curves than a figure can show")
+        temperatures = axis.values(np.arange(len(axis)))
         if args.kind == "phi-x":
             figure = phi_x(args.P, args.wt_NaCl, temperatures)
         else:
             figure = phi_p(args.x_CO2, args.wt_NaCl, temperatures)
-        figure.savefig(args.output, dpi=110)
-    except (ImportError, TableError, OSError) as error:
-        print(f"quarn plot: {error}", file=sys.stderr)
-        return 2
+    except (ImportError, GridError, ValueError) as error:
+        raise CommandError(str(error)) from None
+    with OutputFile(args.output) as output:
+        try:
+            figure.savefig(output.file, format=suffix[1:], dpi=110)
+        except zlib.error as error:  # a PDF stream that could not be written whole
+            raise CommandError(f"{args.output}: the PDF could not be written whole ({error})") from None
+        output.commit()
     return 0
+
+
+def main(argv: Sequence[str]) -> int:
+    from ._command import Command
+
+    return Command("quarn plot").run(lambda command: _run(argv))

@@ -1,52 +1,45 @@
 """``quarn table``: CSV tables of the model over a grid or a list of states.
 
 Streams chunk by chunk, so that a grid of any size goes through in bounded
-memory; a failing point never stops the table (its fault column says why and
-its values are empty).
+memory and in time that grows with its number of points; a failing point never
+stops the table (its fault column says why and its values are empty). Every
+option and the input's header are checked before the output is touched, and
+the output is replaced whole or not at all.
 """
 
 from __future__ import annotations
 
+import argparse
 import csv
 import io
+import itertools
+import math
+import os
 import queue
 import sys
 import threading
-from typing import BinaryIO, Iterator, Sequence
+from typing import BinaryIO, Iterator, Sequence, TextIO
 
 import numpy as np
 
 from . import _core
+from ._command import Command, CommandError
 from ._composition import mole_fractions
+from ._grid import Axis, GridError
 from ._model import fugacity
+from ._output_file import OutputFile
 
 RESULT_COLUMNS = ["phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V"]
 GRID_COLUMNS = ["T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl", "wt_NaCl"]
 CHUNK = 1 << 16
+MAX_POINTS = 10**9
+# Flat grid indices are int64 inside; this keeps every one of them far from its end.
+LARGEST_MAX_POINTS = 2**62
 
 
-class TableError(ValueError):
-    """A table that cannot be made: a bad grid or a bad CSV, said in one line."""
-
-
-def parse_values(text: str, name: str) -> np.ndarray:
-    """``350:600:50`` (inclusive), ``0,10,20`` or ``2000``."""
-    try:
-        if ":" in text:
-            start, stop, step = (float(v) for v in text.split(":"))
-            if step <= 0 or stop < start:
-                raise ValueError
-            count = int(np.floor((stop - start) / step + 1e-9)) + 1
-            return start + step * np.arange(count)
-        return np.array([float(v) for v in text.split(",")])
-    except ValueError:
-        raise TableError(f"--{name}: {text!r} is not a value, a list a,b,c or a range "
-                         "start:stop:step") from None
-
-
-def _chunks(total: int) -> Iterator[slice]:
+def _chunks(total: int) -> Iterator[tuple[int, int]]:
     for start in range(0, total, CHUNK):
-        yield slice(start, min(start + CHUNK, total))
+        yield start, min(start + CHUNK, total)
 
 
 class _Progress:
@@ -54,7 +47,7 @@ class _Progress:
 
     def __init__(self, total: int):
         self.total = total
-        self.shown = sys.stderr.isatty() and total > CHUNK
+        self.shown = sys.stderr is not None and sys.stderr.isatty() and total > CHUNK
 
     def update(self, done: int) -> None:
         if self.shown:
@@ -102,128 +95,256 @@ class _BackgroundWriter:
             self._check()
 
 
-def _rows(texts, x_CO2, x_H2O, x_NaCl, T_C, P_bar) -> bytes:
+def _result_rows(texts, x_CO2, x_H2O, x_NaCl, T_C, P_bar) -> bytes:
     """CSV rows: the text columns (texts, index of each row's text), then the results."""
     r = fugacity(T_C, P_bar, x_CO2, x_H2O, x_NaCl, errors="nan")
     results = [np.ascontiguousarray(getattr(r, c), dtype=np.float64) for c in RESULT_COLUMNS]
     return _core.csv_rows(texts, results, r.fault, r._fault_function)
 
 
-def grid_table(T: np.ndarray, P: np.ndarray, x_CO2: np.ndarray, wt_NaCl: np.ndarray,
-               out: BinaryIO) -> int:
+def _distinct(begin: int, end: int, stride: int, length: int) -> tuple[np.ndarray, np.ndarray]:
+    """For the flat indices [begin, end) of a grid, the indices into an axis of
+    `length` values that changes every `stride` points: the distinct ones the
+    chunk meets, and for each point the position of its own among them."""
+    first, last = begin // stride, (end - 1) // stride
+    q = np.arange(begin, end, dtype=np.int64) // stride
+    if last - first + 1 >= length:
+        return np.arange(length, dtype=np.int64), (q % length).astype(np.int32)
+    return np.arange(first, last + 1, dtype=np.int64) % length, (q - first).astype(np.int32)
+
+
+def grid_table(axes: Sequence[Axis], out) -> int:
     """Writes the grid T x P x x_CO2 x wt_NaCl (the last varying fastest) as CSV;
-    returns the number of rows."""
-    axes = [np.asarray(a, dtype=np.float64) for a in (T, P, x_CO2, wt_NaCl)]
-    shape = tuple(len(a) for a in axes)
-    total = int(np.prod(shape))
-    # The grid's values, and the mole fractions of each (x_CO2, wt_NaCl) pair,
-    # are written out once each and then looked up.
-    pair_x, pair_w = (a.ravel() for a in np.meshgrid(axes[2], axes[3], indexing="ij"))
-    pair_fractions = mole_fractions(pair_x, pair_w)
-    texts = [_core.shortest(a) for a in axes[:3]] + [_core.shortest(f) for f in pair_fractions[1:]]
-    texts.append(_core.shortest(axes[3]))
+    returns the number of rows. Each chunk works out only the axis values and
+    the (x_CO2, wt_NaCl) pairs it meets, so memory does not grow with the grid."""
+    T, P, x, w = axes
+    total = len(T) * len(P) * len(x) * len(w)
     out.write((",".join(GRID_COLUMNS + RESULT_COLUMNS + ["fault"]) + "\n").encode())
     progress = _Progress(total)
-    for part in _chunks(total):
-        i_T, i_P, i_x, i_w = (i.astype(np.int32) for i in
-                              np.unravel_index(np.arange(part.start, part.stop), shape))
-        pair = i_x * np.int32(shape[3]) + i_w
-        codes = [i_T, i_P, i_x, pair, pair, i_w]
-        x_c, x_h, x_n = (f[pair] for f in pair_fractions)
-        out.write(_rows(list(zip(texts, codes)), x_c, x_h, x_n, axes[0][i_T], axes[1][i_P]))
-        progress.update(part.stop)
+    strides = (len(P) * len(x) * len(w), len(x) * len(w), len(w), 1)
+    for begin, end in _chunks(total):
+        columns = []
+        for axis, stride in zip(axes, strides):
+            indices, codes = _distinct(begin, end, stride, len(axis))
+            columns.append((axis.values(indices), codes))
+        pairs, pair_codes = _distinct(begin, end, 1, len(x) * len(w))
+        _, x_H2O, x_NaCl = mole_fractions(x.values(pairs // len(w)), w.values(pairs % len(w)))
+        texts = [(_core.shortest(v), c) for v, c in columns]
+        texts[3:3] = [(_core.shortest(np.ascontiguousarray(f)), pair_codes) for f in (x_H2O, x_NaCl)]
+        (T_values, T_codes), (P_values, P_codes), (x_values, x_codes), _ = columns
+        out.write(_result_rows(texts, x_values[x_codes], x_H2O[pair_codes], x_NaCl[pair_codes],
+                               T_values[T_codes], P_values[P_codes]))
+        progress.update(end)
     return total
 
 
-def _number(text: str, line: int, column: str) -> float:
-    try:
-        return float(text)
-    except ValueError:
-        raise TableError(f"line {line}, column {column}: {text!r} is not a number") from None
+def _not_csv_text(head: bytes) -> str:
+    """What a file that is no CSV text looks like it is, from its first bytes."""
+    if head.startswith(b"PK\x03\x04"):
+        return "a zip archive, such as an .xlsx workbook"
+    if head.startswith(b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"):
+        return "an .xls workbook"
+    if head.startswith((b"\xff\xfe", b"\xfe\xff")):
+        return "UTF-16 text"
+    if b"\x00" in head:
+        return "binary or UTF-16 text (it holds NUL bytes)"
+    return ""
 
 
-def csv_table(source: io.TextIOBase, name: str, out: BinaryIO) -> int:
-    """Writes the states of a CSV file (T_C, P_bar and x_CO2, x_H2O, x_NaCl or
-    x_CO2, wt_NaCl; other columns are carried through) with their results."""
-    reader = csv.reader(source)
-    header = next(reader, None)
-    if not header:
-        raise TableError(f"{name}: the file is empty")
-    header = [h.strip() for h in header]
-    position = {h: k for k, h in enumerate(header)}
-    by_salinity = "wt_NaCl" in position and not {"x_H2O", "x_NaCl"} <= position.keys()
-    needed = ["T_C", "P_bar", "x_CO2"] + (["wt_NaCl"] if by_salinity else ["x_H2O", "x_NaCl"])
-    missing = [c for c in needed if c not in position]
-    if missing:
-        raise TableError(f"{name}: no column {', '.join(missing)} (the header has "
-                         f"{', '.join(header)}; T_C, P_bar, x_CO2 and either x_H2O, x_NaCl "
-                         "or wt_NaCl are needed)")
-    out.write((",".join(header + RESULT_COLUMNS + ["fault"]) + "\n").encode())
-    rows = 0
-    while True:
-        block = []
-        for _, row in zip(range(CHUNK), reader):
-            line = reader.line_num
-            if len(row) != len(header):
-                raise TableError(f"{name}, line {line}: {len(row)} fields where the header has "
-                                 f"{len(header)}")
-            block.append((row, [_number(row[position[c]], line, c) for c in needed]))
-        if not block:
-            return rows
-        values = np.array([v for _, v in block], dtype=np.float64).T
-        T_C, P_bar, x_CO2 = values[:3]
-        x_H2O, x_NaCl = mole_fractions(x_CO2, values[3])[1:] if by_salinity else values[3:]
-        text = _rows([], x_CO2, x_H2O, x_NaCl, T_C, P_bar).decode().splitlines(keepends=True)
-        buffer = io.StringIO()
-        writer = csv.writer(buffer, lineterminator="")
-        for (row, _), results in zip(block, text):
-            writer.writerow(row)
-            buffer.write("," + results)
-        out.write(buffer.getvalue().encode())
-        rows += len(block)
+def _quoted(field: str) -> str:
+    """A CSV field, quoted where it holds a separator, a quote or a line break."""
+    if any(c in field for c in ',"\r\n'):
+        return '"' + field.replace('"', '""') + '"'
+    return field
 
 
-def main(argv: Sequence[str]) -> int:
-    import argparse
+def _encoded(text: str) -> bytes:
+    # Bytes that were no UTF-8 in the input go back out as they came.
+    return text.encode("utf-8", "surrogateescape")
 
+
+class CsvStates:
+    """The states of a CSV file (T_C, P_bar and x_CO2, x_H2O, x_NaCl or
+    x_CO2, wt_NaCl; other columns are carried through), as spreadsheets save
+    them: a byte-order mark, CR LF, blank and all-empty rows are taken as they
+    come. Made from the open file, it has read and checked the header."""
+
+    def __init__(self, binary: BinaryIO, name: str):
+        self.name = name
+        head = binary.peek(4096)[:4096] if hasattr(binary, "peek") else b""
+        kind = _not_csv_text(head)
+        if kind:
+            raise CommandError(f"{name} is {kind}, not CSV text: save it as CSV (UTF-8)")
+        source: TextIO = io.TextIOWrapper(binary, encoding="utf-8-sig", errors="surrogateescape",
+                                          newline="")
+        self._reader = csv.reader(source)
+        self._records = self._nonblank_records()
+        first = next(self._records, None)
+        if first is None:
+            raise CommandError(f"{name}: the file is empty")
+        self.header = first[1]
+        names = [h.strip() for h in self.header]
+        self._width = len(names)
+        seen: dict[str, int] = {}
+        for k, n in enumerate(names):
+            if n and n in seen:
+                raise CommandError(f"{name}: the column name {n!r} stands twice (columns "
+                                   f"{seen[n] + 1} and {k + 1})")
+            seen[n] = k
+        taken = [c for c in RESULT_COLUMNS + ["fault"] if c in seen]
+        if taken:
+            raise CommandError(f"{name}: the file has result columns already ({', '.join(taken)});"
+                               " remove them or rename them")
+        self._by_salinity = "wt_NaCl" in seen and not {"x_H2O", "x_NaCl"} <= seen.keys()
+        self._needed = ["T_C", "P_bar", "x_CO2"] + (
+            ["wt_NaCl"] if self._by_salinity else ["x_H2O", "x_NaCl"])
+        missing = [c for c in self._needed if c not in seen]
+        if missing:
+            raise CommandError(f"{name}: no column {', '.join(missing)} (the header has "
+                               f"{', '.join(names)}; T_C, P_bar, x_CO2 and either x_H2O, x_NaCl "
+                               "or wt_NaCl are needed)")
+        self._positions = [seen[c] for c in self._needed]
+
+    def _nonblank_records(self) -> Iterator[tuple[int, list[str]]]:
+        """(line the record starts on, its fields), passing over blank lines and
+        rows of nothing but empty fields."""
+        line = 1
+        try:
+            for fields in self._reader:
+                start, line = line, self._reader.line_num + 1
+                if any(f.strip() for f in fields):
+                    yield start, fields
+        except csv.Error as error:
+            raise CommandError(f"{self.name}, line {self._reader.line_num}: {error}") from None
+
+    def _values(self, line: int, fields: list[str]) -> tuple[list[str], list[float] | str]:
+        """The fields fitted to the header, and the numbers the model needs, or
+        why they cannot be had."""
+        if len(fields) > self._width and any(f.strip() for f in fields[self._width:]):
+            return fields[:self._width], (f"line {line}: {len(fields)} fields where the header "
+                                          f"has {self._width}")
+        fields = fields[:self._width] + [""] * (self._width - len(fields))
+        values = []
+        for column, k in zip(self._needed, self._positions):
+            text = fields[k].strip()
+            if not text:
+                return fields, f"line {line}: {column} is empty"
+            try:
+                value = float(text)
+            except ValueError:
+                return fields, f"line {line}: {column} {text!r} is not a number"
+            if not math.isfinite(value):
+                return fields, f"line {line}: {column} {text!r} is not a finite number"
+            values.append(value)
+        return fields, values
+
+    def write(self, out) -> int:
+        """Writes the header and every state with its results; returns the rows."""
+        header = ",".join(_quoted(h) for h in self.header + RESULT_COLUMNS + ["fault"])
+        out.write(_encoded(header + "\n"))
+        rows = 0
+        while True:
+            block = [self._values(line, fields) for line, fields in
+                     itertools.islice(self._records, CHUNK)]
+            if not block:
+                return rows
+            good = [v for _, v in block if not isinstance(v, str)]
+            computed: Iterator[str] = iter(())
+            if good:
+                T_C, P_bar, x_CO2, *rest = np.array(good, dtype=np.float64).T
+                x_H2O, x_NaCl = mole_fractions(x_CO2, rest[0])[1:] if self._by_salinity else rest
+                computed = iter(_result_rows([], x_CO2, x_H2O, x_NaCl, T_C, P_bar).decode()
+                                .splitlines(keepends=True))
+            lines = []
+            for fields, values in block:
+                results = (("," * len(RESULT_COLUMNS) + _quoted(values) + "\n")
+                           if isinstance(values, str) else next(computed))
+                lines.append(",".join(_quoted(f) for f in fields) + "," + results)
+            out.write(_encoded("".join(lines)))
+            rows += len(block)
+
+
+def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="quarn table",
         description="CSV of phi, f, Z and V over a grid (--T --P --x-CO2 --wt-NaCl) or for "
                     "the states of a CSV file (columns T_C, P_bar, x_CO2 and x_H2O, x_NaCl "
-                    "or wt_NaCl; other columns are carried through).")
+                    "or wt_NaCl; other columns are carried through). The output is replaced "
+                    "only once the table is complete.")
     parser.add_argument("input", nargs="?", help="CSV file of states ('-' for standard input)")
-    parser.add_argument("-o", "--output", help="CSV file to write (default: standard output)")
+    parser.add_argument("-o", "--output", default="-",
+                        help="CSV file to write ('-', the default: standard output)")
     for option, unit in (("T", "C"), ("P", "bar"), ("x-CO2", "mole fraction"),
                          ("wt-NaCl", "wt%% NaCl of the solvent")):
-        parser.add_argument(f"--{option}", help=f"grid values ({unit}): a, a,b,c or start:stop:step")
+        parser.add_argument(f"--{option}", help=f"grid values ({unit}): a, a,b,c or start:stop:step "
+                                                "(inclusive, exact decimals)")
+    parser.add_argument("--max-points", type=int, default=MAX_POINTS,
+                        help=f"the largest grid to start (default {MAX_POINTS:.0e})")
+    return parser
+
+
+def _grid_axes(args: argparse.Namespace) -> list[Axis]:
+    names = ["T", "P", "x-CO2", "wt-NaCl"]
+    try:
+        axes = [Axis(text, name) for text, name in
+                zip((args.T, args.P, args.x_CO2, args.wt_NaCl), names)]
+    except GridError as error:
+        raise CommandError(str(error)) from None
+    total = math.prod(len(a) for a in axes)
+    if total > args.max_points:
+        raise CommandError(f"the grid has {total:,} points, more than the {args.max_points:,} "
+                           "allowed (--max-points raises the limit)")
+    return axes
+
+
+def _open_input(path: str) -> BinaryIO:
+    if path == "-":
+        if sys.stdin is None:
+            raise CommandError("standard input is closed")
+        return sys.stdin.buffer
+    return open(path, "rb")
+
+
+def _same_file(input_path: str, output_path: str) -> bool:
+    try:
+        return os.path.samefile(input_path, output_path)
+    except OSError:  # the output does not exist yet
+        return False
+
+
+def _run(command: Command, argv: Sequence[str]) -> int:
+    parser = _parser()
     args = parser.parse_args(argv)
+    command.stdout_is_data = args.output == "-"
     grid = [args.T, args.P, args.x_CO2, args.wt_NaCl]
     if (args.input is None) == (None in grid):
         parser.error("give a CSV file of states, or all four of --T, --P, --x-CO2 and --wt-NaCl")
-    out = None
+    if not 1 <= args.max_points <= LARGEST_MAX_POINTS:
+        parser.error(f"--max-points: {args.max_points} is not from 1 to {LARGEST_MAX_POINTS}")
+    if args.input is not None and args.input != "-" and args.output != "-" and \
+            _same_file(args.input, args.output):
+        raise CommandError(f"{args.output} is the input file: write the table to another file")
+    axes = _grid_axes(args) if args.input is None else None
+    binary = None
     try:
-        out = open(args.output, "wb") if args.output else sys.stdout.buffer
-        with _BackgroundWriter(out) as writer:
-            if args.input is None:
-                names = ["T", "P", "x-CO2", "wt-NaCl"]
-                grid_table(*(parse_values(v, n) for v, n in zip(grid, names)), writer)
-            elif args.input == "-":
-                csv_table(io.TextIOWrapper(sys.stdin.buffer, newline=""), "<stdin>", writer)
-            else:
-                with open(args.input, newline="") as source:
-                    csv_table(source, args.input, writer)
-        out.flush()  # a full disk may show only here
-        if args.output:
-            out.close()
-    except (TableError, OSError, UnicodeDecodeError, csv.Error) as error:
-        print(f"quarn table: {error}", file=sys.stderr)
-        if args.output and out is not None:
-            try:
-                out.close()
-            except OSError:
-                pass  # the failure just reported, met again on the data still buffered
-        return 2
+        if axes is None:
+            binary = _open_input(args.input)
+            states = CsvStates(binary, "<stdin>" if args.input == "-" else args.input)
+        with OutputFile(args.output) as output:
+            with _BackgroundWriter(output.file) as writer:
+                if axes is None:
+                    states.write(writer)
+                else:
+                    grid_table(axes, writer)
+            output.commit()
+    finally:
+        if binary is not None and args.input != "-":
+            binary.close()
     return 0
 
 
-__all__ = ["grid_table", "csv_table", "parse_values", "TableError"]
+def main(argv: Sequence[str]) -> int:
+    return Command("quarn table").run(lambda command: _run(command, argv))
+
+
+__all__ = ["CsvStates", "grid_table", "main"]

@@ -43,38 +43,6 @@ def test_table_of_a_sample_list_keeps_its_columns(tmp_path):
     assert rows[2]["phi_CO2"] == rows[2]["V"] == ""
 
 
-def test_grid_rows_come_in_grid_order(tmp_path):
-    out = tmp_path / "grid.csv"
-    done = run_quarn("table", "--T", "350:550:50", "--P", "1000:5000:1000", "--x-CO2", "0:1:0.05",
-                     "--wt-NaCl", "0,10,20", "-o", str(out))
-    assert done.returncode == 0 and done.stderr == ""
-    rows = list(csv.DictReader(out.open()))
-    assert len(rows) == 5 * 5 * 21 * 3
-    key = [(float(r["T_C"]), float(r["P_bar"]), float(r["x_CO2"]), float(r["wt_NaCl"]))
-           for r in rows]
-    assert key == sorted(key) and key[0] == (350, 1000, 0, 0) and key[-1] == (550, 5000, 1, 20)
-    r = rows[3 * 21 * 3 + 4 * 3 + 2]  # 350 C, 4000 bar, x_CO2 0.2, 20 wt%
-    x = [float(r[c]) for c in ("x_CO2", "x_H2O", "x_NaCl")]
-    assert float(r["phi_H2O"]) == float(quarn.fugacity(350, 4000, *x).phi_H2O)
-
-
-@pytest.mark.parametrize("text, words, options", [
-    ("", "the file is empty", []),
-    ("T_C,P_bar,x_CO2\n500,2000,0.1\n", "no column x_H2O, x_NaCl", []),
-    ("T_C,P_bar,x_CO2,wt_NaCl\n500,2000,0.1,10\n500,abc,0.1,10\n",
-     "line 3, column P_bar: 'abc' is not a number", []),
-    ("T_C,P_bar,x_CO2,wt_NaCl\n500,2000,0.1\n", "line 2: 3 fields where the header has 4", []),
-    ("T_C,P_bar,x_CO2,wt_NaCl\n500,2000,0.1,10\n", "No space left on device", ["-o", "/dev/full"]),
-    ("T_C,P_bar,x_CO2,wt_NaCl\n500,2000,0.1,10\n", "No such file or directory", ["-o", "/nonexistent/t.csv"]),
-])
-def test_bad_csv_is_one_line_naming_row_and_column(tmp_path, text, words, options):
-    source = tmp_path / "bad.csv"
-    source.write_text(text)
-    done = run_quarn("table", str(source), *options)
-    assert done.returncode == 2
-    assert done.stderr.count("\n") == 1 and words in done.stderr
-
-
 @pytest.mark.parametrize("kind, fixed, axis", [("phi-x", 2000, "x"), ("phi-p", 0.3, "p")])
 def test_plot_lines_are_the_models_numbers(kind, fixed, axis):
     if axis == "x":
@@ -98,6 +66,25 @@ def test_plot_command_writes_each_format(tmp_path):
         assert plot.main(["phi-p", "--x-CO2", "0.3", "--wt-NaCl", "10", "--T", "350,450",
                           "-o", str(out)]) == 0
         assert out.read_bytes().startswith(magic)
+
+
+@pytest.mark.parametrize("kind, output, words", [
+    (["phi-p", "--x-CO2", "0.9", "--wt-NaCl", "90", "--T", "350"], "phi.png",
+     "nothing to draw: exp: OVERFLOW error (6203) at every point"),
+    (["phi-x", "--P", "2000", "--wt-NaCl", "10", "--T", "0:1:0.001"], "phi.png",
+     "--T: 1001 temperatures are more curves than a figure can show"),
+    (["phi-x", "--P", "2000", "--wt-NaCl", "10", "--T", "400:300:10"], "phi.png",
+     "--T: the step of '400:300:10' goes away from its stop"),
+    (["phi-x", "--P", "2000", "--wt-NaCl", "10", "--T", "400"], "full.pdf",
+     "full.pdf: the PDF could not be written whole"),
+    (["phi-x", "--P", "2000", "--wt-NaCl", "10", "--T", "400"], "missing/phi.svg",
+     "No such file or directory"),
+])
+def test_figure_failures_are_one_line(tmp_path, capsys, kind, output, words):
+    (tmp_path / "full.pdf").symlink_to("/dev/full")
+    assert plot.main([*kind, "-o", str(tmp_path / output)]) == 2
+    said = capsys.readouterr().err
+    assert said.startswith("quarn plot: ") and said.count("\n") == 1 and words in said
 
 
 def test_plot_without_matplotlib_says_so(monkeypatch, capsys):
