@@ -1,7 +1,11 @@
-# cmake --install puts the public headers, the library and a config package in
-# the prefix; find_package(quarn CONFIG REQUIRED) then gives quarn::eos.
-include(GNUInstallDirs)
+# cmake --install puts the public headers, the library, a config package and
+# the console program in the prefix; find_package(quarn CONFIG REQUIRED) then
+# gives quarn::eos.
 include(CMakePackageConfigHelpers)
+
+if(TARGET quarn)
+  install(TARGETS quarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 install(TARGETS quarn_eos EXPORT quarnTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -71,10 +71,11 @@ void RunQuarn() {
   RenderedRecords result_line;
   while (Read(run_file, {x[0], x[1], x[2]}, true)) {
     const Evaluation evaluation = conditions.Evaluate({x[0], x[1], x[2]});
-    if (evaluation.fault) MathFatalStop(evaluation.fault.number, evaluation.fault.function);
+    if (evaluation.fault)
+      MathFatalStop(evaluation.fault.number, MathFunctionName(evaluation.fault.function));
     const std::array<double, 3>& phi = evaluation.result.phi;
     std::array<double, 3> f;
-    for (int i = 0; i < 3; ++i) f[i] = x[i] * phi[i] * P_bar;
+    for (int i = 0; i < 3; ++i) f[i] = FugacityBar(x[i], phi[i], P_bar);
     const std::array<FormatValue, 9> values = {x[0], phi[0], f[0],   x[1], phi[1],
                                                f[1], x[2],   phi[2], f[2]};
     // The same formatted write to both outputs: render once, write twice.

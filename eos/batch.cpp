@@ -16,11 +16,12 @@ namespace {
 constexpr std::size_t kPointsPerThread = 4096;
 
 // A column with one value for all points or one each.
-double At(std::span<const double> column, std::size_t i) {
-  return column.size() == 1 ? column[0] : column[i];
-}
 bool Fits(std::span<const double> column, std::size_t n) {
   return column.size() == 1 || column.size() == n;
+}
+// An output column that may be left out.
+bool Optional(std::span<double> column, std::size_t n) {
+  return column.empty() || column.size() == n;
 }
 
 // Points as an array of compositions with the conditions in columns.
@@ -35,8 +36,8 @@ struct CompositionArray {
     return results.size() == size() && faults.size() == size() && Fits(T_K, size()) &&
            Fits(P_atm, size());
   }
-  double T(std::size_t i) const { return At(T_K, i); }
-  double P(std::size_t i) const { return At(P_atm, i); }
+  double T(std::size_t i) const { return ColumnValue(T_K, i); }
+  double P(std::size_t i) const { return ColumnValue(P_atm, i); }
   std::array<double, 3> X(std::size_t i) const { return {x[i].x_CO2, x[i].x_H2O, x[i].x_NaCl}; }
   void Store(std::size_t i, const Result& result, const Fault& fault) const {
     results[i] = result;
@@ -58,12 +59,13 @@ struct Columns {
     return Fits(in.T_K, n) && Fits(in.P_atm, n) && Fits(in.x_CO2, n) && Fits(in.x_H2O, n) &&
            Fits(in.x_NaCl, n) && out.phi_CO2.size() == n && out.phi_H2O.size() == n &&
            out.phi_NaCl.size() == n && out.Z.size() == n && out.V_cm3_per_mol.size() == n &&
-           out.faults.size() == n;
+           out.faults.size() == n && Optional(out.ln_phi_CO2, n) && Optional(out.ln_phi_H2O, n) &&
+           Optional(out.ln_phi_NaCl, n);
   }
-  double T(std::size_t i) const { return At(in.T_K, i); }
-  double P(std::size_t i) const { return At(in.P_atm, i); }
+  double T(std::size_t i) const { return ColumnValue(in.T_K, i); }
+  double P(std::size_t i) const { return ColumnValue(in.P_atm, i); }
   std::array<double, 3> X(std::size_t i) const {
-    return {At(in.x_CO2, i), At(in.x_H2O, i), At(in.x_NaCl, i)};
+    return {ColumnValue(in.x_CO2, i), ColumnValue(in.x_H2O, i), ColumnValue(in.x_NaCl, i)};
   }
   void Store(std::size_t i, const Result& result, const Fault& fault) const {
     out.phi_CO2[i] = result.phi[0];
@@ -72,6 +74,9 @@ struct Columns {
     out.Z[i] = result.Z;
     out.V_cm3_per_mol[i] = result.V_cm3_per_mol;
     out.faults[i] = fault;
+    if (!out.ln_phi_CO2.empty()) out.ln_phi_CO2[i] = result.ln_phi[0];
+    if (!out.ln_phi_H2O.empty()) out.ln_phi_H2O[i] = result.ln_phi[1];
+    if (!out.ln_phi_NaCl.empty()) out.ln_phi_NaCl[i] = result.ln_phi[2];
   }
 };
 

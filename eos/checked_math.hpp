@@ -14,35 +14,35 @@
 
 namespace quarn {
 
-inline void RecordFault(Fault& fault, int number, const char* function) {
+inline void RecordFault(Fault& fault, int number, MathFunction function) {
   if (!fault) fault = {number, function};
 }
 
 inline double CheckedExp(double x, Fault& fault) {
   const double result = std::exp(x);
   if (std::isinf(result) && std::isfinite(x)) [[unlikely]]
-    RecordFault(fault, Fault::kOverflow, "exp");
+    RecordFault(fault, Fault::kOverflow, MathFunction::kExp);
   return result;
 }
 
 inline double CheckedLog(double x, Fault& fault) {
   if (x <= 0.0) [[unlikely]]
-    RecordFault(fault, x == 0.0 ? Fault::kSingularity : Fault::kDomain, "log");
+    RecordFault(fault, x == 0.0 ? Fault::kSingularity : Fault::kDomain, MathFunction::kLog);
   return std::log(x);
 }
 
 inline double CheckedSqrt(double x, Fault& fault) {
   if (x < 0.0) [[unlikely]]
-    RecordFault(fault, Fault::kDomain, "sqrt");
+    RecordFault(fault, Fault::kDomain, MathFunction::kSqrt);
   return std::sqrt(x);
 }
 
 inline double CheckedPow(double base, double exponent, Fault& fault) {
   if (base < 0.0 && std::isfinite(exponent) && exponent != std::trunc(exponent)) [[unlikely]]
-    RecordFault(fault, Fault::kDomain, "**");
+    RecordFault(fault, Fault::kDomain, MathFunction::kPower);
   const double result = std::pow(base, exponent);
   if (std::isinf(result) && std::isfinite(base) && std::isfinite(exponent)) [[unlikely]]
-    RecordFault(fault, Fault::kOverflow, "**");
+    RecordFault(fault, Fault::kOverflow, MathFunction::kPower);
   return result;
 }
 

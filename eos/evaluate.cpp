@@ -1,6 +1,4 @@
-// The public scalar calls and the unit conversions.
-#include <new>
-#include <type_traits>
+// The public scalar calls, the unit conversions and the functions' names.
 
 #include "eos/trkmix.hpp"
 #include "quarn/eos.hpp"
@@ -15,19 +13,28 @@ double AtmFromBar(double P_bar) noexcept {
   return P_bar / 1.01325;
 }
 
-// The temperature terms live in the conditions' own storage, which the public
-// header sizes without naming their type.
-Conditions::Conditions(double T_K, double P_atm) noexcept : P_atm_(P_atm) {
-  static_assert(sizeof(TemperatureTerms) <= sizeof temperature_terms_);
-  static_assert(alignof(TemperatureTerms) <= alignof(double));
-  static_assert(std::is_trivially_copyable_v<TemperatureTerms>);
-  new (temperature_terms_) TemperatureTerms(ComputeTemperatureTerms(T_K));
+const char* MathFunctionName(MathFunction function) noexcept {
+  switch (function) {
+    case MathFunction::kExp:
+      return "exp";
+    case MathFunction::kLog:
+      return "log";
+    case MathFunction::kSqrt:
+      return "sqrt";
+    case MathFunction::kPower:
+      return "**";
+    case MathFunction::kNone:
+      break;
+  }
+  return "";
 }
 
+Conditions::Conditions(double T_K, double P_atm) noexcept
+    : P_atm_(P_atm), temperature_terms_(ComputeTemperatureTerms(T_K)) {}
+
 Evaluation Conditions::Evaluate(const Composition& x) const noexcept {
-  const auto& t = *std::launder(reinterpret_cast<const TemperatureTerms*>(temperature_terms_));
   Evaluation e;
-  TRKMIX(t, P_atm_, {x.x_CO2, x.x_H2O, x.x_NaCl}, e.result, e.fault);
+  TRKMIX(temperature_terms_, P_atm_, {x.x_CO2, x.x_H2O, x.x_NaCl}, e.result, e.fault);
   return e;
 }
 

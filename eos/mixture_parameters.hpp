@@ -15,21 +15,7 @@ namespace quarn {
 // evaluation. Their failures are kept apart by where they fall in that order:
 // the powers of T_K come before every composition term, the exponentials of
 // e_T and K_T after the solvent's root term.
-struct TemperatureTerms {
-  double T_K;
-  double T_C;                // temperature in degrees Celsius
-  double R2T25;              // R^2 T^2.5
-  double RT15;               // R T^1.5
-  double p0, p1, p2, p3;     // coefficients in W of the exponent of the solvent root term
-  double e_T;                // temperature factor of the solvent attraction
-  double a_S_dW;             // slope of the solvent attraction with respect to W
-  double a_S_pure;           // the solvent attraction's term free of W
-  double a_CO2;              // CO2-CO2 attraction
-  double K_T;                // temperature term of the cross parameter
-  double a_X_T;              // the cross attraction's temperature term, 0.5 K_T R^2 T^2.5
-  Fault powers_fault;        // from T_K^2.5 and T_K^1.5
-  Fault exponentials_fault;  // from e_T and K_T
-};
+using internal::TemperatureTerms;
 
 TemperatureTerms ComputeTemperatureTerms(double T_K);
 

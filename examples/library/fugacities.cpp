@@ -8,7 +8,7 @@ int main() {
   const double P_atm = quarn::AtmFromBar(2000.0f);
   const quarn::Evaluation e = quarn::Evaluate(T_K, P_atm, {0.1, 0.89, 0.01});
   if (e.fault) {
-    std::printf("%s failed (%d)\n", e.fault.function, e.fault.number);
+    std::printf("%s failed (%d)\n", quarn::MathFunctionName(e.fault.function), e.fault.number);
     return 1;
   }
   std::printf("phi: %.8g %.8g %.8g\n", e.result.phi[0], e.result.phi[1], e.result.phi[2]);

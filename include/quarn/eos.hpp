@@ -21,6 +21,13 @@ struct Composition {
   double x_NaCl = 0.0;
 };
 
+// The elementary functions whose failure is a fault.
+enum class MathFunction : unsigned char { kNone, kExp, kLog, kSqrt, kPower };
+
+// The function's name as the console's messages give it: "exp", "log", "sqrt",
+// "**"; "" for kNone.
+const char* MathFunctionName(MathFunction function) noexcept;
+
 // A failing elementary function: the first one met in the method's order of
 // evaluation, which is the failure the console program reports and stops on.
 // Masked arithmetic (a division by zero, say) is no fault: its infinities and
@@ -32,20 +39,29 @@ struct Fault {
   static constexpr int kOverflow = 6203;     // exp or ** beyond the double range
 
   int number = kNone;
-  const char* function = "";  // "exp", "log", "sqrt" or "**"; "" when there is no fault
+  MathFunction function = MathFunction::kNone;
 
   explicit operator bool() const noexcept { return number != kNone; }
 };
 
 // What the method gives for one state. The coefficients are in the species
 // order CO2, H2O, NaCl. V is the molar volume in cm^3/mol as the method carries
-// it, rounded to single precision; Z is the compressibility factor (the
-// largest real root of the Redlich-Kwong cubic).
+// it, rounded to single precision (R = 82.05 cm^3 atm/(mol K)); Z is the
+// compressibility factor (the largest real root of the Redlich-Kwong cubic).
+// ln_phi are the logarithms the coefficients are the exponentials of: finite
+// where phi underflows to 0 or overflows.
 struct Result {
   std::array<double, 3> phi{};
   double Z = 0.0;
   double V_cm3_per_mol = 0.0;
+  std::array<double, 3> ln_phi{};
 };
+
+// The fugacity in bar of a species of mole fraction x and coefficient phi at
+// P_bar, formed as the report forms it: (x phi) P_bar.
+inline double FugacityBar(double x, double phi, double P_bar) noexcept {
+  return (x * phi) * P_bar;
+}
 
 // The console program's unit conversions. It passes its 32-bit temperature
 // and pressure widened to double: KelvinFromCelsius(float(400.1)) is
@@ -61,6 +77,26 @@ struct Evaluation {
 };
 Evaluation Evaluate(double T_K, double P_atm, const Composition& x) noexcept;
 
+namespace internal {
+// The terms of the method that depend on the temperature alone. Their layout is
+// the library's own business and may change from version to version.
+struct TemperatureTerms {
+  double T_K;
+  double T_C;                // temperature in degrees Celsius
+  double R2T25;              // R^2 T^2.5
+  double RT15;               // R T^1.5
+  double p0, p1, p2, p3;     // coefficients in W of the exponent of the solvent root term
+  double e_T;                // temperature factor of the solvent attraction
+  double a_S_dW;             // slope of the solvent attraction with respect to W
+  double a_S_pure;           // the solvent attraction's term free of W
+  double a_CO2;              // CO2-CO2 attraction
+  double K_T;                // temperature term of the cross parameter
+  double a_X_T;              // the cross attraction's temperature term, 0.5 K_T R^2 T^2.5
+  Fault powers_fault;        // from T_K^2.5 and T_K^1.5
+  Fault exponentials_fault;  // from e_T and K_T
+};
+}  // namespace internal
+
 // One temperature and pressure for many compositions evaluated one at a time
 // (reading them from a file, say): the terms that depend on the temperature
 // alone are worked out once, when the conditions are made. Evaluate gives
@@ -72,7 +108,7 @@ class Conditions {
 
  private:
   double P_atm_;
-  alignas(double) unsigned char temperature_terms_[160];
+  internal::TemperatureTerms temperature_terms_;
 };
 
 // Many states at once, split over `threads` threads (0: every hardware
@@ -89,15 +125,23 @@ class Conditions {
                                  std::span<Fault> faults, unsigned threads = 0) noexcept;
 
 // The same over columns (a structure of arrays, as NumPy holds them): each
-// input column holds one value for all points or one per point, each output
-// column one value per point (the number of points is the longest input).
+// input column holds one value for all points or one per point (ColumnValue
+// reads them so), each output column one value per point (the number of points
+// is the longest input). The ln_phi columns are optional: empty ones are left
+// out.
 struct StateColumns {
   std::span<const double> T_K, P_atm, x_CO2, x_H2O, x_NaCl;
 };
 struct ResultColumns {
   std::span<double> phi_CO2, phi_H2O, phi_NaCl, Z, V_cm3_per_mol;
   std::span<Fault> faults;
+  std::span<double> ln_phi_CO2 = {}, ln_phi_H2O = {}, ln_phi_NaCl = {};
 };
+
+// Point i's value of an input column: its one value, or its i-th.
+inline double ColumnValue(std::span<const double> column, std::size_t i) noexcept {
+  return column.size() == 1 ? column[0] : column[i];
+}
 [[nodiscard]] bool EvaluateBatch(const StateColumns& states, const ResultColumns& results,
                                  unsigned threads = 0) noexcept;
 

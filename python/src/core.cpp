@@ -30,17 +30,17 @@ namespace nb = nanobind;
 namespace {
 
 using Column = nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
-using Rows = nb::ndarray<double, nb::shape<8, -1>, nb::c_contig, nb::device::cpu>;
+using Rows = nb::ndarray<double, nb::shape<11, -1>, nb::c_contig, nb::device::cpu>;
 using FaultNumbers = nb::ndarray<std::int32_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 using FaultFunctions = nb::ndarray<std::uint8_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 
-constexpr const char* kFunctions[] = {"", "exp", "log", "sqrt", "**"};
+// The fault's function travels to Python as its enumeration value.
+constexpr std::uint8_t kFunctionCount = static_cast<std::uint8_t>(quarn::MathFunction::kPower) + 1;
 
-std::uint8_t FunctionIndex(const char* function) {
-  for (std::uint8_t k = 1; k < std::size(kFunctions); ++k) {
-    if (std::strcmp(function, kFunctions[k]) == 0) return k;
-  }
-  return 0;
+const char* FunctionName(std::uint8_t function) {
+  return function < kFunctionCount
+             ? quarn::MathFunctionName(static_cast<quarn::MathFunction>(function))
+             : "";
 }
 
 // Points between two looks for a pending signal (Ctrl-C): about 0.1 s of work.
@@ -59,7 +59,8 @@ std::span<const double> Part(const Column& c, std::size_t begin, std::size_t end
 }
 
 // Each input column holds one value for all points or one per point. The rows
-// of `out` receive phi (CO2, H2O, NaCl), f = (x phi) P_bar (the same), Z and V.
+// of `out` receive phi (CO2, H2O, NaCl), f = (x phi) P_bar (the same), Z, V and
+// ln phi (the same).
 // The points go in parts, with a look for signals between them, so that Ctrl-C
 // ends a long call within a fraction of a second.
 void Evaluate(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows out,
@@ -70,8 +71,8 @@ void Evaluate(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaC
   }
   if (fault_numbers.shape(0) != n || fault_functions.shape(0) != n)
     throw nb::value_error("the arrays differ in length");
-  double* row[8];
-  for (std::size_t k = 0; k < 8; ++k) row[k] = out.data() + k * n;
+  double* row[11];
+  for (std::size_t k = 0; k < 11; ++k) row[k] = out.data() + k * n;
   std::vector<double> T_K, P_atm;
   std::vector<quarn::Fault> faults;
   bool lengths_fit = true;
@@ -88,18 +89,18 @@ void Evaluate(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaC
       const std::span<const double> fractions[3] = {
           Part(x_CO2, begin, end), Part(x_H2O, begin, end), Part(x_NaCl, begin, end)};
       const quarn::StateColumns states = {T_K, P_atm, fractions[0], fractions[1], fractions[2]};
-      const quarn::ResultColumns results = {{row[0] + begin, m}, {row[1] + begin, m},
-                                            {row[2] + begin, m}, {row[6] + begin, m},
-                                            {row[7] + begin, m}, faults};
+      const quarn::ResultColumns results = {
+          {row[0] + begin, m}, {row[1] + begin, m}, {row[2] + begin, m},
+          {row[6] + begin, m}, {row[7] + begin, m}, faults,
+          {row[8] + begin, m}, {row[9] + begin, m}, {row[10] + begin, m}};
       lengths_fit = quarn::EvaluateBatch(states, results, threads);
       for (std::size_t i = 0; lengths_fit && i < m; ++i) {
-        const double P_i = P.size() == 1 ? P[0] : P[i];
         for (std::size_t k = 0; k < 3; ++k) {
-          const double x_k = fractions[k].size() == 1 ? fractions[k][0] : fractions[k][i];
-          row[3 + k][begin + i] = (x_k * row[k][begin + i]) * P_i;
+          row[3 + k][begin + i] = quarn::FugacityBar(quarn::ColumnValue(fractions[k], i),
+                                                     row[k][begin + i], quarn::ColumnValue(P, i));
         }
         fault_numbers(begin + i) = faults[i].number;
-        fault_functions(begin + i) = faults[i] ? FunctionIndex(faults[i].function) : 0;
+        fault_functions(begin + i) = static_cast<std::uint8_t>(faults[i].function);
       }
     }
     if (!lengths_fit) throw nb::value_error("the arrays differ in length");
@@ -195,9 +196,7 @@ nb::bytes CsvRows(std::vector<std::pair<std::vector<std::string>, Codes>> texts,
           *p++ = ',';
         }
         if (fault != 0) {
-          const std::uint8_t function = fault_functions(i);
-          const std::string fault_text =
-              FaultText(fault, kFunctions[function < std::size(kFunctions) ? function : 0]);
+          const std::string fault_text = FaultText(fault, FunctionName(fault_functions(i)));
           const std::size_t length = std::min<std::size_t>(fault_text.size(), 40);
           std::memcpy(p, fault_text.data(), length);
           p += length;
@@ -304,7 +303,8 @@ NB_MODULE(_core, m) {
   m.def("evaluate", &Evaluate, nb::arg("T_C"), nb::arg("P_bar"), nb::arg("x_CO2"), nb::arg("x_H2O"),
         nb::arg("x_NaCl"), nb::arg("out"), nb::arg("fault_numbers"), nb::arg("fault_functions"),
         nb::arg("threads"),
-        "Fills the rows of out (phi x3, f x3, Z, V) and the fault arrays for every state.");
+        "Fills the rows of out (phi x3, f x3, Z, V, ln phi x3) and the fault arrays for every "
+        "state.");
   m.def("read_run_file", &ReadRunFile, nb::arg("fd"),
         "Reads a run file from a descriptor: (message, os_error, line, T, P, compositions).");
   m.def("csv_rows", &CsvRows, nb::arg("texts"), nb::arg("results"), nb::arg("fault_numbers"),
@@ -315,6 +315,6 @@ NB_MODULE(_core, m) {
   m.def("io_message", &IoMessage, nb::arg("message"), nb::arg("unit"), nb::arg("path"),
         "The console's text of an input/output message.");
   nb::list functions;
-  for (const char* function : kFunctions) functions.append(function);
+  for (std::uint8_t k = 0; k < kFunctionCount; ++k) functions.append(FunctionName(k));
   m.attr("FAULT_FUNCTIONS") = nb::tuple(functions);
 }
