@@ -86,11 +86,18 @@ def redkw(P, bRT, r):
     return largest + 1.0 / 3.0
 
 
-def trkmix(T_K, P_atm, x_CO2, x_H2O, x_NaCl):
+def salinity(x_H2O, x_NaCl):
+    """The solvent's weight percent NaCl, W, in the method's order."""
+    return 100.0 * x_NaCl * 58.448 / (18.016 * x_H2O + 58.448 * x_NaCl)
+
+
+def trkmix(T_K, P_atm, x_CO2, x_H2O, x_NaCl, ln=False):
+    """(phi, Z, V) of a state; with ln=True the logarithms of the coefficients
+    in place of the coefficients."""
     T_C = T_K - 273.15
     R2T25 = pw(T_K, 2.5) * 6732.202499999999
     RT15 = pw(T_K, 1.5) * 82.05
-    W = 100.0 * x_NaCl * 58.448 / (18.016 * x_H2O + 58.448 * x_NaCl) if x_NaCl > 1e-08 else 0.0
+    W = salinity(x_H2O, x_NaCl) if x_NaCl > 1e-08 else 0.0
     p0 = 4.881243 + 0.001823047 * T_C - 1.712269e-05 * T_C * T_C + 6.479419e-09 * T_C * T_C * T_C
     p1 = 0.02636494 - 0.000536994 * T_C + 2.687074e-06 * T_C * T_C - 4.321741e-09 * T_C * T_C * T_C
     p2 = 0.006802827 - 9.48023e-05 * T_C + 3.770339e-07 * T_C * T_C - 5.075318e-10 * T_C * T_C * T_C
@@ -142,11 +149,11 @@ def trkmix(T_K, P_atm, x_CO2, x_H2O, x_NaCl):
     Qf = b_mix * b_mix * RT15
     U = L_2 - t
     lnZ = log(Z)
-    phi = []
+    ln_phi = []
     for i in range(3):
         r_i = f32(D[i] / RT15b)
-        phi.append(exp(a_mix * b[i] / Qf * U + (b[i] / V_m + L_1 - L_2 * r_i) - lnZ))
-    return phi, Z, V
+        ln_phi.append(a_mix * b[i] / Qf * U + (b[i] / V_m + L_1 - L_2 * r_i) - lnZ)
+    return (ln_phi if ln else [exp(v) for v in ln_phi]), Z, V
 
 
 def states():

@@ -31,7 +31,7 @@ class _Terminated(BaseException):
         self.signal_number = signal_number
 
 
-def _raise_terminated(signal_number, frame) -> None:
+def _raise_terminated(signal_number: int, frame: object) -> None:
     raise _Terminated(signal_number)
 
 

@@ -2,13 +2,16 @@
 
 from __future__ import annotations
 
+from typing import Any
+
 import numpy as np
+import numpy.typing as npt
 
 M_H2O = 18.016  # g/mol, the model's molar masses
 M_NaCl = 58.448
 
 
-def mole_fractions(x_CO2, wt_NaCl):
+def mole_fractions(x_CO2: Any, wt_NaCl: Any) -> list[npt.NDArray[np.float64]]:
     """(x_CO2, x_H2O, x_NaCl) of a fluid with the CO2 mole fraction ``x_CO2`` and
     a solvent (H2O + NaCl) of ``wt_NaCl`` weight percent NaCl, the model's own W.
     Broadcasts over both arguments."""
@@ -16,13 +19,16 @@ def mole_fractions(x_CO2, wt_NaCl):
     W = np.asarray(wt_NaCl, dtype=np.float64)
     solvent = 1.0 - x_CO2
     x_NaCl = solvent * W * M_H2O / ((100.0 - W) * M_NaCl + W * M_H2O)
-    return np.broadcast_arrays(x_CO2, solvent - x_NaCl, x_NaCl)
+    return list(np.broadcast_arrays(x_CO2, solvent - x_NaCl, x_NaCl))
 
 
-def weight_percent_NaCl(x_H2O, x_NaCl):
-    """The solvent's salinity W = 100 * 58.448 x_NaCl / (18.016 x_H2O + 58.448 x_NaCl),
-    in weight percent (NaN where the fluid has no solvent)."""
+def weight_percent_NaCl(x_H2O: Any, x_NaCl: Any) -> npt.NDArray[np.float64]:
+    """The solvent's salinity W = 100 x_NaCl 58.448 / (18.016 x_H2O + 58.448 x_NaCl),
+    in weight percent, worked out in the model's own order, so that it is the W
+    the model uses (NaN where the fluid has no solvent; the model takes a
+    solvent without salt, x_NaCl at most 1e-8, as W = 0)."""
     x_H2O = np.asarray(x_H2O, dtype=np.float64)
     x_NaCl = np.asarray(x_NaCl, dtype=np.float64)
     with np.errstate(invalid="ignore", divide="ignore"):
-        return 100.0 * M_NaCl * x_NaCl / (M_H2O * x_H2O + M_NaCl * x_NaCl)
+        W: npt.NDArray[np.float64] = 100.0 * x_NaCl * M_NaCl / (M_H2O * x_H2O + M_NaCl * x_NaCl)
+    return W

@@ -15,6 +15,7 @@ from decimal import Decimal, InvalidOperation
 from fractions import Fraction
 
 import numpy as np
+import numpy.typing as npt
 
 # A decimal numerator below 2^53 over a power of ten up to 10^22 is an exact
 # double divided by an exact double: one correctly rounded division.
@@ -56,7 +57,8 @@ class Axis:
         self.option = option
         parts = text.split(":")
         if len(parts) == 1:
-            self._list = np.array([float(_decimal(v, option, text)) for v in text.split(",")])
+            self._list: npt.NDArray[np.float64] | None = np.array(
+                [float(_decimal(v, option, text)) for v in text.split(",")])
             self._count = len(self._list)
             return
         if len(parts) != 3:
@@ -83,13 +85,14 @@ class Axis:
     def __len__(self) -> int:
         return self._count
 
-    def values(self, indices: np.ndarray) -> np.ndarray:
+    def values(self, indices: npt.NDArray[np.int64]) -> npt.NDArray[np.float64]:
         """The values at the given indices (an int64 array), as float64."""
         if self._list is not None:
             return self._list[indices]
         if self._fast:
             numerators = self._start_scaled + indices.astype(np.int64) * self._step_scaled
-            return numerators.astype(np.float64) / np.float64(10.0**self._scale)
+            scaled: npt.NDArray[np.float64] = numerators.astype(np.float64) / np.float64(10.0**self._scale)
+            return scaled
         return np.array([float(self._start + int(k) * self._step) for k in indices],
                         dtype=np.float64)
 

@@ -2,11 +2,28 @@
 
 from __future__ import annotations
 
-from dataclasses import dataclass, field
+import importlib
+import warnings
+from dataclasses import dataclass, field, fields
+from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _core
+from ._units import plain_arguments
+
+# The model's stated range; states outside it are computed all the same.
+STATED_T_C = (350.0, 600.0)
+STATED_P_BAR = 500.0
+# How far the mole fractions' sum may be from 1 for a state to count as in range.
+SUM_TOLERANCE = 1e-6
+
+INPUTS = ("T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl")
+# The batch call's output rows, in its order.
+ROWS = ("phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V",
+        "ln_phi_CO2", "ln_phi_H2O", "ln_phi_NaCl")
+
 
 class MathError(ArithmeticError):
     """An elementary function failed inside the equation of state.
@@ -22,43 +39,74 @@ class MathError(ArithmeticError):
         self.index = index
         super().__init__(f"{_core.fault_text(number, function)} at point {index}")
 
-    def __reduce__(self):
+    def __reduce__(self) -> tuple[type, tuple[int, str, int]]:
         # Rebuilt from its attributes, so that it crosses process boundaries
         # (a process pool's worker) and copies whole.
         return type(self), (self.number, self.function, self.index)
 
 
+class RangeWarning(UserWarning):
+    """Mole fractions outside [0, 1] or not summing to 1: most often a units slip
+    (percent for fractions, say). The numbers are computed all the same."""
+
+
 @dataclass(frozen=True)
 class FugacityResult:
-    """The model's numbers for every state, each an array of the broadcast shape.
+    """The model's numbers for every state, each an array of the broadcast shape
+    (a DataArray for DataArrays in, a Dask array for Dask arrays in).
 
-    ``phi_*`` are the fugacity coefficients, ``f_*`` the fugacities in bar
-    (f = x * phi * P, formed as the report forms them), ``Z`` the
-    compressibility factor, ``V`` the molar volume in cm^3/mol (rounded to
-    single precision, as the method carries it), and ``fault`` the number of
-    the failing elementary function of a point (0 where none).
+    ``T_C``, ``P_bar``, ``x_CO2``, ``x_H2O``, ``x_NaCl`` are the states as
+    computed (broadcast); ``phi_*`` the fugacity coefficients; ``f_*`` the
+    fugacities in bar (f = x * phi * P, formed as the report forms them);
+    ``Z`` the compressibility factor; ``V`` the molar volume in cm^3/mol
+    (rounded to single precision, as the method carries it; the gas constant is
+    82.05 cm^3 atm/(mol K)); ``ln_phi_*`` the natural logarithms of the
+    coefficients (finite where phi underflows to 0 or overflows); ``fault`` the
+    number of the failing elementary function of a point (0 where none); and
+    ``in_range`` whether the state lies in the model's stated range (350-600 C,
+    at least 500 bar, mole fractions in [0, 1] summing to 1 within 1e-6).
     """
 
-    phi_CO2: np.ndarray
-    phi_H2O: np.ndarray
-    phi_NaCl: np.ndarray
-    f_CO2: np.ndarray
-    f_H2O: np.ndarray
-    f_NaCl: np.ndarray
-    Z: np.ndarray
-    V: np.ndarray
-    fault: np.ndarray
-    _fault_function: np.ndarray = field(repr=False, compare=False)
+    T_C: Any
+    P_bar: Any
+    x_CO2: Any
+    x_H2O: Any
+    x_NaCl: Any
+    phi_CO2: Any
+    phi_H2O: Any
+    phi_NaCl: Any
+    f_CO2: Any
+    f_H2O: Any
+    f_NaCl: Any
+    Z: Any
+    V: Any
+    ln_phi_CO2: Any
+    ln_phi_H2O: Any
+    ln_phi_NaCl: Any
+    fault: Any
+    in_range: Any
+    _fault_function: Any = field(repr=False, compare=False)
 
     def fault_message(self, index: int) -> str:
         """The failure at a flat index as the console words it ("" where none)."""
-        number = int(self.fault.flat[index])
+        number = int(np.asarray(self.fault).flat[index])
         if not number:
             return ""
-        return str(MathError(number, _core.FAULT_FUNCTIONS[self._fault_function[index]], index))
+        function = int(np.asarray(self._fault_function).flat[index])
+        return str(MathError(number, _core.function_name(function), index))
+
+    def to_dataframe(self) -> Any:
+        """A pandas DataFrame with one row per state: the inputs, then every
+        result (needs pandas)."""
+        try:
+            pandas = importlib.import_module("pandas")
+        except ImportError:
+            raise ImportError("to_dataframe needs pandas: pip install pandas") from None
+        return pandas.DataFrame({f.name: np.asarray(getattr(self, f.name)).ravel()
+                             for f in fields(self) if not f.name.startswith("_")})
 
 
-def _as_float_array(name: str, value) -> np.ndarray:
+def _as_float_array(name: str, value: Any) -> npt.NDArray[np.float64]:
     if isinstance(value, np.ma.MaskedArray):
         # Computing the values under the mask would give numbers for points the
         # caller meant to leave out.
@@ -70,16 +118,45 @@ def _as_float_array(name: str, value) -> np.ndarray:
     return array.astype(np.float64, copy=False)
 
 
-def fugacity(T_C, P_bar, x_CO2, x_H2O, x_NaCl, *, single_precision_inputs: bool = False,
-             errors: str = "raise", threads: int | None = None) -> FugacityResult:
+def in_stated_range(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any) -> Any:
+    """Whether each state lies in the model's stated range (broadcasts)."""
+    return (_fractions_fit(x_CO2, x_H2O, x_NaCl) & (T_C >= STATED_T_C[0]) & (T_C <= STATED_T_C[1])
+            & (P_bar >= STATED_P_BAR))
+
+
+def _fractions_fit(x_CO2: Any, x_H2O: Any, x_NaCl: Any) -> Any:
+    each = [(x >= 0.0) & (x <= 1.0) for x in (x_CO2, x_H2O, x_NaCl)]
+    return each[0] & each[1] & each[2] & (abs(x_CO2 + x_H2O + x_NaCl - 1.0) <= SUM_TOLERANCE)
+
+
+def _warn_of_fractions(x_CO2: Any, x_H2O: Any, x_NaCl: Any) -> None:
+    fractions = np.broadcast_arrays(x_CO2, x_H2O, x_NaCl)
+    unfit = np.flatnonzero(~_fractions_fit(*fractions))
+    if unfit.size:
+        x = ", ".join(f"{float(a.flat[unfit[0]]):g}" for a in fractions)
+        warnings.warn(f"{unfit.size} composition(s) have mole fractions outside [0, 1] or not "
+                      f"summing to 1, the first {x} (percent for fractions?); they are computed "
+                      "all the same", RangeWarning, stacklevel=4)
+
+
+def fugacity(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
+             single_precision_inputs: bool = False, errors: str = "raise",
+             threads: int | None = None) -> FugacityResult:
     """Fugacity coefficients and fugacities of CO2, H2O and NaCl.
 
     The five arguments are scalars or arrays that broadcast together (NumPy's
-    rules): the temperature in degrees Celsius, the pressure in bar and the
-    three mole fractions, used as given (neither range nor sum is checked;
-    values outside the stated range, 350-600 C and above 500 bar, are
-    computed all the same). T and P are converted as the console program
-    does: T_K = T_C + 273.15 and P_atm = P_bar / 1.01325.
+    rules; xarray DataArrays by their dimension names, coordinates kept; Dask
+    arrays lazily, chunk by chunk): the temperature in degrees Celsius, the
+    pressure in bar and the three mole fractions. Quantities with units (pint)
+    are converted to those units; a quantity of another dimension is a
+    TypeError. T and P are converted as the console program does:
+    T_K = T_C + 273.15 and P_atm = P_bar / 1.01325.
+
+    Every state is computed, in range or not; ``in_range`` in the result says
+    which lie in the stated range (350-600 C, at least 500 bar, mole fractions
+    in [0, 1] summing to 1). Mole fractions outside [0, 1] or not summing to 1
+    give one :class:`RangeWarning` per call (Dask arrays excepted: their values
+    are not looked at until computed).
 
     ``single_precision_inputs=True`` first rounds T and P to 32 bits, as the
     run file's reader stores them, so that the numbers are exactly those of a
@@ -89,33 +166,55 @@ def fugacity(T_C, P_bar, x_CO2, x_H2O, x_NaCl, *, single_precision_inputs: bool 
 
     ``errors="raise"`` raises :class:`MathError` for the first point at which
     an elementary function fails; ``errors="nan"`` leaves every value of such a
-    point NaN and its number in ``fault``. ``threads`` limits the threads the
-    computation runs on (default: all cores); the numbers never depend on it.
+    point NaN (ln phi included) and its number in ``fault``. ``threads`` limits
+    the threads the computation runs on (default: all cores); the numbers never
+    depend on it. Ctrl-C interrupts a long call within a fraction of a second.
     """
     if errors not in ("raise", "nan"):
         raise ValueError(f'errors must be "raise" or "nan", not {errors!r}')
-    names = ("T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl")
-    arrays = [_as_float_array(n, v) for n, v in zip(names, (T_C, P_bar, x_CO2, x_H2O, x_NaCl))]
+    values = plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl))
+    options: dict[str, Any] = {"single_precision_inputs": single_precision_inputs,
+                               "errors": errors, "threads": threads}
+    from . import _interop
+
+    labelled = _interop.evaluate_labelled(values, options)
+    if labelled is not None:
+        return labelled
+    return evaluate_arrays(values, warn=True, **options)
+
+
+def evaluate_arrays(values: list[Any], *, warn: bool, single_precision_inputs: bool,
+                    errors: str, threads: int | None) -> FugacityResult:
+    """The model over NumPy arrays (or anything that converts to them)."""
+    arrays = [_as_float_array(n, v) for n, v in zip(INPUTS, values)]
     try:
         shape = np.broadcast_shapes(*(a.shape for a in arrays))
     except ValueError:
-        shapes = ", ".join(f"{n} {a.shape}" for n, a in zip(names, arrays))
+        shapes = ", ".join(f"{n} {a.shape}" for n, a in zip(INPUTS, arrays))
         raise ValueError(f"the arguments' shapes do not broadcast together: {shapes}") from None
     if single_precision_inputs:
         arrays[0] = arrays[0].astype(np.float32).astype(np.float64)
         arrays[1] = arrays[1].astype(np.float32).astype(np.float64)
+    if warn:
+        _warn_of_fractions(*arrays[2:])
     # An argument with one value for all points goes to the batch as such.
     columns = [np.ascontiguousarray(a.reshape(1) if a.size == 1 else np.broadcast_to(a, shape).ravel())
                for a in arrays]
     n = int(np.prod(shape))
-    out = np.empty((8, n), dtype=np.float64)
+    out = np.empty((len(ROWS), n), dtype=np.float64)
     fault = np.empty(n, dtype=np.int32)
     function = np.empty(n, dtype=np.uint8)
-    _core.evaluate(*columns, out, fault, function, 0 if threads is None else threads)
+    T, P, x_c, x_h, x_n = columns
+    _core.evaluate(T, P, x_c, x_h, x_n, out, fault, function, 0 if threads is None else threads)
     failing = np.flatnonzero(fault)
     if failing.size and errors == "raise":
         i = int(failing[0])
-        raise MathError(int(fault[i]), _core.FAULT_FUNCTIONS[function[i]], i)
+        raise MathError(int(fault[i]), _core.function_name(int(function[i])), i)
     out[:, failing] = np.nan
-    return FugacityResult(*(row.reshape(shape) for row in out), fault=fault.reshape(shape),
-                          _fault_function=function)
+    inputs = [np.broadcast_to(a, shape) for a in arrays]
+    columns_of = {**dict(zip(INPUTS, inputs)), **{n: row.reshape(shape) for n, row in zip(ROWS, out)}}
+    return FugacityResult(**columns_of, fault=fault.reshape(shape), in_range=in_stated_range(*inputs),
+                          _fault_function=function.reshape(shape))
+
+
+__all__ = ["FugacityResult", "MathError", "RangeWarning", "fugacity", "in_stated_range"]

@@ -98,7 +98,7 @@ class OutputFile:
         except OSError:
             pass  # a file system that cannot sync a directory still has the new file
 
-    def __exit__(self, *exc_info) -> None:
+    def __exit__(self, *exc_info: object) -> None:
         if exc_info[0] is None:
             self._discard()
             return

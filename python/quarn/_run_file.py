@@ -3,8 +3,10 @@
 from __future__ import annotations
 
 import os
+from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _core
 from ._model import FugacityResult, fugacity
@@ -24,11 +26,11 @@ class RunFileError(ValueError):
         self.line = line
         super().__init__(f"{text} (line {line})")
 
-    def __reduce__(self):
+    def __reduce__(self) -> tuple[type, tuple[int, str, int]]:
         return type(self), (self.number, self.text, self.line)
 
 
-def read_run_file(path: str | bytes | os.PathLike) -> tuple[float, float, np.ndarray]:
+def read_run_file(path: str | bytes | os.PathLike[str]) -> tuple[float, float, npt.NDArray[np.float64]]:
     """Reads a run file as the console program does.
 
     Returns ``(T_C, P_bar, x)``: the temperature and pressure of the first line
@@ -53,19 +55,21 @@ def read_run_file(path: str | bytes | os.PathLike) -> tuple[float, float, np.nda
     return float(T), float(P), x
 
 
-def run(path: str | bytes | os.PathLike = "qnrun.dat", *, errors: str = "raise") -> dict[str, np.ndarray]:
+def run(path: str | bytes | os.PathLike[str] = "qnrun.dat", *,
+        errors: str = "raise") -> dict[str, Any]:
     """Evaluates a run file: the numbers its report would show, in full float64.
 
-    Returns the report's nine columns as arrays, keyed by their titles (XCO2,
-    phiCO2, fCO2, XH2O, phiH2O, fH2O, XNaCl, phiNaCl, fNaCl), together with
-    T_C and P_bar. Where the console program stops at a failing elementary
+    Returns the report's nine columns as arrays under the package's names
+    (x_CO2, phi_CO2, f_CO2, x_H2O, phi_H2O, f_H2O, x_NaCl, phi_NaCl, f_NaCl),
+    together with T_C and P_bar. Where the console program stops at a failing elementary
     function, this raises :class:`quarn.MathError` (or, with ``errors="nan"``,
     gives NaN for that composition and goes on).
     """
     T_C, P_bar, x = read_run_file(path)
     r: FugacityResult = fugacity(T_C, P_bar, x[:, 0], x[:, 1], x[:, 2],
                                  single_precision_inputs=True, errors=errors)
-    return {"T_C": T_C, "P_bar": P_bar,
-            "XCO2": x[:, 0], "phiCO2": r.phi_CO2, "fCO2": r.f_CO2,
-            "XH2O": x[:, 1], "phiH2O": r.phi_H2O, "fH2O": r.f_H2O,
-            "XNaCl": x[:, 2], "phiNaCl": r.phi_NaCl, "fNaCl": r.f_NaCl}
+    numbers: dict[str, Any] = {"T_C": T_C, "P_bar": P_bar}
+    for k, species in enumerate(("CO2", "H2O", "NaCl")):
+        numbers.update({f"x_{species}": x[:, k], f"phi_{species}": getattr(r, f"phi_{species}"),
+                        f"f_{species}": getattr(r, f"f_{species}")})
+    return numbers

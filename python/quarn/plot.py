@@ -9,7 +9,7 @@ shaded, isotherms outside it dashed.
 from __future__ import annotations
 
 import os
-from typing import Sequence
+from typing import Any, Sequence
 
 import numpy as np
 
@@ -22,72 +22,98 @@ STATED_T_C = (350.0, 600.0)
 STATED_P_BAR = 500.0
 
 
-def _pyplot():
-    try:
-        from matplotlib.figure import Figure
-    except ImportError:
-        raise ImportError("plotting needs matplotlib: pip install quarn[plot]") from None
-    return Figure
+def _figure(x: Any, curves: list[Any], x_label: str, title: str, shade_below: float | None,
+            ax: Sequence[Any] | None, switch_at: float | None) -> Any:
+    """The three panels, one per species, into `ax` (three Axes) or a new
+    Figure. A point at `switch_at` on the x axis, where the model changes to
+    another formula, is drawn as a marker of its own, not joined to the curve."""
+    if ax is None:
+        try:
+            from matplotlib.figure import Figure
+        except ImportError:
+            raise ImportError("plotting needs matplotlib: pip install 'quarn[plot]'") from None
+        figure = Figure(figsize=(12, 3.8), layout="constrained")
+        axes = list(figure.subplots(1, 3))
+    else:
+        axes = list(ax)
+        if len(axes) != 3:
+            raise ValueError(f"ax: three Axes are needed, one per species, not {len(axes)}")
+        figure = axes[0].figure
+    from matplotlib.ticker import FuncFormatter, NullFormatter
 
-
-def _figure(x: np.ndarray, curves, x_label: str, title: str, shade_below=None):
-    Figure = _pyplot()
-    figure = Figure(figsize=(11, 3.8), layout="constrained")
-    axes = figure.subplots(1, 3)
-    for k, (ax, species) in enumerate(zip(axes, SPECIES)):
+    joined = np.ones(x.shape, dtype=bool) if switch_at is None else x != switch_at
+    for k, (panel, species) in enumerate(zip(axes, SPECIES)):
+        colors = []
         for T_C, phi in curves:
             outside = not STATED_T_C[0] <= T_C <= STATED_T_C[1]
-            ax.plot(x, phi[k], "--" if outside else "-",
-                    label=f"{T_C:g} °C" + (" (outside the stated range)" if outside else ""))
+            (line,) = panel.plot(x[joined], phi[k][joined], "--" if outside else "-",
+                                 label=f"{T_C:g} °C" + (" (outside the stated range)" if outside else ""))
+            colors.append(line.get_color())
+        if not joined.all():
+            for n, ((_, phi), color) in enumerate(zip(curves, colors)):
+                panel.plot(x[~joined], phi[k][~joined], "o", color=color, markersize=4,
+                           label=f"x CO2 = {switch_at:g}: the model's no-solvent form" if n == 0 else None)
         finite = np.concatenate([phi[k][np.isfinite(phi[k]) & (phi[k] > 0)] for _, phi in curves])
         if finite.size and finite.max() / finite.min() > 10:
-            ax.set_yscale("log")
+            panel.set_yscale("log")
+            # Plain numbers on the ticks (20, not 2x10^1); minor ticks labelled only
+            # where the axis spans too few decades to show major ones.
+            plain = FuncFormatter(lambda v, _: f"{v:g}")
+            panel.yaxis.set_major_formatter(plain)
+            panel.yaxis.set_minor_formatter(plain if finite.max() / finite.min() < 100 else NullFormatter())
         if shade_below is not None:
-            ax.axvspan(min(x.min(), shade_below), shade_below, color="0.9",
-                       label=f"below {shade_below:g} bar (outside the stated range)")
-        ax.set_xlabel(x_label)
-        ax.set_ylabel(f"φ {species}")
-        ax.set_title(f"φ of {species}")
-    axes[0].legend(fontsize="small")
+            panel.axvspan(min(x.min(), shade_below), shade_below, color="0.9",
+                          label=f"below {shade_below:g} bar (outside the stated range)")
+        panel.set_xlabel(x_label)
+        panel.set_ylabel(f"φ {species}")
+        panel.set_title(f"φ of {species}")
+    # Outside the data, to the right of the last panel.
+    axes[2].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1.0))
     figure.suptitle(title)
     return figure
 
 
-def _curves(T_C: Sequence[float], P_bar, x_CO2, wt_NaCl) -> list:
+def _curves(T_C: Any, P_bar: Any, x_CO2: Any, wt_NaCl: Any) -> list[Any]:
     """phi of each species along the axis, one entry per temperature. A figure
     in which no point at all can be computed is an error that says why."""
-    curves, why = [], "no finite value at any point"
+    curves: list[Any] = []
+    why = "no finite value at any point"
     for T in T_C:
         r = fugacity(T, P_bar, *mole_fractions(x_CO2, wt_NaCl), errors="nan")
         curves.append((float(T), [r.phi_CO2, r.phi_H2O, r.phi_NaCl]))
         failing = np.flatnonzero(r.fault)
         if failing.size == r.fault.size and failing.size:
             i = int(failing[0])
-            why = _core.fault_text(int(r.fault.flat[i]), _core.FAULT_FUNCTIONS[r._fault_function[i]])
+            why = _core.fault_text(int(r.fault.flat[i]), _core.function_name(int(r._fault_function.flat[i])))
             why += " at every point"
     if not any(np.isfinite(phi).any() for _, species in curves for phi in species):
         raise ValueError(f"nothing to draw: {why}")
     return curves
 
 
-def phi_x(P_bar: float, wt_NaCl: float, T_C: Sequence[float], x_CO2=None):
+def phi_x(P_bar: float, wt_NaCl: float, T_C: Any, x_CO2: Any = None,
+          ax: Sequence[Any] | None = None) -> Any:
     """φ of CO2, H2O and NaCl against x_CO2 at one pressure (bar) and salinity
-    (wt% NaCl of the solvent), one curve per temperature (°C)."""
+    (wt% NaCl of the solvent), one curve per temperature (°C), into three Axes
+    `ax` or a new Figure; returns the Figure. At x_CO2 = 1 the model takes its
+    no-solvent form: that point is a marker of its own."""
     x = np.linspace(0.0, 1.0, 201) if x_CO2 is None else np.asarray(x_CO2, dtype=float)
     curves = _curves(T_C, P_bar, x, wt_NaCl)
     below = " (below the stated range)" if P_bar < STATED_P_BAR else ""
     return _figure(x, curves, "x CO2 (mole fraction)",
-                   f"{P_bar:g} bar{below}, solvent of {wt_NaCl:g} wt% NaCl")
+                   f"{P_bar:g} bar{below}, solvent of {wt_NaCl:g} wt% NaCl", None, ax, 1.0)
 
 
-def phi_p(x_CO2: float, wt_NaCl: float, T_C: Sequence[float], P_bar=None):
+def phi_p(x_CO2: float, wt_NaCl: float, T_C: Any, P_bar: Any = None,
+          ax: Sequence[Any] | None = None) -> Any:
     """φ of CO2, H2O and NaCl against the pressure (bar) at one composition,
-    one curve per temperature (°C)."""
+    one curve per temperature (°C), into three Axes `ax` or a new Figure;
+    returns the Figure."""
     P = np.linspace(100.0, 6000.0, 237) if P_bar is None else np.asarray(P_bar, dtype=float)
     curves = _curves(T_C, P, x_CO2, wt_NaCl)
     shade = STATED_P_BAR if P.min() < STATED_P_BAR else None
     return _figure(P, curves, "P (bar)", f"x CO2 = {x_CO2:g}, solvent of {wt_NaCl:g} wt% NaCl",
-                   shade)
+                   shade, ax, None)
 
 
 def _run(argv: Sequence[str]) -> int:

@@ -18,7 +18,8 @@ import os
 import queue
 import sys
 import threading
-from typing import BinaryIO, Iterator, Sequence, TextIO
+import time
+from typing import Any, BinaryIO, Iterator, Sequence, TextIO
 
 import numpy as np
 
@@ -26,10 +27,11 @@ from . import _core
 from ._command import Command, CommandError
 from ._composition import mole_fractions
 from ._grid import Axis, GridError
-from ._model import fugacity
+from ._model import evaluate_arrays
 from ._output_file import OutputFile
 
-RESULT_COLUMNS = ["phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V"]
+RESULT_COLUMNS = ["phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V", "fault",
+                  "in_range"]
 GRID_COLUMNS = ["T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl", "wt_NaCl"]
 CHUNK = 1 << 16
 MAX_POINTS = 10**9
@@ -43,18 +45,28 @@ def _chunks(total: int) -> Iterator[tuple[int, int]]:
 
 
 class _Progress:
-    """A progress line on standard error, only when it is a terminal."""
+    """A progress line on standard error, only when it is a terminal and the
+    table has taken more than a few seconds."""
+
+    DELAY_S = 2.0
 
     def __init__(self, total: int):
         self.total = total
-        self.shown = sys.stderr is not None and sys.stderr.isatty() and total > CHUNK
+        self.terminal = sys.stderr is not None and sys.stderr.isatty()
+        self.start = time.monotonic()
+        self.shown = False
 
     def update(self, done: int) -> None:
-        if self.shown:
-            sys.stderr.write(f"\r{100 * done // self.total:3d}% {done}/{self.total} points")
-            if done == self.total:
-                sys.stderr.write("\n")
-            sys.stderr.flush()
+        if not self.terminal or (not self.shown and time.monotonic() - self.start < self.DELAY_S):
+            return
+        self.shown = True
+        elapsed = time.monotonic() - self.start
+        left = elapsed * (self.total - done) / done
+        sys.stderr.write(f"\r{100 * done // self.total:3d}% {done:,}/{self.total:,} points, "
+                         f"about {left:.0f} s left ")
+        if done == self.total:
+            sys.stderr.write("\n")
+        sys.stderr.flush()
 
 
 class _BackgroundWriter:
@@ -64,7 +76,7 @@ class _BackgroundWriter:
 
     def __init__(self, out: BinaryIO):
         self._out = out
-        self._chunks: queue.Queue = queue.Queue(maxsize=2)
+        self._chunks: queue.Queue[bytes | None] = queue.Queue(maxsize=2)
         self._error: BaseException | None = None
         self._thread = threading.Thread(target=self._run, daemon=True)
         self._thread.start()
@@ -88,18 +100,21 @@ class _BackgroundWriter:
     def __enter__(self) -> "_BackgroundWriter":
         return self
 
-    def __exit__(self, *exc_info) -> None:
+    def __exit__(self, *exc_info: object) -> None:
         self._chunks.put(None)
         self._thread.join()
         if exc_info[0] is None:
             self._check()
 
 
-def _result_rows(texts, x_CO2, x_H2O, x_NaCl, T_C, P_bar) -> bytes:
-    """CSV rows: the text columns (texts, index of each row's text), then the results."""
-    r = fugacity(T_C, P_bar, x_CO2, x_H2O, x_NaCl, errors="nan")
-    results = [np.ascontiguousarray(getattr(r, c), dtype=np.float64) for c in RESULT_COLUMNS]
-    return _core.csv_rows(texts, results, r.fault, r._fault_function)
+def _result_rows(texts: list[tuple[list[str], Any]], *states: Any) -> bytes:
+    """CSV rows: the text columns (texts, index of each row's text), then the
+    results of the states (T_C, P_bar, x_CO2, x_H2O, x_NaCl). Whether a state is
+    in the stated range is in its own column, not in a warning."""
+    r = evaluate_arrays(list(states), warn=False, single_precision_inputs=False, errors="nan",
+                        threads=None)
+    results = [np.ascontiguousarray(getattr(r, c), dtype=np.float64) for c in RESULT_COLUMNS[:-2]]
+    return _core.csv_rows(texts, results, r.fault, r._fault_function, r.in_range)
 
 
 def _distinct(begin: int, end: int, stride: int, length: int) -> tuple[np.ndarray, np.ndarray]:
@@ -113,13 +128,13 @@ def _distinct(begin: int, end: int, stride: int, length: int) -> tuple[np.ndarra
     return np.arange(first, last + 1, dtype=np.int64) % length, (q - first).astype(np.int32)
 
 
-def grid_table(axes: Sequence[Axis], out) -> int:
+def grid_table(axes: Sequence[Axis], out: Any) -> int:
     """Writes the grid T x P x x_CO2 x wt_NaCl (the last varying fastest) as CSV;
     returns the number of rows. Each chunk works out only the axis values and
     the (x_CO2, wt_NaCl) pairs it meets, so memory does not grow with the grid."""
     T, P, x, w = axes
     total = len(T) * len(P) * len(x) * len(w)
-    out.write((",".join(GRID_COLUMNS + RESULT_COLUMNS + ["fault"]) + "\n").encode())
+    out.write((",".join(GRID_COLUMNS + RESULT_COLUMNS) + "\n").encode())
     progress = _Progress(total)
     strides = (len(P) * len(x) * len(w), len(x) * len(w), len(w), 1)
     for begin, end in _chunks(total):
@@ -132,8 +147,8 @@ def grid_table(axes: Sequence[Axis], out) -> int:
         texts = [(_core.shortest(v), c) for v, c in columns]
         texts[3:3] = [(_core.shortest(np.ascontiguousarray(f)), pair_codes) for f in (x_H2O, x_NaCl)]
         (T_values, T_codes), (P_values, P_codes), (x_values, x_codes), _ = columns
-        out.write(_result_rows(texts, x_values[x_codes], x_H2O[pair_codes], x_NaCl[pair_codes],
-                               T_values[T_codes], P_values[P_codes]))
+        out.write(_result_rows(texts, T_values[T_codes], P_values[P_codes], x_values[x_codes],
+                               x_H2O[pair_codes], x_NaCl[pair_codes]))
         progress.update(end)
     return total
 
@@ -191,7 +206,7 @@ class CsvStates:
                 raise CommandError(f"{name}: the column name {n!r} stands twice (columns "
                                    f"{seen[n] + 1} and {k + 1})")
             seen[n] = k
-        taken = [c for c in RESULT_COLUMNS + ["fault"] if c in seen]
+        taken = [c for c in RESULT_COLUMNS if c in seen]
         if taken:
             raise CommandError(f"{name}: the file has result columns already ({', '.join(taken)});"
                                " remove them or rename them")
@@ -238,9 +253,9 @@ class CsvStates:
             values.append(value)
         return fields, values
 
-    def write(self, out) -> int:
+    def write(self, out: Any) -> int:
         """Writes the header and every state with its results; returns the rows."""
-        header = ",".join(_quoted(h) for h in self.header + RESULT_COLUMNS + ["fault"])
+        header = ",".join(_quoted(h) for h in self.header + RESULT_COLUMNS)
         out.write(_encoded(header + "\n"))
         rows = 0
         while True:
@@ -253,11 +268,11 @@ class CsvStates:
             if good:
                 T_C, P_bar, x_CO2, *rest = np.array(good, dtype=np.float64).T
                 x_H2O, x_NaCl = mole_fractions(x_CO2, rest[0])[1:] if self._by_salinity else rest
-                computed = iter(_result_rows([], x_CO2, x_H2O, x_NaCl, T_C, P_bar).decode()
+                computed = iter(_result_rows([], T_C, P_bar, x_CO2, x_H2O, x_NaCl).decode()
                                 .splitlines(keepends=True))
             lines = []
             for fields, values in block:
-                results = (("," * len(RESULT_COLUMNS) + _quoted(values) + "\n")
+                results = (("," * (len(RESULT_COLUMNS) - 2) + _quoted(values) + ",\n")
                            if isinstance(values, str) else next(computed))
                 lines.append(",".join(_quoted(f) for f in fields) + "," + results)
             out.write(_encoded("".join(lines)))

@@ -114,6 +114,7 @@ using ConstFaultNumbers =
 using ConstFaultFunctions =
     nb::ndarray<const std::uint8_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 
+using ConstFlags = nb::ndarray<const bool, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 using Codes = nb::ndarray<const std::int32_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 
 void AppendShortest(double value, std::string& text) {
@@ -140,11 +141,14 @@ std::vector<std::string> Shortest(Values values) {
 // CSV rows: the text columns (each a list of texts and the index of a row's
 // text in it), then the result columns in their shortest round-trip form
 // (empty where the point failed), then the fault ("" or "exp: OVERFLOW error
-// (6203)"). Rows are split over two threads.
+// (6203)"), then whether the state is in the stated range ("true" or "false").
+// Rows are split over two threads.
 nb::bytes CsvRows(std::vector<std::pair<std::vector<std::string>, Codes>> texts,
                   std::vector<Values> results, ConstFaultNumbers fault_numbers,
-                  ConstFaultFunctions fault_functions) {
+                  ConstFaultFunctions fault_functions, ConstFlags in_range) {
   const std::size_t n = fault_numbers.shape(0);
+  if (fault_functions.shape(0) != n || in_range.shape(0) != n)
+    throw nb::value_error("the columns differ in length");
   for (const auto& [strings, codes] : texts) {
     if (codes.shape(0) != n) throw nb::value_error("the columns differ in length");
     for (std::size_t i = 0; i < n; ++i) {
@@ -158,7 +162,7 @@ nb::bytes CsvRows(std::vector<std::pair<std::vector<std::string>, Codes>> texts,
   // Each half is formatted straight into storage sized for its rows at their
   // longest: every text at its longest, every number at 24 characters (the
   // longest shortest form of a double), a fault text of at most 40.
-  std::size_t row_bound = 40 + 25 * results.size() + 1;
+  std::size_t row_bound = 40 + 25 * results.size() + 7;
   for (const auto& [strings, codes] : texts) {
     std::size_t longest = 0;
     for (const std::string& text : strings) longest = std::max(longest, text.size());
@@ -201,7 +205,9 @@ nb::bytes CsvRows(std::vector<std::pair<std::vector<std::string>, Codes>> texts,
           std::memcpy(p, fault_text.data(), length);
           p += length;
         }
-        *p++ = '\n';
+        const std::string_view flag = in_range(i) ? ",true\n" : ",false\n";
+        std::memcpy(p, flag.data(), flag.size());
+        p += flag.size();
       }
       return static_cast<std::size_t>(p - start);
     };
@@ -308,13 +314,13 @@ NB_MODULE(_core, m) {
   m.def("read_run_file", &ReadRunFile, nb::arg("fd"),
         "Reads a run file from a descriptor: (message, os_error, line, T, P, compositions).");
   m.def("csv_rows", &CsvRows, nb::arg("texts"), nb::arg("results"), nb::arg("fault_numbers"),
-        nb::arg("fault_functions"), "CSV rows of the columns, results empty where a point failed.");
+        nb::arg("fault_functions"), nb::arg("in_range"),
+        "CSV rows of the columns, results empty where a point failed.");
   m.def("fault_text", &FaultText, nb::arg("number"), nb::arg("function"),
         "A failing function as the fault column words it.");
   m.def("shortest", &Shortest, nb::arg("values"), "Each value in its shortest round-trip form.");
   m.def("io_message", &IoMessage, nb::arg("message"), nb::arg("unit"), nb::arg("path"),
         "The console's text of an input/output message.");
-  nb::list functions;
-  for (std::uint8_t k = 0; k < kFunctionCount; ++k) functions.append(FunctionName(k));
-  m.attr("FAULT_FUNCTIONS") = nb::tuple(functions);
+  m.def("function_name", &FunctionName, nb::arg("function"),
+        "The name of a fault's function from its number in the fault_functions array.");
 }

@@ -20,7 +20,7 @@ import quarn
 from quarn import table
 
 HEADER = "T_C,P_bar,x_CO2,wt_NaCl"
-RESULTS = ["phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V", "fault"]
+RESULTS = ["phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V", "fault", "in_range"]
 OLD = b"the previous table\n"
 
 
@@ -101,9 +101,9 @@ def test_spreadsheet_csv(capsys, tmp_path, content, expected):
     header, *rows = rows
     assert header[-len(RESULTS):] == RESULTS
     width = len(header) - len(RESULTS)
-    assert [(r[:width], r[-1]) for r in rows] == expected
+    assert [(r[:width], r[-2]) for r in rows] == expected
     for row in rows:  # numbers exactly where the row could be read, nothing where not
-        assert all(row[width:-1]) if not row[-1] else not any(row[width:-1])
+        assert all(row[width:-2]) and row[-1] == "true" if not row[-2] else not any(row[width:-2] + row[-1:])
 
 
 def test_grid_rows_match_the_points_and_the_model(capsys, tmp_path, monkeypatch):
@@ -122,7 +122,7 @@ def test_grid_rows_match_the_points_and_the_model(capsys, tmp_path, monkeypatch)
     T, P, x, w = (np.array([float(p[k]) for p in points]) for k in range(4))
     fractions = quarn.mole_fractions(x, w)
     r = quarn.fugacity(T, P, *fractions)
-    columns = {name: np.array([float(row[k]) for row in rows]) for k, name in enumerate(header[:-1])}
+    columns = {name: np.array([float(row[k]) for row in rows]) for k, name in enumerate(header[:-2])}
     for name, expected in [("T_C", T), ("P_bar", P), ("x_CO2", x), ("wt_NaCl", w),
                            ("x_H2O", fractions[1]), ("x_NaCl", fractions[2]),
                            ("phi_NaCl", r.phi_NaCl), ("f_H2O", r.f_H2O), ("V", r.V)]:
@@ -170,12 +170,11 @@ def test_the_output_is_the_file_a_link_names_and_never_the_input(capsys, tmp_pat
     source.write_text(f"{HEADER}\n500,2000,0.1,10\n")
     target.write_bytes(OLD)
     target.chmod(0o640)
-    link.symlink_to(source)
-    assert table.main([str(source), "-o", str(link)]) == 2
+    for points_to, status in ((source, 2), (target, 0)):
+        link.unlink(missing_ok=True)
+        link.symlink_to(points_to)
+        assert table.main([str(source), "-o", str(link)]) == status
     assert "is the input file" in capsys.readouterr().err and source.read_bytes().count(b"\n") == 2
-    link.unlink()
-    link.symlink_to(target)
-    assert table.main([str(source), "-o", str(link)]) == 0
     assert link.is_symlink() and target.stat().st_mode & 0o777 == 0o640
     assert target.read_text().count("\n") == 2
 

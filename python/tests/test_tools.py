@@ -21,11 +21,14 @@ def run_quarn(*args, cwd=None, stdin=None):
                           capture_output=True, text=True)
 
 
-def test_composition_helpers_invert_each_other():
+def test_composition_helpers_invert_each_other_and_salinity_is_the_methods():
     x_CO2, x_H2O, x_NaCl = quarn.mole_fractions([0.0, 0.3, 0.5], [10.0, 0.0, 100.0])
     np.testing.assert_allclose(x_CO2 + x_H2O + x_NaCl, 1.0, rtol=1e-15)
     np.testing.assert_allclose(quarn.weight_percent_NaCl(x_H2O, x_NaCl), [10, 0, 100], atol=1e-12)
     assert x_H2O[2] == 0.0 and x_NaCl[1] == 0.0
+    x_H2O, x_NaCl = np.random.default_rng(3).uniform(0.0, 1.0, (2, 10000))
+    assert quarn.weight_percent_NaCl(x_H2O, x_NaCl).tolist() == [
+        eos_reference.salinity(h, n) for h, n in zip(x_H2O.tolist(), x_NaCl.tolist())]
 
 
 def test_table_of_a_sample_list_keeps_its_columns(tmp_path):
@@ -45,13 +48,18 @@ def test_table_of_a_sample_list_keeps_its_columns(tmp_path):
 
 @pytest.mark.parametrize("kind, fixed, axis", [("phi-x", 2000, "x"), ("phi-p", 0.3, "p")])
 def test_plot_lines_are_the_models_numbers(kind, fixed, axis):
-    if axis == "x":
+    from matplotlib.figure import Figure
+
+    if axis == "x":  # the last point, x_CO2 = 1, is the model's no-solvent form: a marker
         figure = plot.phi_x(fixed, 10, [300, 500], x_CO2=np.linspace(0, 1, 11))
-    else:
-        figure = plot.phi_p(fixed, 10, [300, 500], P_bar=np.linspace(100, 5000, 11))
+        assert [len(line.get_xdata()) for line in figure.axes[0].get_lines()] == [10, 10, 1, 1]
+    else:  # into Axes of one's own
+        figure = Figure()
+        assert plot.phi_p(fixed, 10, [300, 500], P_bar=np.linspace(100, 5000, 11),
+                          ax=figure.subplots(1, 3)) is figure
     for ax, name in zip(figure.axes, ("phi_CO2", "phi_H2O", "phi_NaCl")):
         assert "φ" in ax.get_ylabel() and ax.get_xlabel()
-        for line, T in zip(ax.get_lines(), [300, 500]):
+        for line, T in zip(ax.get_lines(), [300, 500, 300, 500]):
             x = line.get_xdata()
             fractions = quarn.mole_fractions(x, 10) if axis == "x" else quarn.mole_fractions(fixed, 10)
             P = fixed if axis == "x" else x
@@ -90,7 +98,7 @@ def test_figure_failures_are_one_line(tmp_path, capsys, kind, output, words):
 def test_plot_without_matplotlib_says_so(monkeypatch, capsys):
     monkeypatch.setitem(sys.modules, "matplotlib.figure", None)
     assert plot.main(["phi-x", "--P", "2000", "--wt-NaCl", "10", "--T", "500", "-o", "x.png"]) == 2
-    assert capsys.readouterr().err == "quarn plot: plotting needs matplotlib: pip install quarn[plot]\n"
+    assert capsys.readouterr().err == "quarn plot: plotting needs matplotlib: pip install 'quarn[plot]'\n"
 
 
 def test_quarn_command_runs_the_console_program(tmp_path):
