@@ -101,10 +101,20 @@ class _BackgroundWriter:
         return self
 
     def __exit__(self, *exc_info: object) -> None:
-        self._chunks.put(None)
-        self._thread.join()
         if exc_info[0] is None:
+            self._chunks.put(None)
+            self._thread.join()
             self._check()
+            return
+        # Failing or interrupted: the chunks not yet written are dropped, and a
+        # write stalled on a reader that does not read is not waited for long.
+        while True:
+            try:
+                self._chunks.get_nowait()
+            except queue.Empty:
+                break
+        self._chunks.put(None)
+        self._thread.join(timeout=1.0)
 
 
 def _result_rows(texts: list[tuple[list[str], Any]], *states: Any) -> bytes:
