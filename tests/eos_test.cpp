@@ -134,7 +134,11 @@ TEST(Batch, AgreesWithTheScalarCallAndTheProgram) {
       std::vector<Result> results(n);
       std::vector<Fault> faults(n);
       const StateColumns in = {{&T_K, 1}, Ps, column[0], column[1], column[2]};
-      const ResultColumns out = {column[3], column[4], column[5], column[6], column[7], faults};
+      std::vector<double>
+          ln_phi[3];  // written in one of the two column forms, left out in the other
+      for (auto& c : ln_phi) c.assign(form == 4 ? n : 0, 0.0);
+      const ResultColumns out = {column[3], column[4], column[5], column[6], column[7],
+                                 faults,    ln_phi[0], ln_phi[1], ln_phi[2]};
       for (std::size_t i = 0; form == 6 && i < n; ++i) {
         const Evaluation e = conditions.Evaluate(states[i]);
         results[i] = e.result;
@@ -145,10 +149,15 @@ TEST(Batch, AgreesWithTheScalarCallAndTheProgram) {
                   : form < 6 ? EvaluateBatch(in, out, threads)
                              : true);
       for (std::size_t i = 0; i < n; ++i) {
-        if (form >= 4) results[i] = {{column[3][i], column[4][i], column[5][i]}, 0, column[7][i]};
+        if (form == 4 || form == 5)
+          results[i] = {{column[3][i], column[4][i], column[5][i]}, 0, column[7][i]};
         ASSERT_EQ(faults[i].number, scalar[i].fault.number) << i;
         if (faults[i]) continue;
         ASSERT_EQ(BitsOf(results[i]), BitsOf(scalar[i].result)) << i;
+        for (int k = 0; (form < 4 || form == 6) && k < 3; ++k)
+          ASSERT_EQ(Bits(results[i].ln_phi[k]), Bits(scalar[i].result.ln_phi[k])) << i;
+        for (int k = 0; form == 4 && k < 3; ++k)
+          ASSERT_EQ(Bits(ln_phi[k][i]), Bits(scalar[i].result.ln_phi[k])) << i;
       }
     }
     // The program, on the states without a fault, shows the same coefficients.
