@@ -223,8 +223,9 @@ nb::bytes CsvRows(std::vector<std::pair<std::vector<std::string>, Codes>> texts,
   }
   nb::bytes rows(nullptr, lengths[0] + lengths[1]);
   char* out = static_cast<char*>(PyBytes_AsString(rows.ptr()));
-  std::memcpy(out, storage[0].get(), lengths[0]);
-  std::memcpy(out + lengths[0], storage[1].get(), lengths[1]);
+  // A half without rows may have no storage at all: nothing to copy then.
+  if (lengths[0] > 0) std::memcpy(out, storage[0].get(), lengths[0]);
+  if (lengths[1] > 0) std::memcpy(out + lengths[0], storage[1].get(), lengths[1]);
   return rows;
 }
 
