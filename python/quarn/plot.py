@@ -15,11 +15,9 @@ import numpy as np
 
 from . import _core
 from ._composition import mole_fractions
-from ._model import fugacity
+from ._model import STATED_P_BAR, STATED_T_C, fugacity
 
 SPECIES = ("CO2", "H2O", "NaCl")
-STATED_T_C = (350.0, 600.0)
-STATED_P_BAR = 500.0
 
 
 def _figure(x: Any, curves: list[Any], x_label: str, title: str, shade_below: float | None,
