@@ -101,7 +101,7 @@ class FugacityResult:
         try:
             pandas = importlib.import_module("pandas")
         except ImportError:
-            raise ImportError("to_dataframe needs pandas: pip install pandas") from None
+            raise ImportError("to_dataframe needs pandas: pip install 'quarn[pandas]'") from None
         return pandas.DataFrame({f.name: np.asarray(getattr(self, f.name)).ravel()
                              for f in fields(self) if not f.name.startswith("_")})
 
