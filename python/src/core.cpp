@@ -43,8 +43,9 @@ const char* FunctionName(std::uint8_t function) {
              : "";
 }
 
-// Points between two looks for a pending signal (Ctrl-C): about 0.1 s of work.
-constexpr std::size_t kPointsBetweenSignalChecks = std::size_t{1} << 20;
+// Points between two looks for a pending signal (Ctrl-C): some 25 ms of work on
+// two cores, so that Ctrl-C is answered promptly on a loaded machine too.
+constexpr std::size_t kPointsBetweenSignalChecks = std::size_t{1} << 18;
 
 // Runs Python's handlers of the signals that arrived while the GIL was released;
 // a handler that raises (KeyboardInterrupt) ends the call with its exception.
