@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "elementary/correctly_rounded.hpp"
 #include "quarn/eos.hpp"
 #include "textio/free_format_read.hpp"
 #include "textio/messages.hpp"
@@ -304,6 +305,33 @@ std::tuple<int, int, std::size_t, float, float, CompositionRows> ReadRunFile(int
           CompositionRows(data, {n, 3}, owner)};
 }
 
+using Outputs = nb::ndarray<double, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+
+// One of the model's correctly rounded elementary functions over a column (y is
+// the exponent of pow, unused by the others), into out: for checking them
+// against an independent high-precision evaluation.
+void Elementary(std::string_view function, Values x, Values y, Outputs out) {
+  namespace e = quarn::elementary;
+  const std::size_t n = x.shape(0);
+  if (y.shape(0) != n || out.shape(0) != n) throw nb::value_error("columns of unequal length");
+  const double* xs = x.data();
+  const double* ys = y.data();
+  double* result = out.data();
+  double (*unary)(double) = nullptr;
+  if (function == "exp")
+    unary = e::Exp;
+  else if (function == "log")
+    unary = e::Log;
+  else if (function == "cos")
+    unary = e::Cos;
+  else if (function == "acos")
+    unary = e::Acos;
+  else if (function != "pow")
+    throw nb::value_error("no such function");
+  nb::gil_scoped_release unlocked;
+  for (std::size_t i = 0; i < n; ++i) result[i] = unary ? unary(xs[i]) : e::Pow(xs[i], ys[i]);
+}
+
 }  // namespace
 
 NB_MODULE(_core, m) {
@@ -325,4 +353,6 @@ NB_MODULE(_core, m) {
         "The console's text of an input/output message.");
   m.def("function_name", &FunctionName, nb::arg("function"),
         "The name of a fault's function from its number in the fault_functions array.");
+  m.def("elementary", &Elementary, nb::arg("function"), nb::arg("x"), nb::arg("y"), nb::arg("out"),
+        "exp, log, pow, cos or acos, correctly rounded, of each x (pow: x to the y).");
 }

@@ -1,0 +1,36 @@
+// The elementary functions of the equation of state, correctly rounded: each
+// returns the double nearest to the exact value (ties to even), so that every
+// machine, compiler and library gives the same bits.
+//
+// Each has a fast path in double-double arithmetic that carries a proven bound
+// on its error and accepts its result only when the whole interval of that bound
+// rounds to one double; the rare rest goes to a slow path in 320-bit fixed point
+// that decides it.
+//
+// Special values follow IEEE 754 and C: NaN in gives NaN out, exp overflows to
+// +inf and underflows through the subnormals to +0, log(0) = -inf, log of a
+// negative is NaN, and so on. None of them raises or records anything; the
+// equation of state checks its own faults.
+#pragma once
+
+namespace quarn::elementary {
+
+double Exp(double x);
+double Log(double x);
+// x^y. Correctly rounded for every x and y, the exact cases included (x^y a
+// double or a midpoint between two, as pow(4, 1.5) = 8).
+double Pow(double x, double y);
+// cos x, correctly rounded for |x| < 2^63; beyond that, where adjacent doubles
+// lie 2^11 and more apart, NaN.
+double Cos(double x);
+double Acos(double x);
+
+enum class Function { kExp, kLog, kPow, kCos, kAcos };
+
+// A function called with the arguments of each call that takes the slow path
+// (y is 0 but for pow): for measuring how often the fast paths decline and for
+// collecting those arguments. Process-wide; null (the default) to call none.
+using SlowPathObserver = void (*)(Function function, double x, double y);
+void SetSlowPathObserver(SlowPathObserver observer);
+
+}  // namespace quarn::elementary
