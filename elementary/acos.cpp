@@ -7,7 +7,6 @@
 #include <limits>
 
 #include "elementary/cores.hpp"
-#include "elementary/tables.inc"
 
 namespace quarn::elementary {
 namespace {
@@ -26,6 +25,8 @@ Fixed Reciprocal(const Fixed& s) {
   return inverse;
 }
 
+}  // namespace
+
 double SlowAcos(double t, DoubleDouble y0) {
   NoteSlowPath(Function::kAcos, t, 0.0);
   // Newton on cos y - t: y += (cos y - t) / sin y. From the fast path's 2^-60
@@ -42,9 +43,10 @@ double SlowAcos(double t, DoubleDouble y0) {
   return result;
 }
 
-}  // namespace
+namespace {
 
-double Acos(double t) {
+template <class A>
+[[gnu::always_inline]] inline double AcosT(double t) {
   const std::uint64_t magnitude = MagnitudeBits(t);
   if (magnitude >= 0x3ff0000000000000u) {  // |t| >= 1, inf, NaN
     if (t == 1.0) return 0.0;
@@ -53,11 +55,11 @@ double Acos(double t) {
   }
   // s = sqrt(1 - t^2) as a double-double: 1 - t^2 exactly as d + dl, then one
   // Newton correction of the rounded root.
-  const DoubleDouble t2 = TwoProduct(t, t);
+  const DoubleDouble t2 = A::Product(t, t);
   const DoubleDouble d = TwoSum(1.0, -t2.hi);
   const double dl = d.lo - t2.lo;
   const double sh = std::sqrt(d.hi);  // IEEE: correctly rounded
-  const DoubleDouble sh2 = TwoProduct(sh, sh);
+  const DoubleDouble sh2 = A::Product(sh, sh);
   const double sl = (((d.hi - sh2.hi) - sh2.lo) + dl) / (2.0 * sh);
   // The j with cos(j/64) >= t > cos((j+1)/64).
   int low = 0, high = kTableLast;  // cos(low/64) >= t; high: t > cos(high/64) or the end
@@ -74,8 +76,8 @@ double Acos(double t) {
   }
   const double* c = tables::kCosSin[low];
   // w = s C - t S.
-  const DoubleDouble a = TwoProduct(sh, c[0]);
-  const DoubleDouble b = TwoProduct(t, c[2]);
+  const DoubleDouble a = A::Product(sh, c[0]);
+  const DoubleDouble b = A::Product(t, c[2]);
   const DoubleDouble w0 = TwoSum(a.hi, -b.hi);
   const double w_lo_sum = w0.lo + ((a.lo - b.lo) + (sl * c[0] + sh * c[1]) - t * c[3]);
   const DoubleDouble w = FastTwoSum(w0.hi, w_lo_sum);
@@ -90,9 +92,21 @@ double Acos(double t) {
   const double jd = static_cast<double>(low) * 0.015625;
   const DoubleDouble y1 = TwoSum(jd, wh);
   const DoubleDouble y = FastTwoSum(y1.hi, y1.lo + (w.lo + tail));
-  if (!RoundsToHi(y.hi, y.lo, kAcosErrorBound * y.hi)) [[unlikely]]
+  double rounded;
+  if (!RoundsAlike(y.hi, y.lo, kAcosErrorBound * y.hi, rounded)) [[unlikely]]
     return SlowAcos(t, y);
-  return y.hi;
+  return rounded;
 }
+
+}  // namespace
+
+double AcosPlain(double x) {
+  return AcosT<PlainArithmetic>(x);
+}
+#if QUARN_ELEMENTARY_FUSED_PATH
+QUARN_TARGET_FMA double AcosFused(double x) {
+  return AcosT<FusedArithmetic>(x);
+}
+#endif
 
 }  // namespace quarn::elementary

@@ -25,6 +25,16 @@ double Pow(double x, double y);
 double Cos(double x);
 double Acos(double x);
 
+// The fast paths come in two builds: plain multiplications and additions, and
+// fused multiply-adds for x86-64 processors that have them. Both give the same
+// bits (each is correctly rounded); the fused one is chosen where the processor
+// has FMA, unless the environment variable QUARN_ELEMENTARY_PATH is "plain".
+enum class Path { kPlain, kFused };
+Path ActivePath();
+// Switches every function to `path`; false (and nothing changed) where the
+// processor or the build lacks it. For tests that compare the two.
+bool SelectPath(Path path);
+
 enum class Function { kExp, kLog, kPow, kCos, kAcos };
 
 // A function called with the arguments of each call that takes the slow path

@@ -6,7 +6,6 @@
 #include <limits>
 
 #include "elementary/cores.hpp"
-#include "elementary/tables.inc"
 
 namespace quarn::elementary {
 namespace {
@@ -33,6 +32,8 @@ Fixed TrigSeries(const Fixed& x, int first) {
   }
   return sum;
 }
+
+}  // namespace
 
 double SlowCos(double x) {
   NoteSlowPath(Function::kCos, x, 0.0);
@@ -64,8 +65,6 @@ double SlowCos(double x) {
   return result;
 }
 
-}  // namespace
-
 Fixed CosFixed(const Fixed& x) {
   return TrigSeries(x, 0);
 }
@@ -73,7 +72,10 @@ Fixed SinFixed(const Fixed& x) {
   return TrigSeries(x, 1);
 }
 
-double Cos(double x) {
+namespace {
+
+template <class A>
+[[gnu::always_inline]] inline double CosT(double x) {
   const std::uint64_t magnitude = MagnitudeBits(x);
   if (magnitude < 0x3e40000000000000u) return 1.0;  // |x| < 2^-27: within 2^-55 of 1
   if (magnitude >= 0x43e0000000000000u)             // 2^63 and above, inf, NaN
@@ -100,7 +102,7 @@ double Cos(double x) {
   const double* t = tables::kCosSin[j];
   const double sh = s.hi, sl = s.lo;
   // sin s = sh + (sh^3 P(sh^2) + sl); cos s = 1 - q/2 + (q^2 Q(q) - sh sl - qe/2), q + qe = sh^2.
-  const DoubleDouble q = TwoProduct(sh, sh);
+  const DoubleDouble q = A::Product(sh, sh);
   const double sin_lo =
       sh * q.hi * (-1.0 / 6.0 + q.hi * (1.0 / 120.0 + q.hi * (-1.0 / 5040.0 + q.hi / 362880.0))) +
       sl;
@@ -115,18 +117,28 @@ double Cos(double x) {
   const double first_h = odd ? snh : ch, first_l = odd ? snl : cl;
   const double second_h = odd ? ch : -snh, second_l = odd ? cl : -snl;
   // first (1 + cos_hi + cos_lo) + second (sh + sin_lo)
-  const DoubleDouble p1 = TwoProduct(first_h, cos_hi);
-  const DoubleDouble p2 = TwoProduct(second_h, sh);
+  const DoubleDouble p1 = A::Product(first_h, cos_hi);
+  const DoubleDouble p2 = A::Product(second_h, sh);
   const DoubleDouble s1 = TwoSum(first_h, p2.hi);
   const DoubleDouble s2 = TwoSum(s1.hi, p1.hi);
   const double lo = (s1.lo + s2.lo) + ((first_l + p1.lo + p2.lo) + first_h * cos_lo +
                                        first_l * cos_hi + second_h * sin_lo + second_l * sh);
-  const DoubleDouble value = FastTwoSum(s2.hi, lo);
-  const double magnitude_hi = std::fabs(value.hi);
-  if (!RoundsToHi(value.hi, value.lo, kTrigErrorBound * magnitude_hi + kReductionErrorBound))
+  double rounded;
+  if (!RoundsAlike(s2.hi, lo, kTrigErrorBound * std::fabs(s2.hi) + kReductionErrorBound, rounded))
       [[unlikely]]
     return SlowCos(x);
-  return negate ? -value.hi : value.hi;
+  return negate ? -rounded : rounded;
 }
+
+}  // namespace
+
+double CosPlain(double x) {
+  return CosT<PlainArithmetic>(x);
+}
+#if QUARN_ELEMENTARY_FUSED_PATH
+QUARN_TARGET_FMA double CosFused(double x) {
+  return CosT<FusedArithmetic>(x);
+}
+#endif
 
 }  // namespace quarn::elementary

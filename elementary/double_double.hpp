@@ -50,6 +50,31 @@ inline DoubleDouble TwoProduct(double a, double b) {
   return TwoProductSplit(a, Split(a), b);
 }
 
+// The two ways of computing the fast paths: with separate multiplications and
+// additions (any IEEE machine), and with fused multiply-adds (x86-64 with FMA,
+// compiled for it and chosen at run time). The error bounds hold for both, and
+// the functions are correctly rounded either way, so both give the same bits.
+struct PlainArithmetic {
+  static DoubleDouble Product(double a, double b) { return TwoProduct(a, b); }
+  static DoubleDouble ProductSplit(double a, DoubleDouble a_split, double b) {
+    return TwoProductSplit(a, a_split, b);
+  }
+  static double MulAdd(double a, double b, double c) { return a * b + c; }
+};
+
+struct FusedArithmetic {
+  [[gnu::always_inline]] static DoubleDouble Product(double a, double b) {
+    const double p = a * b;
+    return {p, __builtin_fma(a, b, -p)};
+  }
+  [[gnu::always_inline]] static DoubleDouble ProductSplit(double a, DoubleDouble, double b) {
+    return Product(a, b);
+  }
+  [[gnu::always_inline]] static double MulAdd(double a, double b, double c) {
+    return __builtin_fma(a, b, c);
+  }
+};
+
 inline std::uint64_t Bits(double x) {
   return std::bit_cast<std::uint64_t>(x);
 }
@@ -62,22 +87,16 @@ inline double PowerOfTwo(int e) {
   return FromBits(static_cast<std::uint64_t>(e + 1023) << 52);
 }
 
-// Whether a value known to lie within `bound` of hi + lo (|lo| at most half an
-// ulp of hi, hi normal and nonzero) rounds to hi: whether the interval stays
-// strictly inside the midpoints on either side of hi. Near a midpoint the
-// differences are exact (Sterbenz); far from one they pass whenever the bound
-// is below a quarter of the gap, so the test never accepts wrongly.
-inline bool RoundsToHi(double hi, double lo, double bound) {
-  const std::uint64_t bits = Bits(hi) & 0x7fffffffffffffffu;
-  const double magnitude = FromBits(bits);
-  // Below a power of two the next double down is half as far; above the largest
-  // double the gap is that of its binade.
-  const double half_gap_toward = (magnitude - FromBits(bits - 1)) * 0.5;
-  const double next = FromBits(bits + 1);
-  const double half_gap_away =
-      bits + 1 == 0x7ff0000000000000u ? half_gap_toward : (next - magnitude) * 0.5;
-  const double away = hi > 0.0 ? lo : -lo;  // lo measured away from zero
-  return half_gap_away - away > bound && away + half_gap_toward > bound;
+// The double nearest to every value within `bound` of hi + lo, where they all
+// round alike; otherwise false. bound must exceed the error by the rounding of
+// lo +- bound (2^-53 of it; the error bounds here carry far more room), so that
+// the two sums enclose every such value, and rounding to nearest, being
+// monotonic, maps all of them to one double when it maps both ends to it.
+inline bool RoundsAlike(double hi, double lo, double bound, double& result) {
+  const double up = hi + (lo + bound);
+  const double down = hi + (lo - bound);
+  result = up;
+  return up == down;
 }
 
 }  // namespace quarn::elementary

@@ -184,12 +184,15 @@ Fixed Multiply(const Fixed& a, const Fixed& b) {
 }
 
 Fixed DivideBySmall(const Fixed& a, std::uint32_t n) {
+  // Long division by 32-bit halves, so that each step is a 64-bit division.
   Fixed r;
-  U128 remainder = 0;
+  std::uint64_t remainder = 0;
   for (int i = 0; i < kN; ++i) {
-    const U128 current = (remainder << 64) | a.words[i];
-    r.words[i] = static_cast<std::uint64_t>(current / n);
-    remainder = current % n;
+    const std::uint64_t upper = (remainder << 32) | (a.words[i] >> 32);
+    remainder = upper % n;
+    const std::uint64_t lower = (remainder << 32) | (a.words[i] & 0xffffffffu);
+    remainder = lower % n;
+    r.words[i] = ((upper / n) << 32) | (lower / n);
   }
   r.negative = a.negative;
   return Normalized(r);

@@ -7,17 +7,16 @@
 #include <limits>
 
 #include "elementary/cores.hpp"
-#include "elementary/tables.inc"
 
 namespace quarn::elementary {
 namespace {
 
 __extension__ using U128 = unsigned __int128;
 
-// The exp core's 2^-65 and the error of y ln x, |y| 2^-73 from the log core
-// plus the product's roundings.
-constexpr double kExpErrorBound = 0x1p-65;
-constexpr double kLogAbsoluteErrorBound = 0x1p-72;
+// The exp core's 2^-71 and the error of y ln x, |y| 2^-77 from the log core
+// plus the product's roundings, with room.
+constexpr double kExpErrorBound = 0x1p-69;
+constexpr double kLogAbsoluteErrorBound = 0x1p-75;
 
 enum class IntegerKind { kNotInteger, kOdd, kEven };
 
@@ -81,6 +80,8 @@ bool ExactPower(double x, double y, double& result) {
   return RoundFixed(value, Fixed{}, exponent, result);
 }
 
+}  // namespace
+
 double SlowPow(double x, double y) {
   NoteSlowPath(Function::kPow, x, y);
   const Fixed z = Multiply(LogFixed(x), FixedFromDouble(y));
@@ -98,28 +99,32 @@ double SlowPow(double x, double y) {
   return result;
 }
 
+namespace {
+
 // |x|^y for positive finite nonzero |x| and finite nonzero y.
-double PositivePow(double x, double y) {
-  const DoubleDouble l = LogCore(x);
+template <class A>
+[[gnu::always_inline]] inline double PositivePowT(double x, double y) {
+  const DoubleDouble l = LogCoreT<A>(x);
   const double z_estimate = y * l.hi;
   if (!(z_estimate <= 710.0)) return std::numeric_limits<double>::infinity();  // overflows
   if (z_estimate < -746.0) return 0.0;
   if (z_estimate < 0x1p-60 && z_estimate > -0x1p-60) return 1.0;  // within 2^-60 of 1
-  const DoubleDouble product = TwoProduct(y, l.hi);
-  const DoubleDouble z = FastTwoSum(product.hi, product.lo + y * l.lo);
+  const DoubleDouble product = A::Product(y, l.hi);
+  const DoubleDouble z = FastTwoSum(product.hi, A::MulAdd(y, l.lo, product.lo));
   if (z.hi > tables::kExpLargestFinite || z.hi < tables::kExpSmallestNonzero + 1.0)
     return SlowPow(x, y);  // at the edges of the range
-  const ScaledDoubleDouble e = ExpCore(z);
+  const ScaledDoubleDouble e = ExpCoreT<A>(z);
   const double bound = (kExpErrorBound + std::fabs(y) * kLogAbsoluteErrorBound) * e.value.hi;
-  if (e.exponent <= -1022 || !RoundsToHi(e.value.hi, e.value.lo, bound)) [[unlikely]]
+  double rounded;
+  if (e.exponent <= -1022 || !RoundsAlike(e.value.hi, e.value.lo, bound, rounded)) [[unlikely]]
     return SlowPow(x, y);
-  if (e.exponent > 1023) return e.value.hi * PowerOfTwo(e.exponent - 1) * 2.0;
-  return e.value.hi * PowerOfTwo(e.exponent);
+  if (e.exponent > 1023) return rounded * PowerOfTwo(e.exponent - 1) * 2.0;
+  return rounded * PowerOfTwo(e.exponent);
 }
 
-}  // namespace
-
-double Pow(double x, double y) {
+// The cases other than a positive finite x and a finite y: zeros, negative x,
+// infinities and NaN, as C's pow.
+double SpecialPow(double x, double y) {
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   if (y == 0.0 || x == 1.0) return 1.0;
   if (x != x || y != y) return x + y;
@@ -134,7 +139,74 @@ double Pow(double x, double y) {
   if (ax == 0.0) return sign * (y < 0.0 ? kInfinity : 0.0);
   if (ax == kInfinity) return sign * (y < 0.0 ? 0.0 : kInfinity);
   if (x < 0.0 && kind == IntegerKind::kNotInteger) return std::numeric_limits<double>::quiet_NaN();
-  return sign * PositivePow(ax, y);
+  return sign * PositivePowT<PlainArithmetic>(ax, y);
 }
+
+// The method's cube root: x^y for the double y nearest 1/3, which is
+// 1/3 - 1/(3 2^54). x^y = x^(1/3) x^-d with d = 1/(3 2^54): the cube root as a
+// double-double (a cubic start, two Newton steps, and one correction from the
+// exact residual, relative error below 2^-95), and x^-d = 1 - d ln x with
+// |d ln x| < 2^-46, for which a rough ln x (error below 2^-20) is enough.
+// Its only exact case is x = 1; the rest of the error stays below 2^-76.
+constexpr double kStoredOneThird = 1.0 / 3.0;
+constexpr double kOneThirdShortfall = 0x1p-54 / 3.0;  // d, to within 2^-108
+constexpr double kCubeRootErrorBound = 0x1p-72;
+
+template <class A>
+[[gnu::always_inline]] inline double OneThirdPowerT(double x) {
+  std::uint64_t bits = Bits(x);
+  int e = static_cast<int>(bits >> 52) - 1023;
+  if ((bits >> 52) == 0) [[unlikely]] {  // subnormal: scale into the normal range
+    bits = Bits(x * 0x1p54);
+    e = static_cast<int>(bits >> 52) - 1023 - 54;
+  }
+  const std::uint64_t significand_bits = (bits & 0xfffffffffffffu) | 0x3ff0000000000000u;
+  const double m = FromBits(significand_bits);
+  // x = 2^(3q + r) m, a = 2^r m in [1, 8), x^(1/3) = 2^q a^(1/3).
+  const int q = (e >= 0 ? e : e - 2) / 3;
+  const int r = e - 3 * q;
+  constexpr double kCubeRootOfTwoPowers[3] = {1.0, 0x1.428a2f98d728bp+0, 0x1.965fea53d6e3cp+0};
+  const double a = m * PowerOfTwo(r);
+  double c =
+      A::MulAdd(A::MulAdd(A::MulAdd(0.02229287, m, -0.15895574), m, 0.58069686), m, 0.55613467) *
+      kCubeRootOfTwoPowers[r];
+  for (int i = 0; i < 2; ++i) c = A::MulAdd(a / (c * c) - c, 1.0 / 3.0, c);
+  // a - c^3 from exact products, then c + (a - c^3) / (3 c^2).
+  const DoubleDouble square = A::Product(c, c);
+  const DoubleDouble cube = A::Product(square.hi, c);
+  const double residual = (a - cube.hi) - A::MulAdd(square.lo, c, cube.lo);
+  const double correction = residual / (3.0 * square.hi);
+  // ln x roughly, from the log table: (e + w) ln 2 - ln c' + log1p(m c - 1).
+  const double* t = tables::kLogTable[(significand_bits >> 44) & 255];
+  const double u = A::MulAdd(m, t[0], -1.0);
+  const double ln_x =
+      A::MulAdd(static_cast<double>(e) + t[1], tables::kLn2Hi, t[2]) + A::MulAdd(-0.5 * u, u, u);
+  const double lo = A::MulAdd(-c * kOneThirdShortfall, ln_x, correction);
+  double rounded;
+  if (!RoundsAlike(c, lo, kCubeRootErrorBound * c, rounded)) [[unlikely]]
+    return SlowPow(x, kStoredOneThird);
+  return rounded * PowerOfTwo(q);
+}
+
+template <class A>
+[[gnu::always_inline]] inline double PowT(double x, double y) {
+  // The common case first: x positive and finite, y finite.
+  if (Bits(x) - 1 < 0x7fefffffffffffffu && MagnitudeBits(y) < 0x7ff0000000000000u) [[likely]] {
+    if (y == kStoredOneThird) return OneThirdPowerT<A>(x);
+    return PositivePowT<A>(x, y);
+  }
+  return SpecialPow(x, y);
+}
+
+}  // namespace
+
+double PowPlain(double x, double y) {
+  return PowT<PlainArithmetic>(x, y);
+}
+#if QUARN_ELEMENTARY_FUSED_PATH
+QUARN_TARGET_FMA double PowFused(double x, double y) {
+  return PowT<FusedArithmetic>(x, y);
+}
+#endif
 
 }  // namespace quarn::elementary

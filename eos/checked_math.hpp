@@ -3,6 +3,9 @@
 // with whatever value the function gave, so that the caller sees the first
 // failure in the method's order of evaluation.
 //
+// The functions are correctly rounded (sqrt by IEEE, the others our own), so
+// that the results are the same on every machine.
+//
 // A NaN argument is no failure: the NaN flows on into the result. A finite
 // argument that overflows, an argument outside the domain, and the logarithm of
 // zero are. Underflow is no failure. Arithmetic exceptions stay masked.
@@ -10,6 +13,7 @@
 
 #include <cmath>
 
+#include "elementary/correctly_rounded.hpp"
 #include "quarn/eos.hpp"
 
 namespace quarn {
@@ -19,7 +23,7 @@ inline void RecordFault(Fault& fault, int number, MathFunction function) {
 }
 
 inline double CheckedExp(double x, Fault& fault) {
-  const double result = std::exp(x);
+  const double result = elementary::Exp(x);
   if (std::isinf(result) && std::isfinite(x)) [[unlikely]]
     RecordFault(fault, Fault::kOverflow, MathFunction::kExp);
   return result;
@@ -28,7 +32,7 @@ inline double CheckedExp(double x, Fault& fault) {
 inline double CheckedLog(double x, Fault& fault) {
   if (x <= 0.0) [[unlikely]]
     RecordFault(fault, x == 0.0 ? Fault::kSingularity : Fault::kDomain, MathFunction::kLog);
-  return std::log(x);
+  return elementary::Log(x);
 }
 
 inline double CheckedSqrt(double x, Fault& fault) {
@@ -37,10 +41,14 @@ inline double CheckedSqrt(double x, Fault& fault) {
   return std::sqrt(x);
 }
 
+// cos and acos record nothing: the method's arguments cannot fail them.
+inline double Cos(double x) { return elementary::Cos(x); }
+inline double Acos(double x) { return elementary::Acos(x); }
+
 inline double CheckedPow(double base, double exponent, Fault& fault) {
   if (base < 0.0 && std::isfinite(exponent) && exponent != std::trunc(exponent)) [[unlikely]]
     RecordFault(fault, Fault::kDomain, MathFunction::kPower);
-  const double result = std::pow(base, exponent);
+  const double result = elementary::Pow(base, exponent);
   if (std::isinf(result) && std::isfinite(base) && std::isfinite(exponent)) [[unlikely]]
     RecordFault(fault, Fault::kOverflow, MathFunction::kPower);
   return result;

@@ -50,11 +50,11 @@ void REDKW(const double& /*T*/, const double& P, const double& bRT, double& r, d
     // Three real roots (or a NaN discriminant): the trigonometric method.
     double t = CheckedSqrt(q_squared_quarter / (-p_cubed_27th), fault);
     if (q > 0.0) t = -t;
-    const double theta = std::acos(t) / 3.0;
+    const double theta = Acos(t) / 3.0;
     const double m = 2.0 * CheckedSqrt(-(p / 3.0), fault);
-    const double y1 = std::cos(theta) * m;
-    const double y2 = std::cos(theta + kAngleOffset1) * m;
-    const double y3 = std::cos(theta + kAngleOffset2) * m;
+    const double y1 = Cos(theta) * m;
+    const double y2 = Cos(theta + kAngleOffset1) * m;
+    const double y3 = Cos(theta + kAngleOffset2) * m;
     double largest = y1 > y2 ? y1 : y2;
     if (y3 > largest) largest = y3;
     Z = largest + kOneThird;

@@ -84,41 +84,41 @@ def main():
     print("// clang-format off")
     print("namespace quarn::elementary::tables {")
     print()
-    print("// ln 2 / 128 in two parts, the first of 35 bits so that k times it is exact for")
-    print("// |k| < 2^18; and 128 / ln 2.")
-    l1 = truncated_bits(ln2 / 128, 35)
-    l2 = nearest(ln2 / 128 - l1)
-    print(f"inline constexpr double kLn2Over128Hi = {h(l1)};")
-    print(f"inline constexpr double kLn2Over128Lo = {h(l2)};")
-    print(f"inline constexpr double k128OverLn2 = {h(nearest(128 / ln2))};")
+    print("// ln 2 / 256 in two parts, the first of 34 bits so that k times it is exact for")
+    print("// |k| < 2^19; and 256 / ln 2.")
+    l1 = truncated_bits(ln2 / 256, 34)
+    l2 = nearest(ln2 / 256 - l1)
+    print(f"inline constexpr double kLn2Over256Hi = {h(l1)};")
+    print(f"inline constexpr double kLn2Over256Lo = {h(l2)};")
+    print(f"inline constexpr double k256OverLn2 = {h(nearest(256 / ln2))};")
     print("// ln 2 with a first part of 42 bits: e times it is exact for |e| < 2^11.")
     a = truncated_bits(ln2, 42)
     print(f"inline constexpr double kLn2Hi = {h(a)};")
     print(f"inline constexpr double kLn2Lo = {h(nearest(ln2 - a))};")
     print()
-    print("// 2^(j/128) as a double-double, with the high part split into 26 and 27 bits.")
+    print("// 2^(j/256) as a double-double, with the high part split into 26 and 27 bits.")
     rows = []
-    for j in range(128):
-        v = mpf(2) ** (mpf(j) / 128)
+    for j in range(256):
+        v = mpf(2) ** (mpf(j) / 256)
         hi, lo = dd(v)
         upper = truncated_bits(mpf(hi), 26)
         rows.append((hi, lo, upper, hi - upper))
     emit_array("kExp2", rows, 4)
     print()
-    print("// For the significand m in [1, 2) with j its first 7 fraction bits: c about 1/m")
-    print("// with 10 significant bits, the carry w (1 where m > sqrt 2, which is then")
+    print("// For the significand m in [1, 2) with j its first 8 fraction bits: c about 1/m")
+    print("// with 11 significant bits, the carry w (1 where m > sqrt 2, which is then")
     print("// taken as m/2 with the exponent one higher), and -ln(c) - w ln 2 as a")
     print("// double-double. c is exactly 1 and 1/2 in the two intervals that hold 1.")
     rows = []
-    for j in range(128):
-        mid = 1 + (mpf(j) + mpf(0.5)) / 128
+    for j in range(256):
+        mid = 1 + (mpf(j) + mpf(0.5)) / 256
         if j == 0:
             c = mpf(1)
-        elif j == 127:
+        elif j == 255:
             c = mpf(0.5)
         else:
-            c = mpf(truncated_bits(1 / mid + mpf(2) ** -12, 10))
-        w = 1 if j >= 53 else 0
+            c = mpf(truncated_bits(1 / mid + mpf(2) ** -13, 11))
+        w = 1 if j >= 106 else 0
         hi, lo = dd(-mpmath.log(c) - w * ln2)
         rows.append((float(c), float(w), hi, lo))
     emit_array("kLogTable", rows, 4)
