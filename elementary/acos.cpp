@@ -56,11 +56,13 @@ template <class A>
   // s = sqrt(1 - t^2) as a double-double: 1 - t^2 exactly as d + dl, then one
   // Newton correction of the rounded root.
   const DoubleDouble t2 = A::Product(t, t);
-  const DoubleDouble d = TwoSum(1.0, -t2.hi);
-  const double dl = d.lo - t2.lo;
+  // Near |t| = 1, t^2's low part is a large share of 1 - t^2: the pair is
+  // renormalised before the root, so that the correction is first-order small.
+  const DoubleDouble d0 = TwoSum(1.0, -t2.hi);
+  const DoubleDouble d = TwoSum(d0.hi, d0.lo - t2.lo);
   const double sh = std::sqrt(d.hi);  // IEEE: correctly rounded
   const DoubleDouble sh2 = A::Product(sh, sh);
-  const double sl = (((d.hi - sh2.hi) - sh2.lo) + dl) / (2.0 * sh);
+  const double sl = (((d.hi - sh2.hi) - sh2.lo) + d.lo) / (2.0 * sh);
   // The j with cos(j/64) >= t > cos((j+1)/64).
   int low = 0, high = kTableLast;  // cos(low/64) >= t; high: t > cos(high/64) or the end
   if (t < tables::kCosSin[kTableLast][0]) {

@@ -38,9 +38,22 @@ Fixed TrigSeries(const Fixed& x, int first) {
 double SlowCos(double x) {
   NoteSlowPath(Function::kCos, x, 0.0);
   const double ax = std::fabs(x);
+  // k = ax 2/pi rounded, then once more from the remainder: above 2^51 the
+  // product itself is an integer, but off by up to 2^10.
+  const double q = ax * tables::kTwoOverPi;
   std::int64_t k = 0;
-  const double kd = NearestInteger(ax * tables::kTwoOverPi, k);
-  const Fixed r = Subtract(FixedFromDouble(ax), Multiply(FixedFromDouble(kd), PiOver2Fixed()));
+  if (q < 0x1p51)
+    NearestInteger(q, k);
+  else
+    k = static_cast<std::int64_t>(q);
+  Fixed r = Subtract(FixedFromDouble(ax),
+                     Multiply(FixedFromDouble(static_cast<double>(k)), PiOver2Fixed()));
+  const double remainder =
+      static_cast<double>(r.words[0]) + static_cast<double>(r.words[1]) * 0x1p-64;
+  std::int64_t k2 = 0;
+  NearestInteger((r.negative ? -remainder : remainder) * tables::kTwoOverPi, k2);
+  r = Subtract(r, Multiply(FixedFromDouble(static_cast<double>(k2)), PiOver2Fixed()));
+  k += k2;
   Fixed value;
   switch (k & 3) {
     case 0:

@@ -101,10 +101,14 @@ def _exact_root(q, k):
 
 
 def pow(x, y):  # noqa: A001 - the function's own name
-    """x^y for positive finite x and finite y."""
-    assert x > 0 and math.isfinite(x) and math.isfinite(y)
+    """x^y for x >= 0 (NaN and infinities as C's pow)."""
     if x == 1 or y == 0:
         return 1.0
+    if math.isnan(x) or math.isnan(y):
+        return math.nan
+    assert x >= 0, "negative bases are not needed here"
+    if x == 0 or math.isinf(x) or math.isinf(y):
+        return math.pow(x, y)  # 0, inf or exact by C's rules
     fy = Fraction(y)
     k = fy.denominator.bit_length() - 1  # y = a / 2^k
     if k <= 64 and abs(fy.numerator) <= 4096:
