@@ -45,23 +45,34 @@ struct ScaledDoubleDouble {
   int exponent;
 };
 
-template <class A>
+// With kDoubleDoubleArgument false, x.lo is 0 and left out, and so is rl's
+// product with rh (|rl| < 2^-63 then, the product below 2^-74).
+template <class A, bool kDoubleDoubleArgument = true>
 [[gnu::always_inline]] inline ScaledDoubleDouble ExpCoreT(DoubleDouble x) {
-  std::int64_t k = 0;
-  const double kd = NearestInteger(x.hi * tables::k256OverLn2, k);
-  // x.hi - k ln2/128: the first product and the difference are exact.
+  // k = x 256/ln 2 rounded to an integer (either way at a tie: any k near it
+  // keeps |r| within ln 2/512 and a hair), read from the low bits of the sum.
+  constexpr double kShifter = 0x1.8p52;
+  const double shifted = A::MulAdd(x.hi, tables::k256OverLn2, kShifter);
+  const double kd = shifted - kShifter;
+  const std::int32_t k = static_cast<std::int32_t>(static_cast<std::uint32_t>(Bits(shifted)));
+  // x.hi - k ln2/256: the first product and the difference are exact.
   const double r1 = x.hi - kd * tables::kLn2Over256Hi;
   const DoubleDouble p = A::Product(kd, tables::kLn2Over256Lo);
   const DoubleDouble s = TwoSum(r1, -p.hi);
   const double rh = s.hi;
-  const double rl = (s.lo - p.lo) + x.lo;
+  double rl = s.lo - p.lo;
+  if constexpr (kDoubleDoubleArgument) rl += x.lo;
   // e^r - 1 = rh + (rh^2 (1/2 + rh/6 + ...) + rl (1 + rh + rh^2/2)); rl is up to
   // 2^-40 for a double-double argument.
   const double poly = A::MulAdd(
       rh,
       A::MulAdd(rh, A::MulAdd(rh, A::MulAdd(rh, 1.0 / 720.0, 1.0 / 120.0), 1.0 / 24.0), 1.0 / 6.0),
       0.5);
-  const double tail = A::MulAdd(rh * rh, poly, A::MulAdd(rl, rh * A::MulAdd(0.5, rh, 1.0), rl));
+  double tail;
+  if constexpr (kDoubleDoubleArgument)
+    tail = A::MulAdd(rh * rh, poly, A::MulAdd(rl, rh * A::MulAdd(0.5, rh, 1.0), rl));
+  else
+    tail = A::MulAdd(rh * rh, poly, rl);
   const double* t = tables::kExp2[k & 255];
   const DoubleDouble product = A::ProductSplit(t[0], {t[2], t[3]}, rh);
   const DoubleDouble sum = FastTwoSum(t[0], product.hi);
@@ -70,50 +81,63 @@ template <class A>
 }
 
 // ln x for a positive finite x, as hi + lo (lo about an ulp of hi): the error
-// is below 2^-69 |ln x| and below 2^-77 in absolute terms. x = 2^e m, m in
-// [1, 2); with c about 1/m from a table (or 1/(2m) past sqrt 2),
-// ln x = (e + w) ln 2 - ln c' + log1p(m c - 1), the last from its Taylor series
-// to degree 10 on r = m c - 1, |r| < 2^-8 where c is 1 and < 2^-8.7 elsewhere
-// (truncation 2^-80 |r|; the roundings of the cubic and higher terms about
-// 2^-52 |r|^3 / 3, which is 2^-69 of |ln x| where c is 1 and 2^-79 absolute
-// elsewhere, where |ln x| > 2^-9; (e + w) ln 2 to 2^-87).
+// is below 2^-72 |ln x| and below 2^-82 in absolute terms. x = 2^e m, m in
+// [1, 2); with c about 1/m from a table of 1024 (or 1/(2m) past sqrt 2),
+// ln x = (e + w) ln 2 - ln c' + log1p(r), r = m c - 1 exact in a double and
+// below 2^-10, the last term from its Taylor series to degree 8 (truncation
+// 2^-83 |r|; the roundings of the cubic and higher terms about 2^-52 |r|^3/3,
+// which is 2^-73.6 of |ln x| where c is 1 and 2^-84 absolute elsewhere, where
+// |ln x| > 2^-11; (e + w) ln 2 to 2^-87).
+//
+// For a positive normal x: its bits, and e its exponent.
 template <class A>
-[[gnu::always_inline]] inline DoubleDouble LogCoreT(double x) {
-  std::uint64_t bits = Bits(x);
-  int e = static_cast<int>(bits >> 52) - 1023;
-  if ((bits >> 52) == 0) [[unlikely]] {  // subnormal: scale into the normal range
-    bits = Bits(x * 0x1p54);
-    e = static_cast<int>(bits >> 52) - 1023 - 54;
-  }
+[[gnu::always_inline]] inline DoubleDouble LogCoreOfNormalT(std::uint64_t bits, int e) {
   const std::uint64_t significand_bits = (bits & 0xfffffffffffffu) | 0x3ff0000000000000u;
   const double m = FromBits(significand_bits);
-  const double* t = tables::kLogTable[(significand_bits >> 44) & 255];
-  const double c = t[0];
-  // m c - 1 exactly as rh + rl: m split into 26 and 27 bits, c of 11 bits.
-  const double m_high = FromBits(significand_bits & ~((std::uint64_t{1} << 27) - 1));
-  const double m_low = m - m_high;
-  const DoubleDouble r = TwoSum(m_high * c - 1.0, m_low * c);
-  const double rh = r.hi, rl = r.lo;
-  // (e + w) ln 2 - ln c', the first product exact.
-  // |n ln 2| >= 0.69 > |ln c'| unless n is 0.
+  const double* t = tables::kLogTable[(significand_bits >> 42) & 1023];
+  const double r = A::ExactMulSubOne(m, t[0]);
+  // (e + w) ln 2 - ln c', the first product exact; |n ln 2| >= 0.69 > |ln c'|
+  // unless n is 0.
   const double n = static_cast<double>(e) + t[1];
   const DoubleDouble big = FastTwoSum(n * tables::kLn2Hi, t[2]);
   const double big_lo = big.lo + A::MulAdd(n, tables::kLn2Lo, t[3]);
-  // log1p(r) = rh - rh^2/2 + rh^3 P(rh) + rl (1 - rh).
-  const DoubleDouble square = A::Product(rh, rh);
-  double poly = A::MulAdd(rh, -0.1, 1.0 / 9.0);
-  poly = A::MulAdd(rh, poly, -0.125);
-  poly = A::MulAdd(rh, poly, 1.0 / 7.0);
-  poly = A::MulAdd(rh, poly, -1.0 / 6.0);
-  poly = A::MulAdd(rh, poly, 0.2);
-  poly = A::MulAdd(rh, poly, -0.25);
-  poly = A::MulAdd(rh, poly, 1.0 / 3.0);
-  const double small = A::MulAdd(square.hi * rh, poly, A::MulAdd(-rh, rl, rl) - 0.5 * square.lo);
-  // |big| >= 2^-8.4 > |rh| unless big is 0, and |big + rh| > rh^2/2.
-  const DoubleDouble s1 = FastTwoSum(big.hi, rh);
+  // log1p(r) = r - r^2/2 + r^3 P(r).
+  const DoubleDouble square = A::Product(r, r);
+  double poly = A::MulAdd(r, -0.125, 1.0 / 7.0);
+  poly = A::MulAdd(r, poly, -1.0 / 6.0);
+  poly = A::MulAdd(r, poly, 0.2);
+  poly = A::MulAdd(r, poly, -0.25);
+  poly = A::MulAdd(r, poly, 1.0 / 3.0);
+  const double small = A::MulAdd(square.hi * r, poly, -0.5 * square.lo);
+  // |big + r| > 2^-11 > r^2/2 unless big is 0, when it is r.
+  const DoubleDouble s1 = TwoSum(big.hi, r);
   const DoubleDouble s2 = FastTwoSum(s1.hi, -0.5 * square.hi);
   const double lo = ((s1.lo + s2.lo) + big_lo) + small;
   return {s2.hi, lo};
+}
+
+// x = 2^e m with m in [1, 2), for a positive finite x (a subnormal scaled by
+// 2^54 first): the bits of a double with m's significand, and e.
+inline std::uint64_t Decompose(double x, int& e) {
+  std::uint64_t bits = Bits(x);
+  e = static_cast<int>(bits >> 52) - 1023;
+  if ((bits >> 52) == 0) [[unlikely]] {
+    bits = Bits(x * 0x1p54);
+    e = static_cast<int>(bits >> 52) - 1023 - 54;
+  }
+  return bits;
+}
+
+template <class A>
+[[gnu::always_inline]] inline DoubleDouble LogCoreT(double x) {
+  int e = 0;
+  const std::uint64_t bits = Decompose(x, e);
+  return LogCoreOfNormalT<A>(bits, e);
+}
+
+// Whether x is positive, normal and finite, in one comparison.
+inline bool IsPositiveNormal(double x) {
+  return Bits(x) - 0x0010000000000000u < 0x7fe0000000000000u;
 }
 
 inline ScaledDoubleDouble ExpCore(DoubleDouble x) {

@@ -8,6 +8,13 @@
 
 namespace quarn::elementary {
 
+inline std::uint64_t Bits(double x) {
+  return std::bit_cast<std::uint64_t>(x);
+}
+inline double FromBits(std::uint64_t b) {
+  return std::bit_cast<double>(b);
+}
+
 struct DoubleDouble {
   double hi;
   double lo;
@@ -60,6 +67,13 @@ struct PlainArithmetic {
     return TwoProductSplit(a, a_split, b);
   }
   static double MulAdd(double a, double b, double c) { return a * b + c; }
+  // m c - 1 for m in [1, 2) and c of 11 bits where the result is a double
+  // (|m c - 1| <= 2^-10): m split into 26 and 27 bits, the two products and the
+  // difference exact, and so their sum.
+  static double ExactMulSubOne(double m, double c) {
+    const double m_high = FromBits(Bits(m) & ~((std::uint64_t{1} << 27) - 1));
+    return (m_high * c - 1.0) + (m - m_high) * c;
+  }
 };
 
 struct FusedArithmetic {
@@ -73,14 +87,10 @@ struct FusedArithmetic {
   [[gnu::always_inline]] static double MulAdd(double a, double b, double c) {
     return __builtin_fma(a, b, c);
   }
+  [[gnu::always_inline]] static double ExactMulSubOne(double m, double c) {
+    return __builtin_fma(m, c, -1.0);
+  }
 };
-
-inline std::uint64_t Bits(double x) {
-  return std::bit_cast<std::uint64_t>(x);
-}
-inline double FromBits(std::uint64_t b) {
-  return std::bit_cast<double>(b);
-}
 
 // 2^e for e in [-1022, 1023].
 inline double PowerOfTwo(int e) {

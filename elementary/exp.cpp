@@ -1,4 +1,5 @@
 // exp: the exp core, its rounding test, and the fixed-point slow path.
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -10,24 +11,22 @@ namespace {
 // The relative error bound of the fast path, with room over the core's 2^-71.
 constexpr double kExpErrorBound = 0x1p-69;
 
-// Arguments outside [2^-54, 708) in magnitude: NaN, overflow to +inf, 1
-// near 0, subnormal results and underflow to 0.
+// Arguments of magnitude 708 and above: NaN, overflow to +inf, subnormal
+// results and underflow to 0.
 double EdgeExp(double x) {
   if (!(x <= tables::kExpLargestFinite))  // NaN, or overflow to +inf
     return x != x ? x : std::numeric_limits<double>::infinity();
   if (x < tables::kExpSmallestNonzero) return 0.0;
-  // Below 2^-54 in magnitude e^x lies within a quarter ulp of 1.
-  if (MagnitudeBits(x) < 0x3c90000000000000u) return 1.0;
   return SlowExp(x);  // up to 2^-1022, and the top of the range
 }
 
 template <class A>
 [[gnu::always_inline]] inline double ExpT(double x) {
-  // |x| in [2^-54, 708): a normal result, 2^-1021.4 < e^x < 2^1021.4.
-  if (MagnitudeBits(x) - 0x3c90000000000000u >= 0x4086200000000000u - 0x3c90000000000000u)
-      [[unlikely]]
+  // |x| < 708: a normal result, 2^-1021.4 < e^x < 2^1021.4 (and 1 where x is
+  // so small that e^x lies within a quarter ulp of it).
+  if (!(std::fabs(x) < 708.0)) [[unlikely]]
     return EdgeExp(x);
-  const ScaledDoubleDouble e = ExpCoreT<A>({x, 0.0});
+  const ScaledDoubleDouble e = ExpCoreT<A, false>({x, 0.0});
   double rounded;
   if (!RoundsAlike(e.value.hi, e.value.lo, kExpErrorBound * e.value.hi, rounded)) [[unlikely]]
     return SlowExp(x);

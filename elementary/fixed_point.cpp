@@ -45,9 +45,9 @@ Fixed Normalized(Fixed f) {
   return f;
 }
 
-// Bit `position` (0 the lowest of the 384) of the magnitude.
+// Bit `position` (0 the lowest of the 384) of the magnitude; 0 outside them.
 bool BitAt(const Words& w, int position) {
-  if (position < 0) return false;
+  if (position < 0 || position >= 64 * kN) return false;
   const int word = kN - 1 - position / 64;
   return (w[word] >> (position % 64)) & 1u;
 }

@@ -1,4 +1,5 @@
 // log: the log core, its rounding test, and the fixed-point slow path.
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -7,24 +8,32 @@
 namespace quarn::elementary {
 namespace {
 
-// Relative error bound of the fast path: the core's 2^-69 of ln x, or 2^-77 where
-// |ln x| > 2^-9, with room.
-constexpr double kLogErrorBound = 0x1p-67;
+// Relative error bound of the fast path: the core's 2^-72, with room.
+constexpr double kLogErrorBound = 0x1p-70;
+
+// The double nearest to ln x from the core's y, or the slow path's.
+inline double Finish(DoubleDouble y, double x) {
+  double rounded;
+  if (!RoundsAlike(y.hi, y.lo, kLogErrorBound * std::fabs(y.hi), rounded)) [[unlikely]]
+    return SlowLog(x);
+  return rounded;  // 0 for x = 1, the core giving (0, 0)
+}
+
+// Zero, negative, subnormal, infinite or NaN arguments.
+double EdgeLog(double x) {
+  if (x != x) return x;
+  if (x == 0.0) return -std::numeric_limits<double>::infinity();
+  if (x < 0.0) return std::numeric_limits<double>::quiet_NaN();
+  if (x == std::numeric_limits<double>::infinity()) return x;
+  return Finish(LogCore(x), x);  // subnormal
+}
 
 template <class A>
 [[gnu::always_inline]] inline double LogT(double x) {
+  if (!IsPositiveNormal(x)) [[unlikely]]
+    return EdgeLog(x);
   const std::uint64_t bits = Bits(x);
-  if (bits - 1 >= 0x7fefffffffffffffu) [[unlikely]] {  // 0, negative, inf or NaN
-    if (x != x) return x;
-    if (x == 0.0) return -std::numeric_limits<double>::infinity();
-    if (x < 0.0) return std::numeric_limits<double>::quiet_NaN();
-    return x;  // +inf
-  }
-  const DoubleDouble y = LogCoreT<A>(x);  // (0, 0) for x = 1
-  double rounded;
-  if (!RoundsAlike(y.hi, y.lo, kLogErrorBound * (y.hi < 0.0 ? -y.hi : y.hi), rounded)) [[unlikely]]
-    return SlowLog(x);
-  return rounded;
+  return Finish(LogCoreOfNormalT<A>(bits, static_cast<int>(bits >> 52) - 1023), x);
 }
 
 }  // namespace
@@ -49,15 +58,11 @@ double SlowLog(double x) {
 
 Fixed LogFixed(double x) {
   // One Newton step on e^y = x from the fast path's y0, whose error is below
-  // 2^-67: u = x e^-y0 - 1, ln x = y0 + u - u^2/2 + u^3/3 - u^4/4.
+  // 2^-72: u = x e^-y0 - 1, ln x = y0 + u - u^2/2 + u^3/3 - u^4/4.
   const DoubleDouble y0 = LogCore(x);
   const Fixed y = Add(FixedFromDouble(y0.hi), FixedFromDouble(y0.lo));
-  std::uint64_t bits = Bits(x);
-  int e = static_cast<int>(bits >> 52) - 1023;
-  if ((bits >> 52) == 0) {
-    bits = Bits(x * 0x1p54);
-    e = static_cast<int>(bits >> 52) - 1023 - 54;
-  }
+  int e = 0;
+  const std::uint64_t bits = Decompose(x, e);
   const double m = FromBits((bits & 0xfffffffffffffu) | 0x3ff0000000000000u);
   // x e^-y0 = m e^(e ln2 - y0)
   static const Fixed ln2 = FixedFromWords(tables::kLn2Words);

@@ -13,10 +13,10 @@ namespace {
 
 __extension__ using U128 = unsigned __int128;
 
-// The exp core's 2^-71 and the error of y ln x, |y| 2^-77 from the log core
+// The exp core's 2^-71 and the error of y ln x, |y| 2^-82 from the log core
 // plus the product's roundings, with room.
 constexpr double kExpErrorBound = 0x1p-69;
-constexpr double kLogAbsoluteErrorBound = 0x1p-75;
+constexpr double kLogAbsoluteErrorBound = 0x1p-79;
 
 enum class IntegerKind { kNotInteger, kOdd, kEven };
 
@@ -122,8 +122,8 @@ template <class A>
   return rounded * PowerOfTwo(e.exponent);
 }
 
-// The cases other than a positive finite x and a finite y: zeros, negative x,
-// infinities and NaN, as C's pow.
+// The cases other than a positive normal x and a finite y: zeros, subnormal
+// and negative x, infinities and NaN, as C's pow.
 double SpecialPow(double x, double y) {
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   if (y == 0.0 || x == 1.0) return 1.0;
@@ -144,41 +144,46 @@ double SpecialPow(double x, double y) {
 
 // The method's cube root: x^y for the double y nearest 1/3, which is
 // 1/3 - 1/(3 2^54). x^y = x^(1/3) x^-d with d = 1/(3 2^54): the cube root as a
-// double-double (a cubic start, two Newton steps, and one correction from the
-// exact residual, relative error below 2^-95), and x^-d = 1 - d ln x with
-// |d ln x| < 2^-46, for which a rough ln x (error below 2^-20) is enough.
-// Its only exact case is x = 1; the rest of the error stays below 2^-76.
+// double-double, from the inverse cube root (a quartic start good to 2^-13.6,
+// two Newton steps without division, each squaring the error), then one
+// correction from the exact residual, relative error below 2^-95; and
+// x^-d = 1 - d ln x with |d ln x| < 2^-46, for which a rough ln x (error below
+// 2^-20) is enough. Its only exact case is x = 1; the rest of the error stays
+// below 2^-76.
 constexpr double kStoredOneThird = 1.0 / 3.0;
 constexpr double kOneThirdShortfall = 0x1p-54 / 3.0;  // d, to within 2^-108
 constexpr double kCubeRootErrorBound = 0x1p-72;
+// 2^(-r/3) for r = 0, 1, 2.
+constexpr double kInverseCubeRootOfTwoPowers[3] = {1.0, 0x1.965fea53d6e3dp-1, 0x1.428a2f98d728bp-1};
 
 template <class A>
 [[gnu::always_inline]] inline double OneThirdPowerT(double x) {
-  std::uint64_t bits = Bits(x);
-  int e = static_cast<int>(bits >> 52) - 1023;
-  if ((bits >> 52) == 0) [[unlikely]] {  // subnormal: scale into the normal range
-    bits = Bits(x * 0x1p54);
-    e = static_cast<int>(bits >> 52) - 1023 - 54;
-  }
+  const std::uint64_t bits = Bits(x);  // x is positive and normal
+  const int e = static_cast<int>(bits >> 52) - 1023;
   const std::uint64_t significand_bits = (bits & 0xfffffffffffffu) | 0x3ff0000000000000u;
   const double m = FromBits(significand_bits);
-  // x = 2^(3q + r) m, a = 2^r m in [1, 8), x^(1/3) = 2^q a^(1/3).
-  const int q = (e >= 0 ? e : e - 2) / 3;
-  const int r = e - 3 * q;
-  constexpr double kCubeRootOfTwoPowers[3] = {1.0, 0x1.428a2f98d728bp+0, 0x1.965fea53d6e3cp+0};
+  // x = 2^(3q + r) m, a = 2^r m in [1, 8), x^(1/3) = 2^q a^(1/3); e + 1200 > 0.
+  const unsigned shifted = static_cast<unsigned>(e + 1200);
+  const int q = static_cast<int>(shifted / 3) - 400;
+  const int r = static_cast<int>(shifted % 3);
   const double a = m * PowerOfTwo(r);
-  double c =
-      A::MulAdd(A::MulAdd(A::MulAdd(0.02229287, m, -0.15895574), m, 0.58069686), m, 0.55613467) *
-      kCubeRootOfTwoPowers[r];
-  for (int i = 0; i < 2; ++i) c = A::MulAdd(a / (c * c) - c, 1.0 / 3.0, c);
-  // a - c^3 from exact products, then c + (a - c^3) / (3 c^2).
+  // y about a^(-1/3); y += y (1 - a y^3) / 3 twice.
+  double y = A::MulAdd(A::MulAdd(A::MulAdd(A::MulAdd(0.02807549885053822, m, -0.21755464405496214),
+                                           m, 0.6859783277546792),
+                                 m, -1.16234847963525),
+                       m, 1.6657700244729006);
+  y *= kInverseCubeRootOfTwoPowers[r];
+  for (int i = 0; i < 2; ++i) y = A::MulAdd(y * A::MulAdd(-a, (y * y) * y, 1.0), 1.0 / 3.0, y);
+  const double y2 = y * y;
+  const double c = a * y2;
+  // a - c^3 from exact products, then c + (a - c^3) / (3 c^2), 1/c^2 being y^2.
   const DoubleDouble square = A::Product(c, c);
   const DoubleDouble cube = A::Product(square.hi, c);
   const double residual = (a - cube.hi) - A::MulAdd(square.lo, c, cube.lo);
-  const double correction = residual / (3.0 * square.hi);
+  const double correction = residual * (y2 * (1.0 / 3.0));
   // ln x roughly, from the log table: (e + w) ln 2 - ln c' + log1p(m c - 1).
-  const double* t = tables::kLogTable[(significand_bits >> 44) & 255];
-  const double u = A::MulAdd(m, t[0], -1.0);
+  const double* t = tables::kLogTable[(significand_bits >> 42) & 1023];
+  const double u = A::ExactMulSubOne(m, t[0]);
   const double ln_x =
       A::MulAdd(static_cast<double>(e) + t[1], tables::kLn2Hi, t[2]) + A::MulAdd(-0.5 * u, u, u);
   const double lo = A::MulAdd(-c * kOneThirdShortfall, ln_x, correction);
@@ -190,10 +195,11 @@ template <class A>
 
 template <class A>
 [[gnu::always_inline]] inline double PowT(double x, double y) {
-  // The common case first: x positive and finite, y finite.
-  if (Bits(x) - 1 < 0x7fefffffffffffffu && MagnitudeBits(y) < 0x7ff0000000000000u) [[likely]] {
+  // The common cases first: x positive, normal and finite, and y the method's
+  // 1/3 or another finite y.
+  if (IsPositiveNormal(x)) [[likely]] {
     if (y == kStoredOneThird) return OneThirdPowerT<A>(x);
-    return PositivePowT<A>(x, y);
+    if (MagnitudeBits(y) < 0x7ff0000000000000u) return PositivePowT<A>(x, y);
   }
   return SpecialPow(x, y);
 }

@@ -105,20 +105,22 @@ def main():
         rows.append((hi, lo, upper, hi - upper))
     emit_array("kExp2", rows, 4)
     print()
-    print("// For the significand m in [1, 2) with j its first 8 fraction bits: c about 1/m")
-    print("// with 11 significant bits, the carry w (1 where m > sqrt 2, which is then")
-    print("// taken as m/2 with the exponent one higher), and -ln(c) - w ln 2 as a")
-    print("// double-double. c is exactly 1 and 1/2 in the two intervals that hold 1.")
+    print("// For the significand m in [1, 2) with j its first 10 fraction bits: c about")
+    print("// 1/m with 11 significant bits, so that m c - 1 is below 2^-10 and exact in a")
+    print("// double; the carry w (1 where m > sqrt 2, which is then taken as m/2 with the")
+    print("// exponent one higher), and -ln(c) - w ln 2 as a double-double. c is exactly 1")
+    print("// and 1/2 in the two intervals that hold 1.")
     rows = []
-    for j in range(256):
-        mid = 1 + (mpf(j) + mpf(0.5)) / 256
+    for j in range(1024):
+        low, high = 1 + mpf(j) / 1024, 1 + mpf(j + 1) / 1024
         if j == 0:
             c = mpf(1)
-        elif j == 255:
+        elif j == 1023:
             c = mpf(0.5)
         else:
-            c = mpf(truncated_bits(1 / mid + mpf(2) ** -13, 11))
-        w = 1 if j >= 106 else 0
+            c = mpf(2) ** -11 * mpmath.nint(2 / (low + high) * 2**11)
+        assert max(abs(low * c - 1), abs(high * c - 1)) <= mpf(2) ** -10, j
+        w = 1 if j >= 424 else 0
         hi, lo = dd(-mpmath.log(c) - w * ln2)
         rows.append((float(c), float(w), hi, lo))
     emit_array("kLogTable", rows, 4)
