@@ -13,17 +13,50 @@
 // equation of state checks its own faults.
 #pragma once
 
+#include <atomic>
+
 namespace quarn::elementary {
 
-double Exp(double x);
-double Log(double x);
+namespace detail {
+// The functions of the path in use; calls go through this table directly.
+struct Functions {
+  double (*exp)(double);
+  double (*log)(double);
+  double (*pow)(double, double);
+  double (*cos)(double);
+  double (*acos)(double);
+  int path;
+};
+extern std::atomic<const Functions*> chosen;
+#ifdef QUARN_ELEMENTARY_COUNT_CALLS
+void Count(int function);
+#else
+inline void Count(int) {}
+#endif
+inline const Functions& Active() {
+  return *chosen.load(std::memory_order_acquire);
+}
+}  // namespace detail
+
+inline double Exp(double x) {
+  return detail::Count(0), detail::Active().exp(x);
+}
+inline double Log(double x) {
+  return detail::Count(1), detail::Active().log(x);
+}
 // x^y. Correctly rounded for every x and y, the exact cases included (x^y a
 // double or a midpoint between two, as pow(4, 1.5) = 8).
-double Pow(double x, double y);
+inline double Pow(double x, double y) {
+  return detail::Count(2), detail::Active().pow(x, y);
+}
 // cos x, correctly rounded for |x| < 2^63; beyond that, where adjacent doubles
 // lie 2^11 and more apart, NaN.
-double Cos(double x);
-double Acos(double x);
+inline double Cos(double x) {
+  return detail::Count(3), detail::Active().cos(x);
+}
+inline double Acos(double x) {
+  return detail::Count(4), detail::Active().acos(x);
+}
 
 // The fast paths come in two builds: plain multiplications and additions, and
 // fused multiply-adds for x86-64 processors that have them. Both give the same

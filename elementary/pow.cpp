@@ -13,10 +13,10 @@ namespace {
 
 __extension__ using U128 = unsigned __int128;
 
-// The exp core's 2^-71 and the error of y ln x, |y| 2^-82 from the log core
+// The exp core's 2^-71 and the error of y ln x, |y| 2^-79 from the log core
 // plus the product's roundings, with room.
-constexpr double kExpErrorBound = 0x1p-69;
-constexpr double kLogAbsoluteErrorBound = 0x1p-79;
+constexpr double kExpErrorBound = 0x1p-70;
+constexpr double kLogAbsoluteErrorBound = 0x1p-77;
 
 enum class IntegerKind { kNotInteger, kOdd, kEven };
 
@@ -144,9 +144,9 @@ double SpecialPow(double x, double y) {
 
 // The method's cube root: x^y for the double y nearest 1/3, which is
 // 1/3 - 1/(3 2^54). x^y = x^(1/3) x^-d with d = 1/(3 2^54): the cube root as a
-// double-double, from the inverse cube root (a quartic start good to 2^-13.6,
-// two Newton steps without division, each squaring the error), then one
-// correction from the exact residual, relative error below 2^-95; and
+// double-double, from the inverse cube root (a quartic start good to 2^-13.6
+// and one division-free step of third order), then one correction from the
+// exact residual, relative error below 2^-95; and
 // x^-d = 1 - d ln x with |d ln x| < 2^-46, for which a rough ln x (error below
 // 2^-20) is enough. Its only exact case is x = 1; the rest of the error stays
 // below 2^-76.
@@ -167,13 +167,17 @@ template <class A>
   const int q = static_cast<int>(shifted / 3) - 400;
   const int r = static_cast<int>(shifted % 3);
   const double a = m * PowerOfTwo(r);
-  // y about a^(-1/3); y += y (1 - a y^3) / 3 twice.
-  double y = A::MulAdd(A::MulAdd(A::MulAdd(A::MulAdd(0.02807549885053822, m, -0.21755464405496214),
-                                           m, 0.6859783277546792),
-                                 m, -1.16234847963525),
-                       m, 1.6657700244729006);
-  y *= kInverseCubeRootOfTwoPowers[r];
-  for (int i = 0; i < 2; ++i) y = A::MulAdd(y * A::MulAdd(-a, (y * y) * y, 1.0), 1.0 / 3.0, y);
+  // y about a^(-1/3) (the quartic by Estrin's scheme), then one step of third
+  // order: with h = 1 - a y^3, a^(-1/3) = y (1 - h)^(-1/3)
+  // = y (1 + h/3 + 2h^2/9 + 14h^3/81 + ...), |h| < 2^-12, the rest below 2^-50.
+  const double m2 = m * m;
+  double y = A::MulAdd(m2,
+                       A::MulAdd(m2, 0.02807549885053822,
+                                 A::MulAdd(m, -0.21755464405496214, 0.6859783277546792)),
+                       A::MulAdd(m, -1.16234847963525, 1.6657700244729006)) *
+             kInverseCubeRootOfTwoPowers[r];
+  const double h = A::MulAdd(-a, (y * y) * y, 1.0);
+  y = A::MulAdd(y * h, A::MulAdd(h, A::MulAdd(h, 14.0 / 81.0, 2.0 / 9.0), 1.0 / 3.0), y);
   const double y2 = y * y;
   const double c = a * y2;
   // a - c^3 from exact products, then c + (a - c^3) / (3 c^2), 1/c^2 being y^2.
@@ -182,15 +186,36 @@ template <class A>
   const double residual = (a - cube.hi) - A::MulAdd(square.lo, c, cube.lo);
   const double correction = residual * (y2 * (1.0 / 3.0));
   // ln x roughly, from the log table: (e + w) ln 2 - ln c' + log1p(m c - 1).
-  const double* t = tables::kLogTable[(significand_bits >> 42) & 1023];
-  const double u = A::ExactMulSubOne(m, t[0]);
+  const LogReduction reduced = ReduceForLog<A>(bits, e);
+  const double u = reduced.r;
   const double ln_x =
-      A::MulAdd(static_cast<double>(e) + t[1], tables::kLn2Hi, t[2]) + A::MulAdd(-0.5 * u, u, u);
+      A::MulAdd(reduced.n, tables::kLn2Hi, reduced.row[2]) + A::MulAdd(-0.5 * u, u, u);
   const double lo = A::MulAdd(-c * kOneThirdShortfall, ln_x, correction);
   double rounded;
   if (!RoundsAlike(c, lo, kCubeRootErrorBound * c, rounded)) [[unlikely]]
     return SlowPow(x, kStoredOneThird);
   return rounded * PowerOfTwo(q);
+}
+
+// x^(n + 1/2) for n = 1 or 2 (the method's T^1.5 and T^2.5), 2^-300 < x <
+// 2^300: x^n sqrt(x) with the root as a double-double (the rounded root and one
+// Newton correction, relative error below 2^-104) and exact products; the error
+// stays below 2^-101. Exact results and midpoints (x a square) fall to the slow
+// path, which settles them.
+constexpr double kSquareRootPowerErrorBound = 0x1p-96;
+
+template <class A>
+[[gnu::always_inline]] inline double SquareRootPowerT(double x, double y) {
+  const double root = std::sqrt(x);  // IEEE: correctly rounded
+  const DoubleDouble root_squared = A::Product(root, root);
+  const double root_lo = ((x - root_squared.hi) - root_squared.lo) / (2.0 * root);
+  const DoubleDouble power = y == 1.5 ? DoubleDouble{x, 0.0} : A::Product(x, x);
+  const DoubleDouble p = A::Product(power.hi, root);
+  const double lo = p.lo + A::MulAdd(power.hi, root_lo, power.lo * root);
+  double rounded;
+  if (!RoundsAlike(p.hi, lo, kSquareRootPowerErrorBound * p.hi, rounded)) [[unlikely]]
+    return SlowPow(x, y);
+  return rounded;
 }
 
 template <class A>
@@ -199,6 +224,7 @@ template <class A>
   // 1/3 or another finite y.
   if (IsPositiveNormal(x)) [[likely]] {
     if (y == kStoredOneThird) return OneThirdPowerT<A>(x);
+    if ((y == 1.5 || y == 2.5) && x > 0x1p-300 && x < 0x1p300) return SquareRootPowerT<A>(x, y);
     if (MagnitudeBits(y) < 0x7ff0000000000000u) return PositivePowT<A>(x, y);
   }
   return SpecialPow(x, y);

@@ -84,31 +84,34 @@ def main():
     print("// clang-format off")
     print("namespace quarn::elementary::tables {")
     print()
-    print("// ln 2 / 256 in two parts, the first of 34 bits so that k times it is exact for")
-    print("// |k| < 2^19; and 256 / ln 2.")
-    l1 = truncated_bits(ln2 / 256, 34)
-    l2 = nearest(ln2 / 256 - l1)
-    print(f"inline constexpr double kLn2Over256Hi = {h(l1)};")
-    print(f"inline constexpr double kLn2Over256Lo = {h(l2)};")
-    print(f"inline constexpr double k256OverLn2 = {h(nearest(256 / ln2))};")
+    print("// ln 2 / 1024 in two parts, the first of 32 bits so that k times it is exact")
+    print("// for |k| < 2^21; and 1024 / ln 2.")
+    l1 = truncated_bits(ln2 / 1024, 32)
+    l2 = nearest(ln2 / 1024 - l1)
+    print(f"inline constexpr double kLn2Over1024Hi = {h(l1)};")
+    print(f"inline constexpr double kLn2Over1024Lo = {h(l2)};")
+    print(f"inline constexpr double k1024OverLn2 = {h(nearest(1024 / ln2))};")
     print("// ln 2 with a first part of 42 bits: e times it is exact for |e| < 2^11.")
     a = truncated_bits(ln2, 42)
     print(f"inline constexpr double kLn2Hi = {h(a)};")
     print(f"inline constexpr double kLn2Lo = {h(nearest(ln2 - a))};")
     print()
-    print("// 2^(j/256) as a double-double, with the high part split into 26 and 27 bits.")
-    rows = []
-    for j in range(256):
-        v = mpf(2) ** (mpf(j) / 256)
+    print("// 2^(j/1024) as a double-double; and its high part split into 26 and 27 bits,")
+    print("// for the products without a fused multiply-add.")
+    rows, splits = [], []
+    for j in range(1024):
+        v = mpf(2) ** (mpf(j) / 1024)
         hi, lo = dd(v)
         upper = truncated_bits(mpf(hi), 26)
-        rows.append((hi, lo, upper, hi - upper))
-    emit_array("kExp2", rows, 4)
+        rows.append((hi, lo))
+        splits.append((upper, hi - upper))
+    emit_array("kExp2", rows, 2)
+    emit_array("kExp2Split", splits, 2)
     print()
     print("// For the significand m in [1, 2) with j its first 10 fraction bits: c about")
-    print("// 1/m with 11 significant bits, so that m c - 1 is below 2^-10 and exact in a")
+    print("// 1/m, a multiple of 2^-11, so that m c - 1 is at most 2^-10 and exact in a")
     print("// double; the carry w (1 where m > sqrt 2, which is then taken as m/2 with the")
-    print("// exponent one higher), and -ln(c) - w ln 2 as a double-double. c is exactly 1")
+    print("// exponent one higher); and -ln(c) - w ln 2 as a double-double. c is exactly 1")
     print("// and 1/2 in the two intervals that hold 1.")
     rows = []
     for j in range(1024):
@@ -121,7 +124,9 @@ def main():
             c = mpf(2) ** -11 * mpmath.nint(2 / (low + high) * 2**11)
         assert max(abs(low * c - 1), abs(high * c - 1)) <= mpf(2) ** -10, j
         w = 1 if j >= 424 else 0
+        assert (1 + mpf(j) / 1024 > mpmath.sqrt(2)) == (w == 1) or j == 424, j
         hi, lo = dd(-mpmath.log(c) - w * ln2)
+        assert hi == 0 or abs(hi) >= 2**-11, j  # the log core's fast sum relies on it
         rows.append((float(c), float(w), hi, lo))
     emit_array("kLogTable", rows, 4)
     print()
