@@ -124,7 +124,7 @@ template <class A>
   // smaller nonzero -ln c'), so its exponent is at least that of head.hi
   // (|head.hi| <= |r| <= 2^-10).
   const DoubleDouble sum = FastTwoSum(big.hi, head.hi);
-  const double lo = ((sum.lo + big_lo) + head.lo) + small;  // in the order they are ready
+  const double lo = (sum.lo + (big_lo + head.lo)) + small;  // in the order they are ready
   return {sum.hi, lo};
 }
 
