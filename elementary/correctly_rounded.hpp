@@ -2,8 +2,9 @@
 // returns the double nearest to the exact value (ties to even), so that every
 // machine, compiler and library gives the same bits.
 //
-// Each has a fast path in double-double arithmetic that carries a proven bound
-// on its error and accepts its result only when the whole interval of that bound
+// Each has a fast path in double-double arithmetic that carries a bound on its
+// error (from its error analysis, with room to spare, and checked against
+// mpmath) and accepts its result only when the whole interval of that bound
 // rounds to one double; the rare rest goes to a slow path in 320-bit fixed point
 // that decides it.
 //
@@ -44,8 +45,10 @@ inline double Exp(double x) {
 inline double Log(double x) {
   return detail::Count(1), detail::Active().log(x);
 }
-// x^y. Correctly rounded for every x and y, the exact cases included (x^y a
-// double or a midpoint between two, as pow(4, 1.5) = 8).
+// x^y, correctly rounded wherever 2^-280 of relative precision decides the
+// rounding (as it does, far inside, for the method's exponents 1.5, 2.5 and
+// 1/3), and exactly where x^y is a double or a midpoint between two, as
+// pow(4, 1.5) = 8.
 inline double Pow(double x, double y) {
   return detail::Count(2), detail::Active().pow(x, y);
 }
