@@ -47,6 +47,7 @@ namespace {
 
 template <class A>
 [[gnu::always_inline]] inline double AcosT(double t) {
+  detail::Count(static_cast<int>(Function::kAcos));
   const std::uint64_t magnitude = MagnitudeBits(t);
   if (magnitude >= 0x3ff0000000000000u) {  // |t| >= 1, inf, NaN
     if (t == 1.0) return 0.0;

@@ -29,6 +29,9 @@ struct Functions {
   int path;
 };
 extern std::atomic<const Functions*> chosen;
+// Counts a call where the build counts them (QUARN_ELEMENTARY_COUNT_CALLS, the
+// slow-path sweep's); nothing otherwise. Each function's fast path calls it, so
+// that calls inline and through the table are both counted.
 #ifdef QUARN_ELEMENTARY_COUNT_CALLS
 void Count(int function);
 #else
@@ -40,25 +43,25 @@ inline const Functions& Active() {
 }  // namespace detail
 
 inline double Exp(double x) {
-  return detail::Count(0), detail::Active().exp(x);
+  return detail::Active().exp(x);
 }
 inline double Log(double x) {
-  return detail::Count(1), detail::Active().log(x);
+  return detail::Active().log(x);
 }
 // x^y, correctly rounded wherever 2^-280 of relative precision decides the
 // rounding (as it does, far inside, for the method's exponents 1.5, 2.5 and
 // 1/3), and exactly where x^y is a double or a midpoint between two, as
 // pow(4, 1.5) = 8.
 inline double Pow(double x, double y) {
-  return detail::Count(2), detail::Active().pow(x, y);
+  return detail::Active().pow(x, y);
 }
 // cos x, correctly rounded for |x| < 2^63; beyond that, where adjacent doubles
 // lie 2^11 and more apart, NaN.
 inline double Cos(double x) {
-  return detail::Count(3), detail::Active().cos(x);
+  return detail::Active().cos(x);
 }
 inline double Acos(double x) {
-  return detail::Count(4), detail::Active().acos(x);
+  return detail::Active().acos(x);
 }
 
 // The fast paths come in two builds: plain multiplications and additions, and

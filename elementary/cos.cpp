@@ -89,6 +89,7 @@ namespace {
 
 template <class A>
 [[gnu::always_inline]] inline double CosT(double x) {
+  detail::Count(static_cast<int>(Function::kCos));
   const std::uint64_t magnitude = MagnitudeBits(x);
   if (magnitude < 0x3e40000000000000u) return 1.0;  // |x| < 2^-27: within 2^-55 of 1
   if (magnitude >= 0x43e0000000000000u)             // 2^63 and above, inf, NaN

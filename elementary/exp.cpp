@@ -3,13 +3,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "elementary/cores.hpp"
+#include "elementary/kernels.hpp"
 
 namespace quarn::elementary {
-namespace {
-
-// The relative error bound of the fast path, with room over the core's 2^-71.
-constexpr double kExpErrorBound = 0x1p-70;
 
 // Arguments of magnitude 708 and above: NaN, overflow to +inf, subnormal
 // results and underflow to 0.
@@ -19,21 +15,6 @@ double EdgeExp(double x) {
   if (x < tables::kExpSmallestNonzero) return 0.0;
   return SlowExp(x);  // up to 2^-1022, and the top of the range
 }
-
-template <class A>
-[[gnu::always_inline]] inline double ExpT(double x) {
-  // |x| < 708: a normal result, 2^-1021.4 < e^x < 2^1021.4 (and 1 where x is
-  // so small that e^x lies within a quarter ulp of it).
-  if (!(std::fabs(x) < 708.0)) [[unlikely]]
-    return EdgeExp(x);
-  const ScaledDoubleDouble e = ExpCoreT<A, false>({x, 0.0});
-  double rounded;
-  if (!RoundsAlike(e.value.hi, e.value.lo, kExpErrorBound * e.value.hi, rounded)) [[unlikely]]
-    return SlowExp(x);
-  return rounded * PowerOfTwo(e.exponent);  // exact
-}
-
-}  // namespace
 
 double ExpPlain(double x) {
   return ExpT<PlainArithmetic>(x);

@@ -3,21 +3,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "elementary/cores.hpp"
+#include "elementary/kernels.hpp"
 
 namespace quarn::elementary {
-namespace {
-
-// Relative error bound of the fast path: the core's 2^-72, with room.
-constexpr double kLogErrorBound = 0x1p-70;
-
-// The double nearest to ln x from the core's y, or the slow path's.
-inline double Finish(DoubleDouble y, double x) {
-  double rounded;
-  if (!RoundsAlike(y.hi, y.lo, kLogErrorBound * std::fabs(y.hi), rounded)) [[unlikely]]
-    return SlowLog(x);
-  return rounded;  // 0 for x = 1, the core giving (0, 0)
-}
 
 // Zero, negative, subnormal, infinite or NaN arguments.
 double EdgeLog(double x) {
@@ -25,18 +13,8 @@ double EdgeLog(double x) {
   if (x == 0.0) return -std::numeric_limits<double>::infinity();
   if (x < 0.0) return std::numeric_limits<double>::quiet_NaN();
   if (x == std::numeric_limits<double>::infinity()) return x;
-  return Finish(LogCore(x), x);  // subnormal
+  return FinishLog(LogCore(x), x);  // subnormal
 }
-
-template <class A>
-[[gnu::always_inline]] inline double LogT(double x) {
-  if (!IsPositiveNormal(x)) [[unlikely]]
-    return EdgeLog(x);
-  const std::uint64_t bits = Bits(x);
-  return Finish(LogCoreOfNormalT<A>(bits, static_cast<int>(bits >> 52) - 1023), x);
-}
-
-}  // namespace
 
 double LogPlain(double x) {
   return LogT<PlainArithmetic>(x);

@@ -6,17 +6,12 @@
 #include <cstdint>
 #include <limits>
 
-#include "elementary/cores.hpp"
+#include "elementary/kernels.hpp"
 
 namespace quarn::elementary {
 namespace {
 
 __extension__ using U128 = unsigned __int128;
-
-// The exp core's 2^-71 and the error of y ln x, |y| 2^-79 from the log core
-// plus the product's roundings, with room.
-constexpr double kExpErrorBound = 0x1p-70;
-constexpr double kLogAbsoluteErrorBound = 0x1p-77;
 
 enum class IntegerKind { kNotInteger, kOdd, kEven };
 
@@ -99,29 +94,6 @@ double SlowPow(double x, double y) {
   return result;
 }
 
-namespace {
-
-// |x|^y for positive finite nonzero |x| and finite nonzero y.
-template <class A>
-[[gnu::always_inline]] inline double PositivePowT(double x, double y) {
-  const DoubleDouble l = LogCoreT<A>(x);
-  const double z_estimate = y * l.hi;
-  if (!(z_estimate <= 710.0)) return std::numeric_limits<double>::infinity();  // overflows
-  if (z_estimate < -746.0) return 0.0;
-  if (z_estimate < 0x1p-60 && z_estimate > -0x1p-60) return 1.0;  // within 2^-60 of 1
-  const DoubleDouble product = A::Product(y, l.hi);
-  const DoubleDouble z = FastTwoSum(product.hi, A::MulAdd(y, l.lo, product.lo));
-  if (z.hi > tables::kExpLargestFinite || z.hi < tables::kExpSmallestNonzero + 1.0)
-    return SlowPow(x, y);  // at the edges of the range
-  const ScaledDoubleDouble e = ExpCoreT<A>(z);
-  const double bound = (kExpErrorBound + std::fabs(y) * kLogAbsoluteErrorBound) * e.value.hi;
-  double rounded;
-  if (e.exponent <= -1022 || !RoundsAlike(e.value.hi, e.value.lo, bound, rounded)) [[unlikely]]
-    return SlowPow(x, y);
-  if (e.exponent > 1023) return rounded * PowerOfTwo(e.exponent - 1) * 2.0;
-  return rounded * PowerOfTwo(e.exponent);
-}
-
 // The cases other than a positive normal x and a finite y: zeros, subnormal
 // and negative x, infinities and NaN, as C's pow.
 double SpecialPow(double x, double y) {
@@ -141,96 +113,6 @@ double SpecialPow(double x, double y) {
   if (x < 0.0 && kind == IntegerKind::kNotInteger) return std::numeric_limits<double>::quiet_NaN();
   return sign * PositivePowT<PlainArithmetic>(ax, y);
 }
-
-// The method's cube root: x^y for the double y nearest 1/3, which is
-// 1/3 - 1/(3 2^54). x^y = x^(1/3) x^-d with d = 1/(3 2^54): the cube root as a
-// double-double, from the inverse cube root (a quartic start good to 2^-13.6
-// and one division-free step of third order), then one correction from the
-// exact residual, relative error below 2^-95; and
-// x^-d = 1 - d ln x with |d ln x| < 2^-46, for which a rough ln x (error below
-// 2^-20) is enough. Its only exact case is x = 1; the rest of the error stays
-// below 2^-76.
-constexpr double kStoredOneThird = 1.0 / 3.0;
-constexpr double kOneThirdShortfall = 0x1p-54 / 3.0;  // d, to within 2^-108
-constexpr double kCubeRootErrorBound = 0x1p-72;
-// 2^(-r/3) for r = 0, 1, 2.
-constexpr double kInverseCubeRootOfTwoPowers[3] = {1.0, 0x1.965fea53d6e3dp-1, 0x1.428a2f98d728bp-1};
-
-template <class A>
-[[gnu::always_inline]] inline double OneThirdPowerT(double x) {
-  const std::uint64_t bits = Bits(x);  // x is positive and normal
-  const int e = static_cast<int>(bits >> 52) - 1023;
-  const std::uint64_t significand_bits = (bits & 0xfffffffffffffu) | 0x3ff0000000000000u;
-  const double m = FromBits(significand_bits);
-  // x = 2^(3q + r) m, a = 2^r m in [1, 8), x^(1/3) = 2^q a^(1/3); e + 1200 > 0.
-  const unsigned shifted = static_cast<unsigned>(e + 1200);
-  const int q = static_cast<int>(shifted / 3) - 400;
-  const int r = static_cast<int>(shifted % 3);
-  const double a = m * PowerOfTwo(r);
-  // y about a^(-1/3) (the quartic by Estrin's scheme), then one step of third
-  // order: with h = 1 - a y^3, a^(-1/3) = y (1 - h)^(-1/3)
-  // = y (1 + h/3 + 2h^2/9 + 14h^3/81 + ...), |h| < 2^-12, the rest below 2^-50.
-  const double m2 = m * m;
-  double y = A::MulAdd(m2,
-                       A::MulAdd(m2, 0.02807549885053822,
-                                 A::MulAdd(m, -0.21755464405496214, 0.6859783277546792)),
-                       A::MulAdd(m, -1.16234847963525, 1.6657700244729006)) *
-             kInverseCubeRootOfTwoPowers[r];
-  const double h = A::MulAdd(-a, (y * y) * y, 1.0);
-  y = A::MulAdd(y * h, A::MulAdd(h, A::MulAdd(h, 14.0 / 81.0, 2.0 / 9.0), 1.0 / 3.0), y);
-  const double y2 = y * y;
-  const double c = a * y2;
-  // a - c^3 from exact products, then c + (a - c^3) / (3 c^2), 1/c^2 being y^2.
-  const DoubleDouble square = A::Product(c, c);
-  const DoubleDouble cube = A::Product(square.hi, c);
-  const double residual = (a - cube.hi) - A::MulAdd(square.lo, c, cube.lo);
-  const double correction = residual * (y2 * (1.0 / 3.0));
-  // ln x roughly, from the log table: (e + w) ln 2 - ln c' + log1p(m c - 1).
-  const LogReduction reduced = ReduceForLog<A>(bits, e);
-  const double u = reduced.r;
-  const double ln_x =
-      A::MulAdd(reduced.n, tables::kLn2Hi, reduced.row[2]) + A::MulAdd(-0.5 * u, u, u);
-  const double lo = A::MulAdd(-c * kOneThirdShortfall, ln_x, correction);
-  double rounded;
-  if (!RoundsAlike(c, lo, kCubeRootErrorBound * c, rounded)) [[unlikely]]
-    return SlowPow(x, kStoredOneThird);
-  return rounded * PowerOfTwo(q);
-}
-
-// x^(n + 1/2) for n = 1 or 2 (the method's T^1.5 and T^2.5), 2^-300 < x <
-// 2^300: x^n sqrt(x) with the root as a double-double (the rounded root and one
-// Newton correction, relative error below 2^-104) and exact products; the error
-// stays below 2^-101. Exact results and midpoints (x a square) fall to the slow
-// path, which settles them.
-constexpr double kSquareRootPowerErrorBound = 0x1p-96;
-
-template <class A>
-[[gnu::always_inline]] inline double SquareRootPowerT(double x, double y) {
-  const double root = std::sqrt(x);  // IEEE: correctly rounded
-  const DoubleDouble root_squared = A::Product(root, root);
-  const double root_lo = ((x - root_squared.hi) - root_squared.lo) / (2.0 * root);
-  const DoubleDouble power = y == 1.5 ? DoubleDouble{x, 0.0} : A::Product(x, x);
-  const DoubleDouble p = A::Product(power.hi, root);
-  const double lo = p.lo + A::MulAdd(power.hi, root_lo, power.lo * root);
-  double rounded;
-  if (!RoundsAlike(p.hi, lo, kSquareRootPowerErrorBound * p.hi, rounded)) [[unlikely]]
-    return SlowPow(x, y);
-  return rounded;
-}
-
-template <class A>
-[[gnu::always_inline]] inline double PowT(double x, double y) {
-  // The common cases first: x positive, normal and finite, and y the method's
-  // 1/3 or another finite y.
-  if (IsPositiveNormal(x)) [[likely]] {
-    if (y == kStoredOneThird) return OneThirdPowerT<A>(x);
-    if ((y == 1.5 || y == 2.5) && x > 0x1p-300 && x < 0x1p300) return SquareRootPowerT<A>(x, y);
-    if (MagnitudeBits(y) < 0x7ff0000000000000u) return PositivePowT<A>(x, y);
-  }
-  return SpecialPow(x, y);
-}
-
-}  // namespace
 
 double PowPlain(double x, double y) {
   return PowT<PlainArithmetic>(x, y);

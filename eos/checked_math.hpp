@@ -12,8 +12,10 @@
 #pragma once
 
 #include <cmath>
+#include <type_traits>
 
 #include "elementary/correctly_rounded.hpp"
+#include "elementary/kernels.hpp"
 #include "quarn/eos.hpp"
 
 namespace quarn {
@@ -22,33 +24,70 @@ inline void RecordFault(Fault& fault, int number, MathFunction function) {
   if (!fault) fault = {number, function};
 }
 
-inline double CheckedExp(double x, Fault& fault) {
-  const double result = elementary::Exp(x);
+// Which build of exp, log and pow a computation calls: the one chosen at run
+// time (Dispatched, a call through a table), or one build's fast paths inline
+// (elementary::PlainArithmetic or FusedArithmetic), for code that is itself
+// compiled once per build.
+struct Dispatched {};
+
+template <class A>
+[[gnu::always_inline]] inline double ExpOf(double x) {
+  if constexpr (std::is_same_v<A, Dispatched>)
+    return elementary::Exp(x);
+  else
+    return elementary::ExpT<A>(x);
+}
+
+template <class A>
+[[gnu::always_inline]] inline double LogOf(double x) {
+  if constexpr (std::is_same_v<A, Dispatched>)
+    return elementary::Log(x);
+  else
+    return elementary::LogT<A>(x);
+}
+
+template <class A>
+[[gnu::always_inline]] inline double PowOf(double x, double y) {
+  if constexpr (std::is_same_v<A, Dispatched>)
+    return elementary::Pow(x, y);
+  else
+    return elementary::PowT<A>(x, y);
+}
+
+template <class A = Dispatched>
+[[gnu::always_inline]] inline double CheckedExp(double x, Fault& fault) {
+  const double result = ExpOf<A>(x);
   if (std::isinf(result) && std::isfinite(x)) [[unlikely]]
     RecordFault(fault, Fault::kOverflow, MathFunction::kExp);
   return result;
 }
 
-inline double CheckedLog(double x, Fault& fault) {
+template <class A = Dispatched>
+[[gnu::always_inline]] inline double CheckedLog(double x, Fault& fault) {
   if (x <= 0.0) [[unlikely]]
     RecordFault(fault, x == 0.0 ? Fault::kSingularity : Fault::kDomain, MathFunction::kLog);
-  return elementary::Log(x);
+  return LogOf<A>(x);
 }
 
-inline double CheckedSqrt(double x, Fault& fault) {
+[[gnu::always_inline]] inline double CheckedSqrt(double x, Fault& fault) {
   if (x < 0.0) [[unlikely]]
     RecordFault(fault, Fault::kDomain, MathFunction::kSqrt);
   return std::sqrt(x);
 }
 
 // cos and acos record nothing: the method's arguments cannot fail them.
-inline double Cos(double x) { return elementary::Cos(x); }
-inline double Acos(double x) { return elementary::Acos(x); }
+inline double Cos(double x) {
+  return elementary::Cos(x);
+}
+inline double Acos(double x) {
+  return elementary::Acos(x);
+}
 
-inline double CheckedPow(double base, double exponent, Fault& fault) {
+template <class A = Dispatched>
+[[gnu::always_inline]] inline double CheckedPow(double base, double exponent, Fault& fault) {
   if (base < 0.0 && std::isfinite(exponent) && exponent != std::trunc(exponent)) [[unlikely]]
     RecordFault(fault, Fault::kDomain, MathFunction::kPower);
-  const double result = elementary::Pow(base, exponent);
+  const double result = PowOf<A>(base, exponent);
   if (std::isinf(result) && std::isfinite(base) && std::isfinite(exponent)) [[unlikely]]
     RecordFault(fault, Fault::kOverflow, MathFunction::kPower);
   return result;

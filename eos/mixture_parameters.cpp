@@ -1,30 +1,11 @@
 #include "eos/mixture_parameters.hpp"
 
-#include "eos/checked_math.hpp"
-#include "eos/constants.hpp"
-#include "eos/redkw.hpp"
+#include "eos/method.hpp"
 
 namespace quarn {
-namespace {
-
-using model::kCO2CoVolume;
-using model::kGasConstant;
-
-constexpr double kCelsiusOffset = 273.15;
-constexpr double kGasConstantSquared = kGasConstant * kGasConstant;  // 6732.202499999999
-constexpr double kMolarMassH2O = 18.016;
-constexpr double kMolarMassNaCl = 58.448;
-constexpr double kScale = 1000000.0;
-// 0.0714 rounded to single precision and used in double precision.
-constexpr double kCO2AttractionSlope = static_cast<double>(0.0714f);
-constexpr double kCO2RootFactor = 46000000.0;
-
-static_assert(kGasConstantSquared == 6732.202499999999);
-static_assert(kCO2AttractionSlope == 0.07140000164508819580078125);
-
-}  // namespace
 
 TemperatureTerms ComputeTemperatureTerms(double T_K) {
+  using namespace mixture_detail;
   TemperatureTerms t;
   t.T_K = T_K;
   t.T_C = T_K - kCelsiusOffset;
@@ -53,42 +34,7 @@ TemperatureTerms ComputeTemperatureTerms(double T_K) {
 
 MixtureParameters ComputeMixtureParameters(const TemperatureTerms& t, const double& P_atm,
                                            const std::array<double, 3>& x, Fault& fault) {
-  const double x_CO2 = x[0];
-  const double x_H2O = x[1];
-  const double x_NaCl = x[2];
-  MixtureParameters m;
-  if (t.powers_fault) RecordFault(fault, t.powers_fault.number, t.powers_fault.function);
-
-  // The comparison is false for a NaN as well: no salt then.
-  if (x_NaCl > model::kThreshold) {
-    m.W = 100.0 * x_NaCl * kMolarMassNaCl / (kMolarMassH2O * x_H2O + kMolarMassNaCl * x_NaCl);
-  } else {
-    m.W = 0.0;
-  }
-  const double W = m.W;
-  m.b_S = 14.6 - 0.04420283 * W;
-
-  const double W2 = W * W;
-  const double W3 = W * W2;
-  const double a_S0 = kScale * CheckedExp(t.p0 + t.p1 * W + t.p2 * W2 + t.p3 * W3, fault);
-  m.q = CheckedSqrt(kCO2RootFactor * a_S0, fault);
-  if (t.exponentials_fault) {
-    RecordFault(fault, t.exponentials_fault.number, t.exponentials_fault.function);
-  }
-  m.a_S = t.a_S_dW * W + t.a_S_pure;
-  m.a_X = t.a_X_T + m.q;
-
-  // Quadratic mixing over CO2 and the solvent.
-  m.x_s = x_H2O + x_NaCl;
-  m.b_mix = m.b_S * m.x_s + kCO2CoVolume * x_CO2;
-  m.a_mix = x_CO2 * x_CO2 * t.a_CO2 + m.x_s * m.x_s * m.a_S + 2.0 * x_CO2 * m.x_s * m.a_X;
-  m.RT15b = t.RT15 * m.b_mix;
-
-  const double bRT = m.b_mix / (t.T_K * kGasConstant);
-  // The solver may replace the ratio in this working variable; only Z is used afterwards.
-  double ratio = m.a_mix / m.RT15b;
-  REDKW(t.T_K, P_atm, bRT, ratio, m.Z, fault);
-  return m;
+  return ComputeMixtureParametersT<Dispatched>(t, P_atm, x, fault);
 }
 
 }  // namespace quarn
