@@ -17,9 +17,7 @@ constexpr int kTableLast = 201;
 
 // 1/s for s in (2^-40, 1], by Newton steps from the double reciprocal.
 Fixed Reciprocal(const Fixed& s) {
-  const double approximate =
-      static_cast<double>(s.words[1]) * 0x1p-64 + static_cast<double>(s.words[0]);
-  Fixed inverse = FixedFromDouble(1.0 / approximate);
+  Fixed inverse = FixedFromDouble(1.0 / ApproximateDouble(s));
   const Fixed two = FixedFromDouble(2.0);
   for (int i = 0; i < 4; ++i) inverse = Multiply(inverse, Subtract(two, Multiply(s, inverse)));
   return inverse;

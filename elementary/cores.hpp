@@ -152,13 +152,12 @@ inline bool IsPositiveNormal(double x) {
   return Bits(x) - 0x0010000000000000u < 0x7fe0000000000000u;
 }
 
-inline ScaledDoubleDouble ExpCore(DoubleDouble x) {
-  return ExpCoreT<PlainArithmetic>(x);
-}
 inline DoubleDouble LogCore(double x) {
   return LogCoreT<PlainArithmetic>(x);
 }
 
+// ln 2 in fixed point.
+const Fixed& Ln2Fixed();
 // e^x = 2^exponent * result, result in [0.7, 1.5), |x| < 2^20, with a relative
 // error below 2^-298.
 Fixed ExpFixed(const Fixed& x, int& exponent);

@@ -48,10 +48,8 @@ double SlowCos(double x) {
     k = static_cast<std::int64_t>(q);
   Fixed r = Subtract(FixedFromDouble(ax),
                      Multiply(FixedFromDouble(static_cast<double>(k)), PiOver2Fixed()));
-  const double remainder =
-      static_cast<double>(r.words[0]) + static_cast<double>(r.words[1]) * 0x1p-64;
   std::int64_t k2 = 0;
-  NearestInteger((r.negative ? -remainder : remainder) * tables::kTwoOverPi, k2);
+  NearestInteger(ApproximateDouble(r) * tables::kTwoOverPi, k2);
   r = Subtract(r, Multiply(FixedFromDouble(static_cast<double>(k2)), PiOver2Fixed()));
   k += k2;
   Fixed value;

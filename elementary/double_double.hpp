@@ -63,9 +63,6 @@ inline DoubleDouble TwoProduct(double a, double b) {
 // the functions are correctly rounded either way, so both give the same bits.
 struct PlainArithmetic {
   static DoubleDouble Product(double a, double b) { return TwoProduct(a, b); }
-  static DoubleDouble ProductSplit(double a, DoubleDouble a_split, double b) {
-    return TwoProductSplit(a, a_split, b);
-  }
   static double MulAdd(double a, double b, double c) { return a * b + c; }
   // r1 - k l as hi + lo, exactly (k l exact as a pair, then an exact sum).
   static DoubleDouble SubtractProduct(double r1, double k, double l) {
@@ -99,9 +96,6 @@ struct FusedArithmetic {
   [[gnu::always_inline]] static DoubleDouble Product(double a, double b) {
     const double p = a * b;
     return {p, __builtin_fma(a, b, -p)};
-  }
-  [[gnu::always_inline]] static DoubleDouble ProductSplit(double a, DoubleDouble, double b) {
-    return Product(a, b);
   }
   [[gnu::always_inline]] static double MulAdd(double a, double b, double c) {
     return __builtin_fma(a, b, c);

@@ -36,14 +36,16 @@ double SlowExp(double x) {
   return result;
 }
 
+const Fixed& Ln2Fixed() {
+  static const Fixed value = FixedFromWords(tables::kLn2Words);
+  return value;
+}
+
 Fixed ExpFixed(const Fixed& x, int& exponent) {
-  static const Fixed ln2 = FixedFromWords(tables::kLn2Words);
   // x = k ln 2 + r, |r| < 0.36; e^r from the Taylor series of r/2^12, squared 12 times.
-  const double approximate =
-      static_cast<double>(x.words[0]) + static_cast<double>(x.words[1]) * 0x1p-64;
   std::int64_t k = 0;
-  NearestInteger((x.negative ? -approximate : approximate) * 1.4426950408889634, k);
-  const Fixed r = Subtract(x, Multiply(FixedFromDouble(static_cast<double>(k)), ln2));
+  NearestInteger(ApproximateDouble(x) * 1.4426950408889634, k);
+  const Fixed r = Subtract(x, Multiply(FixedFromDouble(static_cast<double>(k)), Ln2Fixed()));
   constexpr int kHalvings = 12;
   const Fixed small = ShiftRight(r, kHalvings);
   Fixed sum = FixedFromDouble(1.0);

@@ -226,16 +226,10 @@ Fixed ShiftLeft(const Fixed& a, int bits) {
   return Normalized(r);
 }
 
-std::int64_t RoundToInteger(const Fixed& a) {
-  std::int64_t n = static_cast<std::int64_t>(a.words[0]);
-  if (a.words[1] >> 63) ++n;
-  return a.negative ? -n : n;
-}
-
-int Compare(const Fixed& a, const Fixed& b) {
-  if (a.negative != b.negative) return a.negative ? -1 : 1;
-  const int m = CompareMagnitude(a.words, b.words);
-  return a.negative ? -m : m;
+double ApproximateDouble(const Fixed& a) {
+  const double magnitude =
+      static_cast<double>(a.words[0]) + static_cast<double>(a.words[1]) * 0x1p-64;
+  return a.negative ? -magnitude : magnitude;
 }
 
 bool RoundFixed(const Fixed& v, const Fixed& error, int scale_exponent, double& result) {

@@ -31,9 +31,8 @@ Fixed Multiply(const Fixed& a, const Fixed& b);
 Fixed DivideBySmall(const Fixed& a, std::uint32_t n);
 Fixed ShiftRight(const Fixed& a, int bits);
 Fixed ShiftLeft(const Fixed& a, int bits);  // the integer part must not overflow
-// The nearest integer (ties away from zero), |a| < 2^62.
-std::int64_t RoundToInteger(const Fixed& a);
-int Compare(const Fixed& a, const Fixed& b);  // -1, 0, 1, on signed values
+// a to within 2^-64 or so: for the first guesses of the slow paths.
+double ApproximateDouble(const Fixed& a);
 
 // The double nearest to v * 2^scale_exponent (ties to even, subnormals and
 // overflow to infinity included), provided that every value within `error` of v

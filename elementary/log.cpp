@@ -43,8 +43,7 @@ Fixed LogFixed(double x) {
   const std::uint64_t bits = Decompose(x, e);
   const double m = FromBits((bits & 0xfffffffffffffu) | 0x3ff0000000000000u);
   // x e^-y0 = m e^(e ln2 - y0)
-  static const Fixed ln2 = FixedFromWords(tables::kLn2Words);
-  const Fixed w = Subtract(Multiply(FixedFromDouble(static_cast<double>(e)), ln2), y);
+  const Fixed w = Subtract(Multiply(FixedFromDouble(static_cast<double>(e)), Ln2Fixed()), y);
   int exponent = 0;
   Fixed scaled = Multiply(FixedFromDouble(m), ExpFixed(w, exponent));
   scaled = exponent >= 0 ? ShiftLeft(scaled, exponent) : ShiftRight(scaled, -exponent);
