@@ -32,15 +32,19 @@ const char* MathFunctionName(MathFunction function) noexcept {
 Conditions::Conditions(double T_K, double P_atm) noexcept
     : P_atm_(P_atm), temperature_terms_(ComputeTemperatureTerms(T_K)) {}
 
-Evaluation Conditions::Evaluate(const Composition& x) const noexcept {
+Evaluation Conditions::Evaluate(const Composition& x, Method method) const noexcept {
   Evaluation e;
-  TRKMIX(temperature_terms_, P_atm_, {x.x_CO2, x.x_H2O, x.x_NaCl}, e.result, e.fault);
+  if (method == Method::kUnrounded) {
+    TRKMIXUnrounded(temperature_terms_, P_atm_, {x.x_CO2, x.x_H2O, x.x_NaCl}, e.result, e.fault);
+  } else {
+    TRKMIX(temperature_terms_, P_atm_, {x.x_CO2, x.x_H2O, x.x_NaCl}, e.result, e.fault);
+  }
   return e;
 }
 
 // One state is conditions used once.
-Evaluation Evaluate(double T_K, double P_atm, const Composition& x) noexcept {
-  return Conditions(T_K, P_atm).Evaluate(x);
+Evaluation Evaluate(double T_K, double P_atm, const Composition& x, Method method) noexcept {
+  return Conditions(T_K, P_atm).Evaluate(x, method);
 }
 
 }  // namespace quarn

@@ -181,7 +181,10 @@ inline double RoundToSingle(double value) {
 
 }  // namespace fugacity_detail
 
-template <class A>
+// With `kRounded` false the molar volume and the ratios r_i stay in double
+// precision: ln phi is then a smooth function of the composition, which
+// derivatives need (the single-precision roundings make it a staircase).
+template <class A, bool kRounded = true>
 [[gnu::always_inline]] inline FugacityTerms ComputeFugacityTermsT(const TemperatureTerms& t,
                                                                   const double& P_atm,
                                                                   const std::array<double, 3>& x,
@@ -197,7 +200,8 @@ template <class A>
   const double b_S = m.b_S;
 
   FugacityTerms f;
-  f.V = RoundToSingle(t.T_K * model::kGasConstant * m.Z / P_atm);
+  const double V = t.T_K * model::kGasConstant * m.Z / P_atm;
+  f.V = kRounded ? RoundToSingle(V) : V;
   const double V_m = f.V - b_mix;
   const double L_1 = CheckedLog<A>(f.V / V_m, fault);
   const double V_p = b_mix + f.V;
@@ -242,18 +246,18 @@ template <class A>
   const double U = L_2 - t_b;
   const double lnZ = CheckedLog<A>(m.Z, fault);
   for (int i = 0; i < 3; ++i) {
-    const double r_i = RoundToSingle(D[i] / m.RT15b);
+    const double r_i = kRounded ? RoundToSingle(D[i] / m.RT15b) : D[i] / m.RT15b;
     f.ln_phi[i] = m.a_mix * b[i] / Q * U + (b[i] / V_m + L_1 - L_2 * r_i) - lnZ;
   }
   return f;
 }
 
-template <class A>
+template <class A, bool kRounded = true>
 [[gnu::always_inline]] inline void TRKMIXT(const TemperatureTerms& t, const double& P_atm,
                                            const std::array<double, 3>& x, Result& result,
                                            Fault& fault) {
   const MixtureParameters parameters = ComputeMixtureParametersT<A>(t, P_atm, x, fault);
-  const FugacityTerms terms = ComputeFugacityTermsT<A>(t, P_atm, x, parameters, fault);
+  const FugacityTerms terms = ComputeFugacityTermsT<A, kRounded>(t, P_atm, x, parameters, fault);
   for (int i = 0; i < 3; ++i) result.phi[i] = CheckedExp<A>(terms.ln_phi[i], fault);
   result.ln_phi = terms.ln_phi;
   result.Z = parameters.Z;

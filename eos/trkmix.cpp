@@ -33,4 +33,9 @@ void TRKMIX(const TemperatureTerms& t, const double& P_atm, const std::array<dou
   TRKMIXPlain(t, P_atm, x, result, fault);
 }
 
+void TRKMIXUnrounded(const TemperatureTerms& t, const double& P_atm, const std::array<double, 3>& x,
+                     Result& result, Fault& fault) {
+  TRKMIXT<Dispatched, false>(t, P_atm, x, result, fault);
+}
+
 }  // namespace quarn

@@ -15,4 +15,9 @@ namespace quarn {
 void TRKMIX(const TemperatureTerms& t, const double& P_atm, const std::array<double, 3>& x,
             Result& result, Fault& fault);
 
+// The same without the two single-precision roundings (of the molar volume and
+// of the ratios r_i), for derivatives with respect to the composition.
+void TRKMIXUnrounded(const TemperatureTerms& t, const double& P_atm, const std::array<double, 3>& x,
+                     Result& result, Fault& fault);
+
 }  // namespace quarn

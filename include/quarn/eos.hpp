@@ -69,13 +69,23 @@ inline double FugacityBar(double x, double phi, double P_bar) noexcept {
 double KelvinFromCelsius(double T_C) noexcept;  // T_C + 273.15
 double AtmFromBar(double P_bar) noexcept;       // P_bar / 1.01325
 
+// How the method carries the molar volume and the ratios r_i = D_i/(R T^1.5 b)
+// of its fugacity expression. kReportExact rounds both to single precision, as
+// the console program's report does; every number this library gives by
+// default is that one. kUnrounded keeps them in double precision: ln phi is then
+// a smooth function of the composition (the roundings make it a staircase with
+// steps of about 1e-7), which derivatives and equilibrium solvers need. The two
+// differ by about 1e-7 in ln phi.
+enum class Method : unsigned char { kReportExact, kUnrounded };
+
 // One state: T_K in kelvin, P_atm in standard atmospheres. When the fault is
 // set, the result holds whatever the arithmetic gave and is not to be used.
 struct Evaluation {
   Result result;
   Fault fault;
 };
-Evaluation Evaluate(double T_K, double P_atm, const Composition& x) noexcept;
+Evaluation Evaluate(double T_K, double P_atm, const Composition& x,
+                    Method method = Method::kReportExact) noexcept;
 
 namespace internal {
 // The terms of the method that depend on the temperature alone. Their layout is
@@ -104,7 +114,7 @@ struct TemperatureTerms {
 class Conditions {
  public:
   Conditions(double T_K, double P_atm) noexcept;
-  Evaluation Evaluate(const Composition& x) const noexcept;
+  Evaluation Evaluate(const Composition& x, Method method = Method::kReportExact) const noexcept;
 
  private:
   double P_atm_;
