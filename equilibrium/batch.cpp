@@ -1,0 +1,97 @@
+// The batch forms: contiguous slices of the points on as many threads, the
+// conditions (and their trial grids) made once per run of equal T and P.
+#include <algorithm>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "quarn/equilibrium.hpp"
+
+namespace quarn {
+namespace {
+
+bool Fits(std::span<const double> column, std::size_t n) {
+  return column.size() == 1 || column.size() == n;
+}
+
+// Runs work(conditions, i) for every point, each slice of points on its own
+// thread with its own conditions, remade when T or P change.
+template <class Work>
+void ForEachPoint(std::span<const double> T_K, std::span<const double> P_atm, std::size_t n,
+                  const EquilibriumOptions& options, unsigned threads, Work work) {
+  auto slice = [&](std::size_t begin, std::size_t end) {
+    std::optional<EquilibriumConditions> conditions;
+    double T = 0.0, P = 0.0;
+    for (std::size_t i = begin; i < end; ++i) {
+      const double T_i = ColumnValue(T_K, i), P_i = ColumnValue(P_atm, i);
+      if (!conditions || !(T_i == T && P_i == P)) {
+        conditions.emplace(T_i, P_i, options);
+        T = T_i;
+        P = P_i;
+      }
+      work(*conditions, i);
+    }
+  };
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t count = std::min<std::size_t>(threads, n);
+  if (count <= 1) {
+    slice(0, n);
+    return;
+  }
+  std::vector<std::thread> workers;
+  try {
+    for (std::size_t t = 1; t < count; ++t) {
+      workers.emplace_back(slice, n * t / count, n * (t + 1) / count);
+    }
+  } catch (const std::system_error&) {
+    // No more threads: the calling thread does the rest.
+  }
+  const std::size_t started = workers.size() + 1;
+  slice(0, n / count);
+  for (std::size_t t = started; t < count; ++t) slice(n * t / count, n * (t + 1) / count);
+  for (std::thread& w : workers) w.join();
+}
+
+}  // namespace
+
+bool FlashBatch(std::span<const double> T_K, std::span<const double> P_atm,
+                std::span<const double> x_CO2, std::span<const double> x_H2O,
+                std::span<const double> x_NaCl, std::span<FlashResult> results,
+                const EquilibriumOptions& options, unsigned threads) noexcept {
+  const std::size_t n = results.size();
+  if (!Fits(T_K, n) || !Fits(P_atm, n) || !Fits(x_CO2, n) || !Fits(x_H2O, n) || !Fits(x_NaCl, n)) {
+    return false;
+  }
+  ForEachPoint(T_K, P_atm, n, options, threads, [&](const EquilibriumConditions& c, std::size_t i) {
+    results[i] = c.Flash({ColumnValue(x_CO2, i), ColumnValue(x_H2O, i), ColumnValue(x_NaCl, i)});
+  });
+  return true;
+}
+
+bool StabilityBatch(std::span<const double> T_K, std::span<const double> P_atm,
+                    std::span<const double> x_CO2, std::span<const double> x_H2O,
+                    std::span<const double> x_NaCl, std::span<StabilityResult> results,
+                    const EquilibriumOptions& options, unsigned threads) noexcept {
+  const std::size_t n = results.size();
+  if (!Fits(T_K, n) || !Fits(P_atm, n) || !Fits(x_CO2, n) || !Fits(x_H2O, n) || !Fits(x_NaCl, n)) {
+    return false;
+  }
+  ForEachPoint(T_K, P_atm, n, options, threads, [&](const EquilibriumConditions& c, std::size_t i) {
+    results[i] =
+        c.TestStability({ColumnValue(x_CO2, i), ColumnValue(x_H2O, i), ColumnValue(x_NaCl, i)});
+  });
+  return true;
+}
+
+bool OnePhaseLimitBatch(std::span<const double> T_K, std::span<const double> P_atm,
+                        std::span<const double> wt_NaCl, std::span<OnePhaseLimit> results,
+                        const EquilibriumOptions& options, unsigned threads) noexcept {
+  const std::size_t n = results.size();
+  if (!Fits(T_K, n) || !Fits(P_atm, n) || !Fits(wt_NaCl, n)) return false;
+  ForEachPoint(T_K, P_atm, n, options, threads, [&](const EquilibriumConditions& c, std::size_t i) {
+    results[i] = c.OnePhaseLimitAt(ColumnValue(wt_NaCl, i));
+  });
+  return true;
+}
+
+}  // namespace quarn

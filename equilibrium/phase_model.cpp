@@ -1,0 +1,151 @@
+#include "equilibrium/phase_model.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace quarn::equilibrium {
+
+double Salinity(const Vector& x) {
+  const double solvent_mass = kMolarMassH2O * x[1] + kMolarMassNaCl * x[2];
+  return x[2] > 0.0 ? 100.0 * kMolarMassNaCl * x[2] / solvent_mass : 0.0;
+}
+
+double SaltFractionOfSolvent(double W) {
+  const double salt = W / kMolarMassNaCl;
+  const double water = (100.0 - W) / kMolarMassH2O;
+  return salt / (salt + water);
+}
+
+Species PresentIn(const Vector& z) {
+  Species s;
+  for (int i = 0; i < 3; ++i) {
+    s.present[i] = z[i] > 0.0;
+    if (s.present[i]) s.index[s.count++] = i;
+  }
+  return s;
+}
+
+bool InDomain(const Vector& y, const Species& species, double cap_wt) {
+  for (int k = 0; k < species.count; ++k) {
+    if (!(y[species.index[k]] >= kMinFraction)) return false;
+  }
+  return !species.present[2] || Salinity(y) <= cap_wt;
+}
+
+Vector Normalised(const Vector& n, const Species& species) {
+  double total = 0.0;
+  for (int k = 0; k < species.count; ++k) total += n[species.index[k]];
+  Vector y{};
+  for (int k = 0; k < species.count; ++k) y[species.index[k]] = n[species.index[k]] / total;
+  return y;
+}
+
+bool Model::LnFugacity(const Vector& y, const Species& species, Vector& ln_f, Vector& ln_phi) {
+  ++evaluations;
+  const Evaluation e = conditions_.Evaluate(ToComposition(y), Method::kUnrounded);
+  if (e.fault) {
+    if (!fault) fault = e.fault;
+    return false;
+  }
+  for (int i = 0; i < 3; ++i) {
+    ln_phi[i] = e.result.ln_phi[i];
+    ln_f[i] =
+        species.present[i] ? std::log(y[i]) + ln_phi[i] : -std::numeric_limits<double>::infinity();
+    if (species.present[i] && !std::isfinite(ln_f[i])) return false;
+  }
+  return true;
+}
+
+Evaluation Model::ReportExact(const Vector& y) const {
+  return conditions_.Evaluate(ToComposition(y), Method::kReportExact);
+}
+
+bool LnPhiDerivatives(Model& model, const Vector& y, const Vector& ln_phi, const Species& species,
+                      Matrix& derivatives) {
+  // A step of 1e-6 in ln n_j: the unrounded method is smooth to rounding, so
+  // the truncation (about 1e-6 relative) dominates the cancellation (1e-10).
+  constexpr double kStep = 1e-6;
+  const int m = species.count;
+  derivatives = {};
+  for (int c = 0; c + 1 < m; ++c) {
+    const int j = species.index[c];
+    Vector n = y;
+    n[j] *= std::exp(kStep);
+    const Vector shifted = Normalised(n, species);
+    Vector ln_f, ln_phi_shifted;
+    if (!model.LnFugacity(shifted, species, ln_f, ln_phi_shifted)) return false;
+    for (int r = 0; r < m; ++r) {
+      const int i = species.index[r];
+      derivatives[i][j] = (ln_phi_shifted[i] - ln_phi[i]) / kStep;
+    }
+  }
+  const int last = species.index[m - 1];
+  for (int r = 0; r < m; ++r) {
+    const int i = species.index[r];
+    double sum = 0.0;
+    for (int c = 0; c + 1 < m; ++c) sum += derivatives[i][species.index[c]];
+    derivatives[i][last] = -sum;
+  }
+  return true;
+}
+
+namespace {
+
+// Cholesky factorisation of the leading m x m block, in place; false unless
+// positive definite.
+bool Cholesky(Matrix& a, int m) {
+  for (int j = 0; j < m; ++j) {
+    double d = a[j][j];
+    for (int k = 0; k < j; ++k) d -= a[j][k] * a[j][k];
+    if (!(d > 0.0)) return false;
+    a[j][j] = std::sqrt(d);
+    for (int i = j + 1; i < m; ++i) {
+      double s = a[i][j];
+      for (int k = 0; k < j; ++k) s -= a[i][k] * a[j][k];
+      a[i][j] = s / a[j][j];
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DescentStep(const Matrix& H, const Vector& g, int m, Vector& step) {
+  // Scaled to a unit diagonal, so that the shifts below are relative ones.
+  Vector scale{};
+  // (by magnitude: far from a solution a diagonal element may be negative,
+  // and the shifts then make the matrix positive definite).
+  for (int i = 0; i < m; ++i) {
+    const double d = std::fabs(H[i][i]);
+    if (!std::isfinite(d)) return false;
+    scale[i] = d > 0.0 ? 1.0 / std::sqrt(d) : 1.0;
+  }
+  for (double mu : {0.0, 1e-8, 1e-4, 1e-2, 0.1, 1.0, 3.0, 10.0, 1e3}) {
+    Matrix a{};
+    for (int i = 0; i < m; ++i) {
+      for (int j = 0; j < m; ++j) {
+        // The symmetric part: the model's Hessian is symmetric to some 1e-6.
+        a[i][j] = 0.5 * (H[i][j] + H[j][i]) * scale[i] * scale[j];
+      }
+      a[i][i] += mu;
+    }
+    if (!Cholesky(a, m)) continue;
+    Vector s{};
+    for (int i = 0; i < m; ++i) {
+      double v = -g[i] * scale[i];
+      for (int k = 0; k < i; ++k) v -= a[i][k] * s[k];
+      s[i] = v / a[i][i];
+    }
+    for (int i = m - 1; i >= 0; --i) {
+      double v = s[i];
+      for (int k = i + 1; k < m; ++k) v -= a[k][i] * s[k];
+      s[i] = v / a[i][i];
+    }
+    for (int i = 0; i < m; ++i) step[i] = s[i] * scale[i];
+    return true;
+  }
+  return false;
+}
+
+}  // namespace quarn::equilibrium

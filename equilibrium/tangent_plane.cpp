@@ -1,0 +1,293 @@
+#include "equilibrium/tangent_plane.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace quarn::internal {
+namespace {
+
+using equilibrium::Vector;
+
+// x_CO2 = 1/(1 + exp(-t)) for t evenly from -9 to 9: from 1.2e-4 to 0.99988,
+// some 0.08 apart at 0.5 and finer towards both ends, where brines and nearly
+// pure CO2 lie.
+constexpr int kNodesCO2 = 56;
+constexpr double kLogitSpan = 9.0;
+// Salinities: logarithmic from 0.01 to 2 wt% (the CO2-rich fluids), then at
+// most 2.5 wt% apart up to the cap (the brines).
+constexpr int kLogNodes = 10;
+constexpr double kLowestSalinity = 0.01;
+constexpr double kLogTop = 2.0;
+constexpr double kLinearSpacing = 2.5;
+
+std::vector<double> NodesCO2() {
+  std::vector<double> nodes(kNodesCO2);
+  for (int k = 0; k < kNodesCO2; ++k) {
+    const double t = -kLogitSpan + 2.0 * kLogitSpan * k / (kNodesCO2 - 1);
+    nodes[k] = 1.0 / (1.0 + std::exp(-t));
+  }
+  return nodes;
+}
+
+std::vector<double> NodesSalinity(double cap_wt) {
+  std::vector<double> nodes;
+  const double top = std::min(kLogTop, cap_wt);
+  for (int k = 0; k < kLogNodes; ++k) {
+    const double W = kLowestSalinity * std::pow(top / kLowestSalinity, double(k) / (kLogNodes - 1));
+    if (W <= cap_wt) nodes.push_back(W);
+  }
+  if (cap_wt > kLogTop) {
+    const int steps = static_cast<int>(std::ceil((cap_wt - kLogTop) / kLinearSpacing));
+    for (int k = 1; k <= steps; ++k) nodes.push_back(kLogTop + (cap_wt - kLogTop) * k / steps);
+  }
+  return nodes;
+}
+
+bool MakeGrid(const Conditions& conditions, const equilibrium::Species& species,
+              std::vector<double> nodes_CO2, std::vector<double> nodes_salinity, double cap_wt,
+              int& evaluations, TrialGrid& grid) {
+  grid.species = species;
+  grid.x_CO2 = std::move(nodes_CO2);
+  grid.salinity = std::move(nodes_salinity);
+  grid.nodes_CO2 = static_cast<int>(grid.x_CO2.size());
+  grid.nodes_salinity = static_cast<int>(grid.salinity.size());
+  equilibrium::Model model(conditions);
+  bool any = false;
+  for (double W : grid.salinity) {
+    const double s = equilibrium::SaltFractionOfSolvent(W);
+    for (double u : grid.x_CO2) {
+      const Vector y = {u, (1.0 - u) * (1.0 - s), (1.0 - u) * s};
+      Vector ln_f{}, ln_phi{};
+      const bool ok =
+          equilibrium::InDomain(y, species, cap_wt) && model.LnFugacity(y, species, ln_f, ln_phi);
+      grid.y.push_back(y);
+      grid.ln_f.push_back(ln_f);
+      grid.valid.push_back(ok);
+      any = any || ok;
+    }
+  }
+  evaluations += model.evaluations;
+  return any;
+}
+
+}  // namespace
+
+double TrialGrid::CoordinateCO2(double x) const {
+  if (nodes_CO2 <= 1) return 0.0;
+  const double t = std::log(x / (1.0 - x));
+  return (t + kLogitSpan) * (nodes_CO2 - 1) / (2.0 * kLogitSpan);
+}
+
+double TrialGrid::CoordinateSalinity(double W) const {
+  if (nodes_salinity <= 1) return 0.0;
+  if (W <= salinity.front()) return 0.0;
+  for (int k = 1; k < nodes_salinity; ++k) {
+    if (W <= salinity[k]) return k - 1 + (W - salinity[k - 1]) / (salinity[k] - salinity[k - 1]);
+  }
+  return nodes_salinity - 1;
+}
+
+const TrialGrid* TrialGrids::For(const equilibrium::Species& species) const {
+  if (species.count == 3) return &ternary;
+  if (species.count != 2) return nullptr;
+  if (!species.present[2]) return &salt_free;
+  if (!species.present[0]) return &water_salt;
+  return nullptr;
+}
+
+bool MakeTrialGrids(const Conditions& conditions, double cap_wt, TrialGrids& grids) {
+  using equilibrium::PresentIn;
+  grids.cap_wt = cap_wt;
+  const bool ternary = MakeGrid(conditions, PresentIn({1, 1, 1}), NodesCO2(), NodesSalinity(cap_wt),
+                                cap_wt, grids.evaluations, grids.ternary);
+  const bool salt_free = MakeGrid(conditions, PresentIn({1, 1, 0}), NodesCO2(), {0.0}, cap_wt,
+                                  grids.evaluations, grids.salt_free);
+  const bool water_salt = MakeGrid(conditions, PresentIn({0, 1, 1}), {0.0}, NodesSalinity(cap_wt),
+                                   cap_wt, grids.evaluations, grids.water_salt);
+  return ternary && salt_free && water_salt;
+}
+
+}  // namespace quarn::internal
+
+namespace quarn::equilibrium {
+namespace {
+
+// The modified distance tm(Y) = 1 + sum_i Y_i (ln Y_i + ln phi_i(y) - d_i - 1)
+// of trial amounts Y (y = Y / sum Y); its stationary points are those of the
+// distance, and tm < 0 exactly where the distance is.
+struct TrialPoint {
+  Vector Y{}, y{}, ln_f{}, ln_phi{};
+  double tm = 0.0, tpd = 0.0, residual = 0.0;  // residual: max_i |ln Y_i + ln phi_i - d_i|
+};
+
+// A trial beyond the cap goes back onto it at its x_CO2, so that a minimisation
+// can slide along the cap.
+Vector OntoCap(const Vector& y, const Species& species, double cap_wt) {
+  if (!species.present[2] || Salinity(y) <= cap_wt) return y;
+  const double s = SaltFractionOfSolvent(cap_wt);
+  const double solvent = 1.0 - y[0];
+  return {y[0], solvent * (1.0 - s), solvent * s};
+}
+
+bool Evaluate(Model& model, const Species& species, const Vector& d, const Vector& Y, double cap_wt,
+              TrialPoint& p) {
+  p.y = OntoCap(Normalised(Y, species), species, cap_wt);
+  if (!InDomain(p.y, species, cap_wt)) return false;
+  // The amounts keep their total; a trial put back onto the cap changes them.
+  double total = 0.0;
+  for (int k = 0; k < species.count; ++k) total += Y[species.index[k]];
+  for (int i = 0; i < 3; ++i) p.Y[i] = p.y[i] * total;
+  if (!model.LnFugacity(p.y, species, p.ln_f, p.ln_phi)) return false;
+  double sum = 0.0;
+  for (int k = 0; k < species.count; ++k) sum += p.Y[species.index[k]];
+  p.tm = 1.0;
+  p.tpd = 0.0;
+  p.residual = 0.0;
+  for (int k = 0; k < species.count; ++k) {
+    const int i = species.index[k];
+    const double r = p.ln_f[i] + std::log(sum) - d[i];
+    p.tm += p.Y[i] * (r - 1.0);
+    p.tpd += p.y[i] * (p.ln_f[i] - d[i]);
+    p.residual = std::max(p.residual, std::fabs(r));
+  }
+  return true;
+}
+
+}  // namespace
+
+TrialMinimum MinimiseTangentPlaneDistance(Model& model, const Species& species, const Vector& d,
+                                          const Vector& y0, double cap_wt) {
+  constexpr int kSubstitutions = 3;
+  constexpr int kNewtonSteps = 25;
+  constexpr double kConverged = 1e-10;
+  const int m = species.count;
+  TrialMinimum best{y0, std::numeric_limits<double>::infinity()};
+  TrialPoint p;
+  if (!Evaluate(model, species, d, y0, cap_wt, p)) return best;
+  auto keep = [&](const TrialPoint& q) {
+    if (q.tpd < best.tpd) best = {q.y, q.tpd};
+  };
+  keep(p);
+
+  // Successive substitution: Y_i = exp(d_i - ln phi_i(y)) lowers tm at every step.
+  for (int step = 0; step < kSubstitutions && p.residual > kConverged; ++step) {
+    Vector Y{};
+    for (int k = 0; k < m; ++k)
+      Y[species.index[k]] = std::exp(d[species.index[k]] - p.ln_phi[species.index[k]]);
+    TrialPoint q;
+    if (!Evaluate(model, species, d, Y, cap_wt, q) || !(q.tm < p.tm)) break;
+    p = q;
+    keep(p);
+  }
+
+  for (int step = 0; step < kNewtonSteps && p.residual > kConverged; ++step) {
+    Matrix derivatives;
+    if (!LnPhiDerivatives(model, p.y, p.ln_phi, species, derivatives)) break;
+    double sum = 0.0;
+    for (int k = 0; k < m; ++k) sum += p.Y[species.index[k]];
+    Matrix H{};
+    Vector g{}, alpha{};
+    for (int a = 0; a < m; ++a) {
+      const int i = species.index[a];
+      alpha[a] = 2.0 * std::sqrt(p.Y[i]);
+      g[a] = std::sqrt(p.Y[i]) * (p.ln_f[i] + std::log(sum) - d[i]);
+      for (int b = 0; b < m; ++b) {
+        const int j = species.index[b];
+        H[a][b] = (a == b ? 1.0 : 0.0) + std::sqrt(p.Y[i] / p.Y[j]) * derivatives[i][j];
+      }
+    }
+    Vector s{};
+    if (!DescentStep(H, g, m, s)) break;
+    double slope = 0.0;
+    for (int a = 0; a < m; ++a) slope += g[a] * s[a];
+    bool accepted = false;
+    for (double scale = 1.0; scale > 1e-6 && !accepted; scale *= 0.5) {
+      Vector Y{};
+      bool positive = true;
+      for (int a = 0; a < m; ++a) {
+        const double x = alpha[a] + scale * s[a];
+        positive = positive && x > 0.0;
+        Y[species.index[a]] = 0.25 * x * x;
+      }
+      TrialPoint q;
+      if (!positive || !Evaluate(model, species, d, Y, cap_wt, q)) continue;
+      keep(q);
+      // Close to a stationary point the residual decides: tm changes there by
+      // less than the model's departure from an exact Gibbs energy.
+      const bool descends = q.tm <= p.tm + 1e-4 * scale * slope;
+      const bool closer = p.residual < 1e-3 && q.residual < 0.5 * p.residual;
+      if (descends || closer) {
+        p = q;
+        accepted = true;
+      }
+    }
+    if (!accepted) break;
+  }
+  return best;
+}
+
+bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, const Vector& d,
+                             std::span<const Vector> known, int seeds, double cap_wt,
+                             TangentPlaneSearch& search) {
+  const Species& species = grid.species;
+  const std::size_t n = grid.size();
+  std::vector<double> tpd(n, std::numeric_limits<double>::infinity());
+  search = {};
+  search.lowest.tpd = std::numeric_limits<double>::infinity();
+  for (std::size_t k = 0; k < n; ++k) {
+    if (!grid.valid[k]) continue;
+    double t = 0.0;
+    for (int a = 0; a < species.count; ++a) {
+      const int i = species.index[a];
+      t += grid.y[k][i] * (grid.ln_f[k][i] - d[i]);
+    }
+    tpd[k] = t;
+    ++search.trial_phases;
+    if (t < search.lowest.tpd) search.lowest = {grid.y[k], t};
+  }
+  if (search.trial_phases == 0) return false;
+
+  // The grid's discrete local minima, lowest first, away from the known points.
+  const int nu = grid.nodes_CO2, nw = grid.nodes_salinity;
+  std::vector<std::size_t> minima;
+  for (int iw = 0; iw < nw; ++iw) {
+    for (int iu = 0; iu < nu; ++iu) {
+      const std::size_t k = static_cast<std::size_t>(iw) * nu + iu;
+      if (!std::isfinite(tpd[k])) continue;
+      bool lowest = true;
+      for (int dw = -1; dw <= 1 && lowest; ++dw) {
+        for (int du = -1; du <= 1 && lowest; ++du) {
+          const int jw = iw + dw, ju = iu + du;
+          if ((dw == 0 && du == 0) || jw < 0 || jw >= nw || ju < 0 || ju >= nu) continue;
+          lowest = tpd[static_cast<std::size_t>(jw) * nu + ju] >= tpd[k];
+        }
+      }
+      bool near_known = false;
+      for (const Vector& x : known) {
+        near_known =
+            near_known ||
+            (std::fabs(grid.CoordinateCO2(x[0] > 0 ? x[0] : grid.x_CO2.front()) - iu) <= 1.5 &&
+             std::fabs(grid.CoordinateSalinity(Salinity(x)) - iw) <= 1.5);
+      }
+      if (lowest && !near_known) minima.push_back(k);
+    }
+  }
+  std::sort(minima.begin(), minima.end(),
+            [&](std::size_t a, std::size_t b) { return tpd[a] < tpd[b]; });
+  if (minima.size() > std::min<std::size_t>(seeds, kMaxSeeds)) {
+    minima.resize(std::min<std::size_t>(seeds, kMaxSeeds));
+  }
+  for (std::size_t k : minima) {
+    const TrialMinimum local = MinimiseTangentPlaneDistance(model, species, d, grid.y[k], cap_wt);
+    ++search.trial_phases;
+    if (local.tpd < search.lowest.tpd) search.lowest = local;
+    if (std::isfinite(local.tpd)) search.minima[search.minima_count++] = local;
+  }
+  std::sort(search.minima.begin(), search.minima.begin() + search.minima_count,
+            [](const TrialMinimum& a, const TrialMinimum& b) { return a.tpd < b.tpd; });
+  return true;
+}
+
+}  // namespace quarn::equilibrium
