@@ -7,10 +7,14 @@ from importlib.metadata import version as _version
 
 from . import plot
 from ._composition import mole_fractions, weight_percent_NaCl
+from ._equilibrium import (FlashResult, OnePhaseLimitResult, PhaseArrays, StabilityResult, flash,
+                           one_phase_limit, stability)
 from ._model import FugacityResult, MathError, RangeWarning, fugacity
 from ._run_file import RunFileError, read_run_file, run
 
 __version__ = _version("quarn")
 
-__all__ = ["FugacityResult", "MathError", "RangeWarning", "RunFileError", "__version__", "fugacity",
-           "mole_fractions", "plot", "read_run_file", "run", "weight_percent_NaCl"]
+__all__ = ["FlashResult", "FugacityResult", "MathError", "OnePhaseLimitResult", "PhaseArrays",
+           "RangeWarning", "RunFileError", "StabilityResult", "__version__", "flash", "fugacity",
+           "mole_fractions", "one_phase_limit", "plot", "read_run_file", "run", "stability",
+           "weight_percent_NaCl"]

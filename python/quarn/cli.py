@@ -8,8 +8,10 @@ import sys
 from typing import Sequence
 
 USAGE = """usage: quarn                run the console program on qnrun.dat in this directory
-       quarn table ...      CSV tables over a grid or a list of states (quarn table --help)
-       quarn plot ...       figures of phi (quarn plot --help; needs matplotlib)
+       quarn table ...      CSV tables over a grid or a list of states, with --flash their
+                            phases (quarn table --help)
+       quarn plot ...       figures of phi and of where the fluid unmixes (quarn plot --help;
+                            needs matplotlib)
 """
 
 

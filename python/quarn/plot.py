@@ -1,5 +1,6 @@
 """Figures of the model: phi against the CO2 fraction or the pressure, one
-curve per temperature, as matplotlib Figures (``quarn plot`` writes them).
+curve per temperature; sections of constant salinity and ternary diagrams of
+where the fluid unmixes; as matplotlib Figures (``quarn plot`` writes them).
 
 Points where an elementary function fails are left as gaps. The model's stated
 range (pressures above 500 bar, 350 to 600 C) is marked: the pressures below it
@@ -16,6 +17,7 @@ import numpy as np
 from . import _core
 from ._composition import mole_fractions
 from ._model import STATED_P_BAR, STATED_T_C, fugacity
+from ._phase_plots import section, ternary
 
 SPECIES = ("CO2", "H2O", "NaCl")
 
@@ -132,19 +134,36 @@ def _run(argv: Sequence[str]) -> int:
             sub.add_argument(f"--{option}", type=float, required=True)
         sub.add_argument("--T", required=True, help="temperatures (C): a,b,c or start:stop:step")
         sub.add_argument("-o", "--output", required=True, help="figure file: .png, .svg or .pdf")
+    sub = kinds.add_parser("section", help="T against bulk x CO2 at one pressure: the one-phase "
+                                           "limit of each salinity, one panel each")
+    sub.add_argument("--P", type=float, required=True, help="pressure (bar)")
+    sub.add_argument("--wt-NaCl", required=True,
+                     help="salinities of the solvent (wt%% NaCl): a,b,c or start:stop:step")
+    sub.add_argument("--T", help="temperatures (C), default 350:600:10")
+    sub.add_argument("-o", "--output", required=True, help="figure file: .png, .svg or .pdf")
+    sub = kinds.add_parser("ternary", help="the two-phase region and tie-lines at one T and P")
+    sub.add_argument("--T", type=float, required=True, help="temperature (C)")
+    sub.add_argument("--P", type=float, required=True, help="pressure (bar)")
+    sub.add_argument("-o", "--output", required=True, help="figure file: .png, .svg or .pdf")
     args = parser.parse_args(argv)
     suffix = os.path.splitext(args.output)[1].lower()
     if suffix not in (".png", ".svg", ".pdf"):
         parser.error(f"{args.output}: the figure's name must end in .png, .svg or .pdf")
     try:
-        axis = Axis(args.T, "T")
-        if len(axis) > 100:
-            raise CommandError(f"--T: {len(axis)} temperatures are more curves than a figure can show")
-        temperatures = axis.values(np.arange(len(axis)))
-        if args.kind == "phi-x":
-            figure = phi_x(args.P, args.wt_NaCl, temperatures)
+        if args.kind == "ternary":
+            figure = ternary(args.T, args.P)
+        elif args.kind == "section":
+            salinities = Axis(args.wt_NaCl, "wt-NaCl")
+            if len(salinities) > 6:
+                raise CommandError(f"--wt-NaCl: {len(salinities)} salinities are more panels than "
+                                   "a figure can show (at most 6)")
+            T = None if args.T is None else Axis(args.T, "T")
+            if T is not None and not 2 <= len(T) <= 200:
+                raise CommandError(f"--T: {len(T)} temperatures; a section needs 2 to 200")
+            figure = section(args.P, salinities.values(np.arange(len(salinities))),
+                             None if T is None else T.values(np.arange(len(T))))
         else:
-            figure = phi_p(args.x_CO2, args.wt_NaCl, temperatures)
+            figure = _phi_figure(args)
     except (ImportError, GridError, ValueError) as error:
         raise CommandError(str(error)) from None
     with OutputFile(args.output) as output:
@@ -154,6 +173,20 @@ def _run(argv: Sequence[str]) -> int:
             raise CommandError(f"{args.output}: the PDF could not be written whole ({error})") from None
         output.commit()
     return 0
+
+
+def _phi_figure(args: Any) -> Any:
+    """The figure of phi-x or phi-p from the command's arguments."""
+    from ._command import CommandError
+    from ._grid import Axis
+
+    axis = Axis(args.T, "T")
+    if len(axis) > 100:
+        raise CommandError(f"--T: {len(axis)} temperatures are more curves than a figure can show")
+    temperatures = axis.values(np.arange(len(axis)))
+    if args.kind == "phi-x":
+        return phi_x(args.P, args.wt_NaCl, temperatures)
+    return phi_p(args.x_CO2, args.wt_NaCl, temperatures)
 
 
 def main(argv: Sequence[str]) -> int:

@@ -26,6 +26,7 @@ import numpy as np
 from . import _core
 from ._command import Command, CommandError
 from ._composition import mole_fractions
+from ._equilibrium import flash
 from ._grid import Axis, GridError
 from ._model import evaluate_arrays
 from ._output_file import OutputFile
@@ -33,15 +34,24 @@ from ._output_file import OutputFile
 RESULT_COLUMNS = ["phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V", "fault",
                   "in_range"]
 GRID_COLUMNS = ["T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl", "wt_NaCl"]
+# With --flash: the phases of each state (the brine and the CO2-rich fluid; for
+# one phase both the bulk), the status and the certificate.
+FLASH_COLUMNS = ["phases", "status", "beta", "brine_x_CO2", "brine_x_H2O", "brine_x_NaCl",
+                 "brine_wt_NaCl", "co2_rich_x_CO2", "co2_rich_x_H2O", "co2_rich_x_NaCl",
+                 "co2_rich_wt_NaCl", "max_delta_ln_f", "mass_balance", "delta_G_RT", "min_tpd",
+                 "undecided"]
 CHUNK = 1 << 16
+# A flash costs about a thousand evaluations of the model: smaller chunks keep
+# the progress line moving and Ctrl-C prompt.
+FLASH_CHUNK = 1 << 11
 MAX_POINTS = 10**9
 # Flat grid indices are int64 inside; this keeps every one of them far from its end.
 LARGEST_MAX_POINTS = 2**62
 
 
-def _chunks(total: int) -> Iterator[tuple[int, int]]:
-    for start in range(0, total, CHUNK):
-        yield start, min(start + CHUNK, total)
+def _chunks(total: int, size: int = CHUNK) -> Iterator[tuple[int, int]]:
+    for start in range(0, total, size):
+        yield start, min(start + size, total)
 
 
 class _Progress:
@@ -117,14 +127,41 @@ class _BackgroundWriter:
         self._thread.join(timeout=1.0)
 
 
-def _result_rows(texts: list[tuple[list[str], Any]], *states: Any) -> bytes:
+def _result_rows(texts: list[tuple[list[str], Any]], *states: Any, with_flash: bool = False) -> bytes:
     """CSV rows: the text columns (texts, index of each row's text), then the
-    results of the states (T_C, P_bar, x_CO2, x_H2O, x_NaCl). Whether a state is
-    in the stated range is in its own column, not in a warning."""
+    results of the states (T_C, P_bar, x_CO2, x_H2O, x_NaCl), then with
+    `with_flash` the flash columns. Whether a state is in the stated range is
+    in its own column, not in a warning."""
     r = evaluate_arrays(list(states), warn=False, single_precision_inputs=False, errors="nan",
                         threads=None)
     results = [np.ascontiguousarray(getattr(r, c), dtype=np.float64) for c in RESULT_COLUMNS[:-2]]
-    return _core.csv_rows(texts, results, r.fault, r._fault_function, r.in_range)
+    rows = _core.csv_rows(texts, results, r.fault, r._fault_function, r.in_range)
+    if not with_flash:
+        return rows
+    extra = _flash_fields(states)
+    return "".join(line + tail for line, tail in
+                   zip(rows.decode().splitlines(), extra)).encode()
+
+
+def _flash_fields(states: Sequence[Any]) -> list[str]:
+    """The flash columns of each state as CSV text, from its leading comma to
+    the end of the line; a number that does not apply (beta of one phase, the
+    phases of an undecided state) is empty."""
+    r = flash(*states)
+    numbers = [r.beta, r.brine.x_CO2, r.brine.x_H2O, r.brine.x_NaCl, r.brine.wt_NaCl,
+               r.co2_rich.x_CO2, r.co2_rich.x_H2O, r.co2_rich.x_NaCl, r.co2_rich.wt_NaCl,
+               r.max_delta_ln_f, r.mass_balance, r.delta_G_RT, r.min_tpd]
+    texts = []
+    for column in numbers:
+        values = np.ascontiguousarray(column, dtype=np.float64).ravel()
+        text = np.array(_core.shortest(values), dtype=object)
+        text[np.isnan(values)] = ""
+        texts.append(text)
+    phases = np.asarray(r.phases).ravel().astype(str)
+    status = np.asarray(r.status).ravel()
+    undecided = np.asarray(r.undecided).ravel()
+    return ["," + ",".join([phases[i], status[i], *(t[i] for t in texts), undecided[i]]) + "\n"
+            for i in range(len(phases))]
 
 
 def _distinct(begin: int, end: int, stride: int, length: int) -> tuple[np.ndarray, np.ndarray]:
@@ -138,16 +175,17 @@ def _distinct(begin: int, end: int, stride: int, length: int) -> tuple[np.ndarra
     return np.arange(first, last + 1, dtype=np.int64) % length, (q - first).astype(np.int32)
 
 
-def grid_table(axes: Sequence[Axis], out: Any) -> int:
+def grid_table(axes: Sequence[Axis], out: Any, with_flash: bool = False) -> int:
     """Writes the grid T x P x x_CO2 x wt_NaCl (the last varying fastest) as CSV;
     returns the number of rows. Each chunk works out only the axis values and
     the (x_CO2, wt_NaCl) pairs it meets, so memory does not grow with the grid."""
     T, P, x, w = axes
     total = len(T) * len(P) * len(x) * len(w)
-    out.write((",".join(GRID_COLUMNS + RESULT_COLUMNS) + "\n").encode())
+    columns_out = GRID_COLUMNS + RESULT_COLUMNS + (FLASH_COLUMNS if with_flash else [])
+    out.write((",".join(columns_out) + "\n").encode())
     progress = _Progress(total)
     strides = (len(P) * len(x) * len(w), len(x) * len(w), len(w), 1)
-    for begin, end in _chunks(total):
+    for begin, end in _chunks(total, FLASH_CHUNK if with_flash else CHUNK):
         columns = []
         for axis, stride in zip(axes, strides):
             indices, codes = _distinct(begin, end, stride, len(axis))
@@ -158,7 +196,7 @@ def grid_table(axes: Sequence[Axis], out: Any) -> int:
         texts[3:3] = [(_core.shortest(np.ascontiguousarray(f)), pair_codes) for f in (x_H2O, x_NaCl)]
         (T_values, T_codes), (P_values, P_codes), (x_values, x_codes), _ = columns
         out.write(_result_rows(texts, T_values[T_codes], P_values[P_codes], x_values[x_codes],
-                               x_H2O[pair_codes], x_NaCl[pair_codes]))
+                               x_H2O[pair_codes], x_NaCl[pair_codes], with_flash=with_flash))
         progress.update(end)
     return total
 
@@ -194,8 +232,10 @@ class CsvStates:
     them: a byte-order mark, CR LF, blank and all-empty rows are taken as they
     come. Made from the open file, it has read and checked the header."""
 
-    def __init__(self, binary: BinaryIO, name: str):
+    def __init__(self, binary: BinaryIO, name: str, with_flash: bool = False):
         self.name = name
+        self.with_flash = with_flash
+        self.results = RESULT_COLUMNS + (FLASH_COLUMNS if with_flash else [])
         head = binary.peek(4096)[:4096] if hasattr(binary, "peek") else b""
         kind = _not_csv_text(head)
         if kind:
@@ -216,7 +256,7 @@ class CsvStates:
                 raise CommandError(f"{name}: the column name {n!r} stands twice (columns "
                                    f"{seen[n] + 1} and {k + 1})")
             seen[n] = k
-        taken = [c for c in RESULT_COLUMNS if c in seen]
+        taken = [c for c in self.results if c in seen]
         if taken:
             raise CommandError(f"{name}: the file has result columns already ({', '.join(taken)});"
                                " remove them or rename them")
@@ -265,12 +305,12 @@ class CsvStates:
 
     def write(self, out: Any) -> int:
         """Writes the header and every state with its results; returns the rows."""
-        header = ",".join(_quoted(h) for h in self.header + RESULT_COLUMNS)
+        header = ",".join(_quoted(h) for h in self.header + self.results)
         out.write(_encoded(header + "\n"))
         rows = 0
         while True:
             block = [self._values(line, fields) for line, fields in
-                     itertools.islice(self._records, CHUNK)]
+                     itertools.islice(self._records, FLASH_CHUNK if self.with_flash else CHUNK)]
             if not block:
                 return rows
             good = [v for _, v in block if not isinstance(v, str)]
@@ -278,11 +318,14 @@ class CsvStates:
             if good:
                 T_C, P_bar, x_CO2, *rest = np.array(good, dtype=np.float64).T
                 x_H2O, x_NaCl = mole_fractions(x_CO2, rest[0])[1:] if self._by_salinity else rest
-                computed = iter(_result_rows([], T_C, P_bar, x_CO2, x_H2O, x_NaCl).decode()
+                computed = iter(_result_rows([], T_C, P_bar, x_CO2, x_H2O, x_NaCl,
+                                             with_flash=self.with_flash).decode()
                                 .splitlines(keepends=True))
             lines = []
             for fields, values in block:
-                results = (("," * (len(RESULT_COLUMNS) - 2) + _quoted(values) + ",\n")
+                # A state that cannot be computed: its reason in the fault column.
+                results = (("," * (len(RESULT_COLUMNS) - 2) + _quoted(values) + ","
+                            + "," * (len(self.results) - len(RESULT_COLUMNS)) + "\n")
                            if isinstance(values, str) else next(computed))
                 lines.append(",".join(_quoted(f) for f in fields) + "," + results)
             out.write(_encoded("".join(lines)))
@@ -303,6 +346,9 @@ def _parser() -> argparse.ArgumentParser:
                          ("wt-NaCl", "wt%% NaCl of the solvent")):
         parser.add_argument(f"--{option}", help=f"grid values ({unit}): a, a,b,c or start:stop:step "
                                                 "(inclusive, exact decimals)")
+    parser.add_argument("--flash", action="store_true",
+                        help="add the phases of each state: the two-phase flash (brine and "
+                             "CO2-rich fluid, status, beta, their compositions, the certificate)")
     parser.add_argument("--max-points", type=int, default=MAX_POINTS,
                         help=f"the largest grid to start (default {MAX_POINTS:.0e})")
     return parser
@@ -354,13 +400,14 @@ def _run(command: Command, argv: Sequence[str]) -> int:
     try:
         if axes is None:
             binary = _open_input(args.input)
-            states = CsvStates(binary, "<stdin>" if args.input == "-" else args.input)
+            states = CsvStates(binary, "<stdin>" if args.input == "-" else args.input,
+                               with_flash=args.flash)
         with OutputFile(args.output) as output:
             with _BackgroundWriter(output.file) as writer:
                 if axes is None:
                     states.write(writer)
                 else:
-                    grid_table(axes, writer)
+                    grid_table(axes, writer, with_flash=args.flash)
             output.commit()
     finally:
         if binary is not None and args.input != "-":

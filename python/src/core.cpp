@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "elementary/correctly_rounded.hpp"
+#include "equilibrium.hpp"
 #include "quarn/eos.hpp"
 #include "textio/free_format_read.hpp"
 #include "textio/messages.hpp"
@@ -355,4 +356,5 @@ NB_MODULE(_core, m) {
         "The name of a fault's function from its number in the fault_functions array.");
   m.def("elementary", &Elementary, nb::arg("function"), nb::arg("x"), nb::arg("y"), nb::arg("out"),
         "exp, log, pow, cos or acos, correctly rounded, of each x (pow: x to the y).");
+  BindEquilibrium(m);
 }

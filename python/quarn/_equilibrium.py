@@ -1,0 +1,270 @@
+"""Where the fluid unmixes: the flash, the stability test and the one-phase
+limit over NumPy arrays of states."""
+
+from __future__ import annotations
+
+import importlib
+from dataclasses import dataclass, fields
+from typing import Any
+
+import numpy as np
+
+from . import _core
+from ._model import STATED_P_BAR, STATED_T_C, _as_float_array
+from ._units import plain, plain_arguments
+
+# The domain bits of the library's answers.
+_FEED_NORMALISED = 8
+_PHASE_BEYOND_CAP = 16
+
+_PHASE_FIELDS = ("x_CO2", "x_H2O", "x_NaCl", "wt_NaCl", "phi_CO2", "phi_H2O", "phi_NaCl", "Z", "V",
+                 "ln_phi_CO2", "ln_phi_H2O", "ln_phi_NaCl")
+_CERTIFICATE = ("max_delta_ln_f", "max_delta_ln_f_unrounded", "mass_balance", "delta_G_RT",
+                "min_tpd", "tpd_min")
+FLASH_STATUSES = ("one phase", "brine + CO2-rich", "salt split", "undecided")
+
+
+@dataclass(frozen=True)
+class PhaseArrays:
+    """One phase of every state: mole fractions, the salinity of its solvent
+    (wt% NaCl in H2O + NaCl), and the model's numbers for it (report-exact:
+    phi, Z, V in cm^3/mol, ln phi). NaN where the flash is undecided."""
+
+    x_CO2: Any
+    x_H2O: Any
+    x_NaCl: Any
+    wt_NaCl: Any
+    phi_CO2: Any
+    phi_H2O: Any
+    phi_NaCl: Any
+    Z: Any
+    V: Any
+    ln_phi_CO2: Any
+    ln_phi_H2O: Any
+    ln_phi_NaCl: Any
+
+
+@dataclass(frozen=True)
+class FlashResult:
+    """The two-phase flash of every state, each field an array of the
+    broadcast shape.
+
+    ``phases``: 1 or 2, 0 where undecided. ``status``: "one phase", "brine +
+    CO2-rich", "salt split" (two phases of nearly equal x_CO2 and different
+    salinity: a property of the model) or "undecided"; ``undecided`` says why
+    ("" where decided). ``beta``: the share of the moles in the CO2-rich phase
+    (NaN for one phase). ``brine`` and ``co2_rich``: the phases (:class:`PhaseArrays`;
+    for one phase both are the bulk fluid).
+
+    The certificate of a two-phase answer: ``max_delta_ln_f`` (largest |ln f_i
+    brine - ln f_i CO2-rich| with the report-exact method), and
+    ``max_delta_ln_f_unrounded`` (with the unrounded method the solver uses),
+    ``mass_balance`` (largest |beta y + (1 - beta) x - z|), ``delta_G_RT`` (the
+    split's Gibbs energy less the feed's, per mole, in RT), ``min_tpd`` (the
+    smallest tangent-plane distance of any trial phase within the cap from the
+    equilibrium's plane). ``tpd_min``: the stability test's smallest distance.
+    ``iterations`` and ``evaluations``: the solver's Newton iterations and
+    evaluations of the model. ``in_range``: the state lies in the stated range
+    (350-600 C, at least 500 bar); ``beyond_cap``: a phase is saltier than the
+    cap (in nature, most likely halite-saturated); ``normalised``: the feed's
+    mole fractions did not sum to 1 and were scaled to.
+    """
+
+    T_C: Any
+    P_bar: Any
+    x_CO2: Any
+    x_H2O: Any
+    x_NaCl: Any
+    phases: Any
+    status: Any
+    undecided: Any
+    beta: Any
+    brine: PhaseArrays
+    co2_rich: PhaseArrays
+    max_delta_ln_f: Any
+    max_delta_ln_f_unrounded: Any
+    mass_balance: Any
+    delta_G_RT: Any
+    min_tpd: Any
+    tpd_min: Any
+    iterations: Any
+    evaluations: Any
+    in_range: Any
+    beyond_cap: Any
+    normalised: Any
+
+    def to_dataframe(self) -> Any:
+        """A pandas DataFrame with one row per state; the phases' columns are
+        prefixed brine_ and co2_rich_ (needs pandas)."""
+        try:
+            pandas = importlib.import_module("pandas")
+        except ImportError:
+            raise ImportError("to_dataframe needs pandas: pip install 'quarn[pandas]'") from None
+        return pandas.DataFrame(self.columns())
+
+    def columns(self) -> dict[str, Any]:
+        """Every field as a flat array, the phases' prefixed brine_ and co2_rich_."""
+        out: dict[str, Any] = {}
+        for f in fields(self):
+            value = getattr(self, f.name)
+            if isinstance(value, PhaseArrays):
+                for name in _PHASE_FIELDS:
+                    out[f"{f.name}_{name}"] = np.asarray(getattr(value, name)).ravel()
+            else:
+                out[f.name] = np.asarray(value).ravel()
+        return out
+
+
+@dataclass(frozen=True)
+class StabilityResult:
+    """The stability test of every state: ``verdict`` ("stable", "unstable",
+    "undecided"), ``tpd_min`` (the smallest tangent-plane distance found, in RT
+    per mole of trial phase), the trial phase where it lies (``trial_x_CO2``,
+    ``trial_x_H2O``, ``trial_x_NaCl``, ``trial_wt_NaCl``), ``evaluations`` and
+    ``in_range``."""
+
+    verdict: Any
+    tpd_min: Any
+    trial_x_CO2: Any
+    trial_x_H2O: Any
+    trial_x_NaCl: Any
+    trial_wt_NaCl: Any
+    evaluations: Any
+    in_range: Any
+
+
+@dataclass(frozen=True)
+class OnePhaseLimitResult:
+    """The one-phase limit of every section of constant solvent salinity:
+    ``x_CO2``, the lowest bulk x_CO2 at which the fluid unmixes (NaN where none
+    was found), to within ``tolerance``; ``status`` ("found", "no limit": one
+    phase up to x_CO2 0.999, "undecided"); the incipient phase (``incipient_x_CO2``,
+    ``incipient_x_H2O``, ``incipient_x_NaCl``, ``incipient_wt_NaCl``);
+    ``evaluations`` and ``in_range``."""
+
+    x_CO2: Any
+    tolerance: Any
+    status: Any
+    incipient_x_CO2: Any
+    incipient_x_H2O: Any
+    incipient_x_NaCl: Any
+    incipient_wt_NaCl: Any
+    evaluations: Any
+    in_range: Any
+
+
+def _columns(names: tuple[str, ...], values: list[Any]) -> tuple[list[Any], tuple[int, ...], list[Any]]:
+    arrays = [_as_float_array(n, v) for n, v in zip(names, values)]
+    try:
+        shape = np.broadcast_shapes(*(a.shape for a in arrays))
+    except ValueError:
+        shapes = ", ".join(f"{n} {a.shape}" for n, a in zip(names, arrays))
+        raise ValueError(f"the arguments' shapes do not broadcast together: {shapes}") from None
+    columns = [np.ascontiguousarray(a.reshape(1) if a.size == 1 else np.broadcast_to(a, shape).ravel())
+               for a in arrays]
+    return columns, shape, [np.broadcast_to(a, shape) for a in arrays]
+
+
+def _check_cap(salinity_cap: float, phase_salinity_limit: float | None = None) -> None:
+    if not 0.0 < salinity_cap < 100.0:
+        raise ValueError(f"salinity_cap must lie between 0 and 100 wt%, not {salinity_cap!r}")
+    if phase_salinity_limit is not None and not salinity_cap <= phase_salinity_limit < 100.0:
+        raise ValueError("phase_salinity_limit must lie between salinity_cap and 100 wt%, not "
+                         f"{phase_salinity_limit!r}")
+
+
+def _in_range(T_C: Any, P_bar: Any) -> Any:
+    return (T_C >= STATED_T_C[0]) & (T_C <= STATED_T_C[1]) & (P_bar >= STATED_P_BAR)
+
+
+def _names(codes: Any, name: Any, count: int) -> Any:
+    table = np.array([name(k) for k in range(count)], dtype=object)
+    return table[codes]
+
+
+def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
+          salinity_cap: float = 50.0, phase_salinity_limit: float = 75.0,
+          threads: int | None = None) -> FlashResult:
+    """The isothermal-isobaric two-phase flash of H2O-CO2-NaCl fluids, NaCl
+    partitioning freely between a brine and a CO2-rich fluid.
+
+    The arguments broadcast together like those of :func:`quarn.fugacity`
+    (NumPy's rules; pint quantities are converted): the temperature in degrees
+    Celsius, the pressure in bar and the bulk mole fractions. Each state gets a
+    stability test over trial compositions within ``salinity_cap`` (wt% NaCl of
+    the solvent), and where it is unstable the split, checked against the same
+    trial phases. An equilibrium phase may be saltier than the cap up to
+    ``phase_salinity_limit`` (flagged in ``beyond_cap``). Nothing raises for a
+    state: a state without an answer that passed every check is "undecided",
+    with the reason. ``threads`` limits the threads (default: all cores); the
+    answers never depend on it. Ctrl-C interrupts within a fraction of a second.
+    """
+    _check_cap(salinity_cap, phase_salinity_limit)
+    columns, shape, inputs = _columns(("T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl"),
+                                      plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl)))
+    n = int(np.prod(shape))
+    rows = np.empty((31, n))
+    codes = np.zeros((6, n), dtype=np.int32)
+    _core.flash(*columns, rows, codes, float(salinity_cap), float(phase_salinity_limit),
+                0 if threads is None else threads)
+    phases = codes[2]
+    rows[:, phases == 0] = np.nan
+    rows[0, phases == 1] = np.nan
+    rows[25:30, phases == 1] = np.nan
+    out = [r.reshape(shape) for r in rows]
+
+    def phase(first: int) -> PhaseArrays:
+        return PhaseArrays(*out[first:first + len(_PHASE_FIELDS)])
+
+    return FlashResult(
+        *inputs, phases=phases.reshape(shape),
+        status=_names(codes[0], _core.flash_status_name, 4).reshape(shape),
+        undecided=_names(codes[1], _core.undecided_name, 7).reshape(shape),
+        beta=out[0], brine=phase(1), co2_rich=phase(13),
+        **dict(zip(_CERTIFICATE, out[25:31])),
+        iterations=codes[4].reshape(shape), evaluations=codes[5].reshape(shape),
+        in_range=_in_range(inputs[0], inputs[1]),
+        beyond_cap=(codes[3] & _PHASE_BEYOND_CAP).astype(bool).reshape(shape),
+        normalised=(codes[3] & _FEED_NORMALISED).astype(bool).reshape(shape))
+
+
+def stability(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
+              salinity_cap: float = 50.0, threads: int | None = None) -> StabilityResult:
+    """The tangent-plane stability test of every state (broadcasting as
+    :func:`flash` does): whether any trial phase with a solvent salinity within
+    ``salinity_cap`` lies below the fluid's tangent plane."""
+    _check_cap(salinity_cap)
+    columns, shape, inputs = _columns(("T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl"),
+                                      plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl)))
+    n = int(np.prod(shape))
+    rows = np.empty((5, n))
+    codes = np.zeros((3, n), dtype=np.int32)
+    _core.stability(*columns, rows, codes, float(salinity_cap), 0 if threads is None else threads)
+    out = [r.reshape(shape) for r in rows]
+    return StabilityResult(_names(codes[0], _core.stability_name, 3).reshape(shape), *out,
+                           evaluations=codes[2].reshape(shape),
+                           in_range=_in_range(inputs[0], inputs[1]))
+
+
+def one_phase_limit(T_C: Any, P_bar: Any, wt_NaCl: Any, *, salinity_cap: float = 50.0,
+                    threads: int | None = None) -> OnePhaseLimitResult:
+    """The one-phase limit of sections of constant solvent salinity ``wt_NaCl``
+    (wt% NaCl in H2O + NaCl) at T and P: the lowest bulk x_CO2 at which the
+    fluid unmixes, and the phase that appears there. Broadcasts like
+    :func:`flash`."""
+    _check_cap(salinity_cap)
+    values = [plain("T_C", T_C, "degC", "a temperature"), plain("P_bar", P_bar, "bar", "a pressure"),
+              plain("wt_NaCl", wt_NaCl, "percent", "a weight percent")]
+    columns, shape, inputs = _columns(("T_C", "P_bar", "wt_NaCl"), values)
+    n = int(np.prod(shape))
+    rows = np.empty((6, n))
+    codes = np.zeros((3, n), dtype=np.int32)
+    _core.one_phase_limit(*columns, rows, codes, float(salinity_cap), 0 if threads is None else threads)
+    out = [r.reshape(shape) for r in rows]
+    return OnePhaseLimitResult(out[0], out[1], _names(codes[0], _core.limit_status_name, 3).reshape(shape),
+                               *out[2:], evaluations=codes[2].reshape(shape),
+                               in_range=_in_range(inputs[0], inputs[1]))
+
+
+__all__ = ["FlashResult", "OnePhaseLimitResult", "PhaseArrays", "StabilityResult", "flash",
+           "one_phase_limit", "stability"]

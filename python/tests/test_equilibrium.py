@@ -1,0 +1,169 @@
+"""quarn.flash, quarn.stability and quarn.one_phase_limit: broadcasting, the
+certificate re-checked with quarn.fugacity, the sections' limits, bad input,
+the table's --flash columns and the figures."""
+
+import csv
+import io
+import pickle
+
+import numpy as np
+import pytest
+
+import quarn
+from quarn import table
+
+
+def ln_f(T_C, P_bar, x):
+    """ln f_i / P of a phase with the report-exact method, from quarn.fugacity."""
+    r = quarn.fugacity(T_C, P_bar, *x)
+    return np.array([np.log(xi) + lp for xi, lp in zip(x, (r.ln_phi_CO2, r.ln_phi_H2O, r.ln_phi_NaCl))])
+
+
+def phase(p):
+    return np.array([p.x_CO2, p.x_H2O, p.x_NaCl])
+
+
+@pytest.mark.parametrize("T_C, P_bar, x_CO2, wt_NaCl", [
+    (400.0, 2000.0, 0.2, 20.0),
+    (450.0, 2500.0, 0.3, 10.0),
+    (520.0, 1500.0, 0.45, 25.0),
+    (380.0, 1500.0, 0.2, 8.0),
+    (560.0, 1200.0, 0.56, 15.0),
+])
+def test_two_phase_answers_carry_a_certificate_that_holds(T_C, P_bar, x_CO2, wt_NaCl):
+    z = np.array(quarn.mole_fractions(x_CO2, wt_NaCl))
+    r = quarn.flash(T_C, P_bar, *z)
+    assert r.phases == 2 and r.status in ("brine + CO2-rich", "salt split")
+    brine, rich = phase(r.brine), phase(r.co2_rich)
+    assert np.all(np.abs(ln_f(T_C, P_bar, brine) - ln_f(T_C, P_bar, rich)) < 1e-5)
+    assert np.all(np.abs(r.beta * rich + (1 - r.beta) * brine - z) < 1e-9)
+    assert 0 < r.beta < 1 and r.delta_G_RT < 0 and r.min_tpd > -1e-9
+    assert r.brine.wt_NaCl > r.co2_rich.wt_NaCl
+    # phi of each phase is the model's own for that phase.
+    f = quarn.fugacity(T_C, P_bar, *brine)
+    assert (r.brine.phi_CO2, r.brine.phi_H2O, r.brine.phi_NaCl, r.brine.Z) == \
+        (f.phi_CO2, f.phi_H2O, f.phi_NaCl, f.Z)
+
+
+def test_broadcasting_gives_each_point_its_own_answer():
+    T = np.array([[400.0], [500.0]])
+    x = np.array([0.01, 0.2, 0.4])
+    fractions = quarn.mole_fractions(x, 20.0)
+    r = quarn.flash(T, 2000.0, *fractions, threads=2)
+    assert r.phases.shape == r.beta.shape == r.brine.x_CO2.shape == r.status.shape == (2, 3)
+    for i in range(2):
+        for j in range(3):
+            one = quarn.flash(float(T[i, 0]), 2000.0, *(float(f[j]) for f in fractions))
+            assert one.status == r.status[i, j]
+            assert one.brine.x_CO2 == r.brine.x_CO2[i, j] or np.isnan(one.brine.x_CO2)
+    assert r.status[0, 0] == "one phase" and np.isnan(r.beta[0, 0])
+    assert r.brine.x_CO2[0, 0] == r.co2_rich.x_CO2[0, 0] == 0.01  # both phases are the bulk
+    assert r.in_range.all()
+
+
+def test_stability_and_the_one_phase_limit_agree():
+    limit = quarn.one_phase_limit([400.0, 500.0], 2000.0, [20.0, 6.0])
+    assert list(limit.status) == ["found", "found"]
+    assert np.all(limit.tolerance <= 1e-6)
+    below = quarn.stability([400.0, 500.0], 2000.0,
+                            *quarn.mole_fractions(limit.x_CO2 - 1e-3, np.array([20.0, 6.0])))
+    above = quarn.stability([400.0, 500.0], 2000.0,
+                            *quarn.mole_fractions(limit.x_CO2 + 1e-3, np.array([20.0, 6.0])))
+    assert list(below.verdict) == ["stable", "stable"]
+    assert list(above.verdict) == ["unstable", "unstable"]
+    assert np.all(above.tpd_min < 0) and np.all(below.tpd_min > -1e-9)
+    # The incipient phase of the 20 wt% section is CO2-rich and fresher.
+    assert limit.incipient_x_CO2[0] > limit.x_CO2[0] and limit.incipient_wt_NaCl[0] < 20.0
+
+
+def test_undecided_states_say_why_and_nothing_raises():
+    r = quarn.flash(400.0, 2000.0, [-0.1, 0.2, 0.2], [0.9, 0.0, 0.5], [0.2, 0.8, 0.3])
+    assert list(r.status) == ["undecided", "undecided", "undecided"]
+    assert list(r.undecided) == ["not a composition", "feed beyond the salinity cap",
+                                 "feed beyond the salinity cap"]
+    assert np.all(np.isnan(r.beta)) and np.all(r.phases == 0)
+    percent = quarn.flash(400.0, 2000.0, 20.0, 72.0, 8.0)
+    assert percent.normalised and percent.status != "undecided"
+    assert not quarn.flash(300.0, 2000.0, 0.2, 0.7, 0.1).in_range
+
+
+@pytest.mark.parametrize("call, words", [
+    (lambda: quarn.flash(400, 2000, 0.2, 0.7, 0.1, salinity_cap=0), "salinity_cap"),
+    (lambda: quarn.flash(400, 2000, 0.2, 0.7, 0.1, salinity_cap=40, phase_salinity_limit=30),
+     "phase_salinity_limit"),
+    (lambda: quarn.flash(400, 2000, [0.2, 0.3], [0.7, 0.6, 0.5], 0.1), "do not broadcast"),
+    (lambda: quarn.flash("400", 2000, 0.2, 0.7, 0.1), "real number"),
+    (lambda: quarn.one_phase_limit(400, 2000, 20, salinity_cap=100), "salinity_cap"),
+])
+def test_bad_arguments_are_errors_that_say_what(call, words):
+    with pytest.raises((ValueError, TypeError), match=words):
+        call()
+
+
+def test_quantities_with_units_are_converted():
+    pint = pytest.importorskip("pint")
+    u = pint.UnitRegistry()
+    z = quarn.mole_fractions(0.2, 20.0)
+    with_units = quarn.flash(u.Quantity(673.15, "kelvin"), 200 * u.MPa, *z)
+    plain = quarn.flash(400.0, 2000.0, *z)
+    assert with_units.beta == pytest.approx(plain.beta, rel=1e-12)
+    limit = quarn.one_phase_limit(400.0, 2000.0, 20 * u.percent)
+    assert limit.x_CO2 == quarn.one_phase_limit(400.0, 2000.0, 20.0).x_CO2
+    with pytest.raises(TypeError, match="a temperature"):
+        quarn.flash(2000 * u.bar, 2000.0, *z)
+
+
+def test_to_dataframe_prefixes_the_phases():
+    pytest.importorskip("pandas")
+    frame = quarn.flash([400.0, 500.0], 2000.0, *quarn.mole_fractions(0.2, 20.0)).to_dataframe()
+    assert len(frame) == 2
+    assert {"brine_x_CO2", "co2_rich_wt_NaCl", "beta", "status", "min_tpd"} <= set(frame.columns)
+
+
+def test_results_pickle_whole():
+    r = quarn.flash(400.0, 2000.0, *quarn.mole_fractions(0.2, 20.0))
+    again = pickle.loads(pickle.dumps(r))
+    assert again.beta == r.beta and again.brine.wt_NaCl == r.brine.wt_NaCl
+
+
+def test_table_flash_columns(capsys):
+    source = io.BytesIO(b"T_C,P_bar,x_CO2,wt_NaCl,sample\n400,2000,0.2,20,a\n400,2000,0.01,20,b\n"
+                        b"400,x,0.2,20,c\n")
+    states = table.CsvStates(source, "states.csv", with_flash=True)
+    out = io.BytesIO()
+    states.write(out)
+    rows = list(csv.DictReader(io.StringIO(out.getvalue().decode())))
+    assert all(len(row) == 5 + len(table.RESULT_COLUMNS) + len(table.FLASH_COLUMNS) for row in rows)
+    expected = quarn.flash(400.0, 2000.0, *quarn.mole_fractions(0.2, 20.0))
+    assert rows[0]["status"] == "brine + CO2-rich" and rows[0]["phases"] == "2"
+    assert float(rows[0]["beta"]) == expected.beta
+    assert float(rows[0]["brine_wt_NaCl"]) == expected.brine.wt_NaCl
+    assert rows[1]["status"] == "one phase" and rows[1]["beta"] == ""
+    assert rows[2]["fault"] == "line 4: P_bar 'x' is not a number" and rows[2]["status"] == ""
+    with pytest.raises(quarn.table.CommandError, match="result columns"):
+        table.CsvStates(io.BytesIO(b"T_C,P_bar,x_CO2,wt_NaCl,beta\n"), "x.csv", with_flash=True)
+
+
+def test_grid_table_with_flash(tmp_path):
+    target = tmp_path / "grid.csv"
+    assert table.main(["--T", "400", "--P", "2000", "--x-CO2", "0.01,0.2", "--wt-NaCl", "20",
+                       "--flash", "-o", str(target)]) == 0
+    rows = list(csv.DictReader(target.open()))
+    assert [r["status"] for r in rows] == ["one phase", "brine + CO2-rich"]
+
+
+def test_figures_show_the_limits_and_the_tie_lines(tmp_path):
+    pytest.importorskip("matplotlib")
+    from quarn import cli
+
+    figure = quarn.plot.section(2000.0, [6.0, 20.0], T_C=[400.0, 500.0, 600.0])
+    assert len(figure.axes) == 2
+    line = [ln for ln in figure.axes[1].lines if ln.get_label() == "one-phase limit"][0]
+    expected = quarn.one_phase_limit([400.0, 500.0, 600.0], 2000.0, 20.0).x_CO2
+    assert np.array_equal(line.get_xdata(), expected)
+    assert cli.main(["plot", "ternary", "--T", "400", "--P", "2000", "-o",
+                     str(tmp_path / "t.png")]) == 0
+    assert (tmp_path / "t.png").stat().st_size > 10000
+    assert cli.main(["plot", "section", "--P", "2000", "--wt-NaCl", "1:10:1", "-o",
+                     str(tmp_path / "s.png")]) == 2  # ten panels are too many: a usage error
+    assert not (tmp_path / "s.png").exists()
