@@ -251,6 +251,13 @@ bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, cons
 
   // The grid's discrete local minima, lowest first, away from the known points.
   const int nu = grid.nodes_CO2, nw = grid.nodes_salinity;
+  std::array<std::array<double, 2>, 4> known_at{};
+  const std::size_t known_count = std::min<std::size_t>(known.size(), known_at.size());
+  for (std::size_t k = 0; k < known_count; ++k) {
+    const Vector& x = known[k];
+    known_at[k] = {grid.CoordinateCO2(x[0] > 0 ? x[0] : grid.x_CO2.front()),
+                   grid.CoordinateSalinity(Salinity(x))};
+  }
   std::vector<std::size_t> minima;
   for (int iw = 0; iw < nw; ++iw) {
     for (int iu = 0; iu < nu; ++iu) {
@@ -264,14 +271,13 @@ bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, cons
           lowest = tpd[static_cast<std::size_t>(jw) * nu + ju] >= tpd[k];
         }
       }
+      if (!lowest) continue;
       bool near_known = false;
-      for (const Vector& x : known) {
-        near_known =
-            near_known ||
-            (std::fabs(grid.CoordinateCO2(x[0] > 0 ? x[0] : grid.x_CO2.front()) - iu) <= 1.5 &&
-             std::fabs(grid.CoordinateSalinity(Salinity(x)) - iw) <= 1.5);
+      for (std::size_t j = 0; j < known_count; ++j) {
+        near_known = near_known || (std::fabs(known_at[j][0] - iu) <= 1.5 &&
+                                    std::fabs(known_at[j][1] - iw) <= 1.5);
       }
-      if (lowest && !near_known) minima.push_back(k);
+      if (!near_known) minima.push_back(k);
     }
   }
   std::sort(minima.begin(), minima.end(),

@@ -1,0 +1,111 @@
+// The phase equilibria's cost: model evaluations (the machine-independent
+// figure, as counters) and time of the trial grids of one temperature and
+// pressure, a cold flash (stability test, split, global check), a warm flash
+// from a neighbour's answer, random cold flashes over the stated range, and a
+// 100 x 100 section (temperature against x_CO2) on two threads.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "quarn/equilibrium.hpp"
+
+namespace {
+
+const double kT_K = quarn::KelvinFromCelsius(400.0);
+const double kP_atm = quarn::AtmFromBar(2000.0);
+
+void BM_TrialGrids(benchmark::State& state) {
+  int evaluations = 0;
+  for (auto _ : state) {
+    const quarn::EquilibriumConditions c(kT_K, kP_atm);
+    evaluations = c.grid_evaluations();
+    benchmark::DoNotOptimize(evaluations);
+  }
+  state.counters["evaluations"] = evaluations;
+}
+BENCHMARK(BM_TrialGrids)->Unit(benchmark::kMillisecond);
+
+void BM_ColdFlash(benchmark::State& state) {
+  const quarn::EquilibriumConditions c(kT_K, kP_atm);
+  const quarn::Composition z = quarn::CompositionFromSalinity(0.2, 20.0);
+  int evaluations = 0;
+  for (auto _ : state) {
+    const quarn::FlashResult r = c.Flash(z);
+    evaluations = r.evaluations;
+    benchmark::DoNotOptimize(r);
+  }
+  state.counters["evaluations"] = evaluations;
+  state.counters["with_grids"] = evaluations + c.grid_evaluations();
+}
+BENCHMARK(BM_ColdFlash)->Unit(benchmark::kMicrosecond);
+
+// The next point of a section: x_CO2 one hundredth further.
+void BM_WarmFlash(benchmark::State& state) {
+  const quarn::EquilibriumConditions c(kT_K, kP_atm);
+  const quarn::FlashResult near = c.Flash(quarn::CompositionFromSalinity(0.2, 20.0));
+  const quarn::Composition z = quarn::CompositionFromSalinity(0.21, 20.0);
+  int evaluations = 0;
+  for (auto _ : state) {
+    const quarn::FlashResult r = c.Flash(z, near);
+    evaluations = r.evaluations;
+    benchmark::DoNotOptimize(r);
+  }
+  state.counters["evaluations"] = evaluations;
+}
+BENCHMARK(BM_WarmFlash)->Unit(benchmark::kMicrosecond);
+
+// Random feeds over 350-600 C, 500-5000 bar, x_CO2 0.02-0.7, 0-30 wt%, each at
+// its own conditions (grids included): the evaluations' mean and largest.
+void BM_RandomColdFlashes(benchmark::State& state) {
+  std::mt19937_64 engine(3);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  double total = 0.0, largest = 0.0, undecided = 0.0, count = 0.0;
+  for (auto _ : state) {
+    const double T_K = quarn::KelvinFromCelsius(350.0 + 250.0 * unit(engine));
+    const double P_atm = quarn::AtmFromBar(500.0 + 4500.0 * unit(engine));
+    const double x_CO2 = 0.02 + 0.68 * unit(engine);
+    const double wt_NaCl = 30.0 * unit(engine);
+    const quarn::EquilibriumConditions c(T_K, P_atm);
+    const quarn::FlashResult r = c.Flash(quarn::CompositionFromSalinity(x_CO2, wt_NaCl));
+    const double evaluations = r.evaluations + c.grid_evaluations();
+    total += evaluations;
+    largest = std::max(largest, evaluations);
+    undecided += r.phases == 0;
+    count += 1.0;
+  }
+  state.counters["mean_evaluations"] = total / count;
+  state.counters["largest_evaluations"] = largest;
+  state.counters["undecided_share"] = undecided / count;
+}
+BENCHMARK(BM_RandomColdFlashes)->Unit(benchmark::kMillisecond)->Iterations(1000);
+
+void BM_Section100x100(benchmark::State& state) {
+  std::vector<double> T_K, x_CO2, x_H2O, x_NaCl;
+  for (int i = 0; i < 100; ++i) {
+    for (int j = 0; j < 100; ++j) {
+      const quarn::Composition z = quarn::CompositionFromSalinity(0.005 + 0.007 * j, 10.0);
+      T_K.push_back(quarn::KelvinFromCelsius(350.0 + 250.0 * i / 99.0));
+      x_CO2.push_back(z.x_CO2);
+      x_H2O.push_back(z.x_H2O);
+      x_NaCl.push_back(z.x_NaCl);
+    }
+  }
+  const std::vector<double> P_atm = {kP_atm};
+  std::vector<quarn::FlashResult> results(T_K.size());
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(quarn::FlashBatch(T_K, P_atm, x_CO2, x_H2O, x_NaCl, results, {},
+                                               static_cast<unsigned>(state.range(0))));
+  }
+  double evaluations = 0.0;
+  for (const quarn::FlashResult& r : results) evaluations += r.evaluations;
+  state.counters["evaluations"] = evaluations;
+}
+BENCHMARK(BM_Section100x100)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+
+}  // namespace
