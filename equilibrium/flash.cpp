@@ -158,9 +158,13 @@ FlashResult SplitAndCheck(FlashResult r, Model& model, const internal::TrialGrid
       const bool at_cap =
           feed.species.present[2] &&
           std::max(equilibrium::Salinity(x), equilibrium::Salinity(y)) > 0.98 * limit_wt;
-      reason = model.fault ? Undecided::kModelFailed
-               : at_cap    ? Undecided::kPhaseBeyondLimit
-                           : Undecided::kNotConverged;
+      // A split that passed everything but the check says more than a later
+      // start that went nowhere: that reason stands.
+      if (reason != Undecided::kNotGlobal) {
+        reason = model.fault ? Undecided::kModelFailed
+                 : at_cap    ? Undecided::kPhaseBeyondLimit
+                             : Undecided::kNotConverged;
+      }
       continue;
     }
     const equilibrium::TangentPlaneSearch check = Check(model, grid, split, feed, cap_wt);

@@ -41,6 +41,36 @@ bool EvaluatePair(Model& model, const Feed& feed, const Vector& v, double cap_wt
   return true;
 }
 
+// The share beta of the phase y = K x solving the Rachford-Rice equation
+// sum_i z_i (K_i - 1) / (1 + beta (K_i - 1)) = 0, by bisection between its
+// asymptotes (a root outside (0, 1), a "negative flash", still gives phases to
+// take the next K from); false when the K_i do not straddle 1.
+bool RachfordRice(const Feed& feed, const Vector& K, double& beta) {
+  const Species& s = feed.species;
+  double K_min = INFINITY, K_max = 0.0;
+  for (int a = 0; a < s.count; ++a) {
+    K_min = std::min(K_min, K[s.index[a]]);
+    K_max = std::max(K_max, K[s.index[a]]);
+  }
+  if (!(K_max > 1.0 && K_min < 1.0) || !std::isfinite(K_max)) return false;
+  auto f = [&](double b) {
+    double sum = 0.0;
+    for (int a = 0; a < s.count; ++a) {
+      const int i = s.index[a];
+      sum += feed.z[i] * (K[i] - 1.0) / (1.0 + b * (K[i] - 1.0));
+    }
+    return sum;
+  };
+  const double lowest = 1.0 / (1.0 - K_max), highest = 1.0 / (1.0 - K_min);
+  double low = lowest + 1e-12 * (highest - lowest), high = highest - 1e-12 * (highest - lowest);
+  for (int k = 0; k < 100 && high - low > 1e-15 * std::max(1.0, std::fabs(low)); ++k) {
+    const double middle = 0.5 * (low + high);
+    (f(middle) > 0.0 ? low : high) = middle;
+  }
+  beta = 0.5 * (low + high);
+  return std::isfinite(beta);
+}
+
 }  // namespace
 
 FeedStability TestFeed(Model& model, const Feed& feed, const internal::TrialGrid& grid,
@@ -92,6 +122,9 @@ Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double cap_wt
   constexpr int kIterations = 60;
   constexpr double kConverged = 1e-11;
   constexpr double kNoiseFloor = 1e-8;
+  constexpr int kSubstitutions = 8;
+  // Closer than this Newton steps converge: a warm start goes to them at once.
+  constexpr double kSubstituteAbove = 0.02;
   const Species& s = feed.species;
   const int m = s.count;
   Split split;
@@ -107,6 +140,37 @@ Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double cap_wt
     split.G = p.G;
     split.max_gradient = p.max_gradient;
   };
+  // Successive substitution first, K_i = phi_i(x) / phi_i(y) with the
+  // Rachford-Rice share, over the phases' compositions alone (the share may
+  // leave (0, 1) on the way): robust far from the solution, where a Newton
+  // step from a poor start may run to a trivial split.
+  Vector K{};
+  for (int a = 0; a < m; ++a)
+    K[s.index[a]] = std::exp(p.ln_phi_l[s.index[a]] - p.ln_phi_v[s.index[a]]);
+  for (int step = 0; step < kSubstitutions && p.max_gradient > kSubstituteAbove; ++step) {
+    double beta = 0.0;
+    if (!RachfordRice(feed, K, beta)) break;
+    Vector x{}, y{}, ln_f_x, ln_f_y, ln_phi_x, ln_phi_y;
+    for (int a = 0; a < m; ++a) {
+      const int i = s.index[a];
+      x[i] = feed.z[i] / (1.0 + beta * (K[i] - 1.0));
+      y[i] = K[i] * x[i];
+    }
+    x = Normalised(x, s);
+    y = Normalised(y, s);
+    if (!InDomain(x, s, cap_wt) || !InDomain(y, s, cap_wt) ||
+        !model.LnFugacity(x, s, ln_f_x, ln_phi_x) || !model.LnFugacity(y, s, ln_f_y, ln_phi_y)) {
+      break;
+    }
+    for (int a = 0; a < m; ++a)
+      K[s.index[a]] = std::exp(ln_phi_x[s.index[a]] - ln_phi_y[s.index[a]]);
+    if (beta > 0.0 && beta < 1.0) {
+      Vector v{};
+      for (int a = 0; a < m; ++a) v[s.index[a]] = beta * y[s.index[a]];
+      PhasePair q;
+      if (EvaluatePair(model, feed, v, cap_wt, q) && q.G < p.G) p = q;
+    }
+  }
   store();
   int stalled = 0;
   for (int iteration = 0; iteration < kIterations; ++iteration) {
