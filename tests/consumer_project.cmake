@@ -1,4 +1,4 @@
-# Builds and runs the example consumer project against the library, the way a
+# Builds and runs the example consumer programs against the library, the way a
 # user's project gets it (MODE):
 #   installed       the test build installed into a staging prefix (the console
 #                   program installed beside the library);
@@ -26,7 +26,7 @@ elseif(MODE STREQUAL "include-dir")
   run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/library -DCMAKE_BUILD_TYPE=Release
       -DCMAKE_INSTALL_INCLUDEDIR=include/quarn-headers -DQUARN_BUILD_TESTS=OFF
       -DQUARN_BUILD_BENCHMARKS=OFF -DQUARN_BUILD_PROGRAM=OFF "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}")
-  run(${CMAKE_COMMAND} --build ${WORK_DIR}/library --target quarn_eos)
+  run(${CMAKE_COMMAND} --build ${WORK_DIR}/library --target quarn_eos quarn_equilibrium)
   run(${CMAKE_COMMAND} --install ${WORK_DIR}/library --prefix ${prefix})
   if(NOT EXISTS ${prefix}/include/quarn-headers/quarn/eos.hpp)
     message(FATAL_ERROR "the header is not where CMAKE_INSTALL_INCLUDEDIR says")
@@ -41,16 +41,20 @@ elseif(MODE STREQUAL "subproject")
        "  message(FATAL_ERROR \"a subproject's tests and benchmarks are on by default\")\n"
        "endif()\n"
        "add_executable(fugacities ${SOURCE_DIR}/examples/library/fugacities.cpp)\n"
-       "target_link_libraries(fugacities PRIVATE quarn::eos)\n")
+       "target_link_libraries(fugacities PRIVATE quarn::eos)\n"
+       "add_executable(unmixing ${SOURCE_DIR}/examples/library/unmixing.cpp)\n"
+       "target_link_libraries(unmixing PRIVATE quarn::equilibrium)\n")
 else()
   message(FATAL_ERROR "unknown MODE ${MODE}")
 endif()
 
 run(${CMAKE_COMMAND} -S ${consumer_source} -B ${WORK_DIR}/build -DCMAKE_PREFIX_PATH=${prefix}
     -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}")
-run(${CMAKE_COMMAND} --build ${WORK_DIR}/build --target fugacities)
-execute_process(COMMAND ${WORK_DIR}/build/fugacities OUTPUT_VARIABLE out COMMAND_ERROR_IS_FATAL ANY)
-file(READ ${SOURCE_DIR}/examples/library/expected_output.txt expected)
-if(NOT out STREQUAL expected)
-  message(FATAL_ERROR "the example printed:\n${out}\nexpected:\n${expected}")
-endif()
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/build --target fugacities unmixing)
+foreach(program fugacities unmixing)
+  execute_process(COMMAND ${WORK_DIR}/build/${program} OUTPUT_VARIABLE out COMMAND_ERROR_IS_FATAL ANY)
+  file(READ ${SOURCE_DIR}/examples/library/${program}_expected_output.txt expected)
+  if(NOT out STREQUAL expected)
+    message(FATAL_ERROR "${program} printed:\n${out}\nexpected:\n${expected}")
+  endif()
+endforeach()

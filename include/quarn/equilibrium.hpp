@@ -161,7 +161,7 @@ struct TrialGrids;
 }
 
 // The phase equilibria of one temperature and pressure. Making it evaluates
-// the model on the trial grids (some 1,900 evaluations, a millisecond), which
+// the model on the trial grids (some 1,700 evaluations, under a millisecond), which
 // every call then shares; copies share them too.
 class EquilibriumConditions {
  public:
@@ -180,8 +180,9 @@ class EquilibriumConditions {
 
   // Evaluations the trial grids took when these conditions were made.
   int grid_evaluations() const noexcept;
-  // False when the grids could not be made (no memory, or the model failed on
-  // every trial composition); every call then answers undecided.
+  // False when the grids could not be made (a cap outside (0, 100), no memory,
+  // or the model failed on every trial composition of a kind); every call then
+  // answers undecided.
   bool valid() const noexcept { return grids_ != nullptr; }
 
  private:

@@ -167,3 +167,15 @@ def test_figures_show_the_limits_and_the_tie_lines(tmp_path):
     assert cli.main(["plot", "section", "--P", "2000", "--wt-NaCl", "1:10:1", "-o",
                      str(tmp_path / "s.png")]) == 2  # ten panels are too many: a usage error
     assert not (tmp_path / "s.png").exists()
+
+
+def test_readme_unmixing_example():
+    import doctest
+    import pathlib
+
+    readme = (pathlib.Path(__file__).resolve().parents[2] / "README.md").read_text()
+    section = readme[readme.index("## Where the fluid unmixes"):readme.index("## The same numbers")]
+    test = doctest.DocTestParser().get_doctest(section, {"quarn": quarn}, "README", "README.md", 0)
+    runner = doctest.DocTestRunner(optionflags=doctest.NORMALIZE_WHITESPACE)
+    runner.run(test)
+    assert runner.tries == 4 and runner.failures == 0
