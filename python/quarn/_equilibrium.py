@@ -205,7 +205,8 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     n = int(np.prod(shape))
     rows = np.empty((31, n))
     codes = np.zeros((6, n), dtype=np.int32)
-    _core.flash(*columns, rows, codes, float(salinity_cap), float(phase_salinity_limit),
+    T, P, c, h, s = columns
+    _core.flash(T, P, c, h, s, rows, codes, float(salinity_cap), float(phase_salinity_limit),
                 0 if threads is None else threads)
     phases = codes[2]
     rows[:, phases == 0] = np.nan
@@ -217,11 +218,13 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
         return PhaseArrays(*out[first:first + len(_PHASE_FIELDS)])
 
     return FlashResult(
-        *inputs, phases=phases.reshape(shape),
+        T_C=inputs[0], P_bar=inputs[1], x_CO2=inputs[2], x_H2O=inputs[3], x_NaCl=inputs[4],
+        phases=phases.reshape(shape),
         status=_names(codes[0], _core.flash_status_name, 4).reshape(shape),
         undecided=_names(codes[1], _core.undecided_name, 7).reshape(shape),
         beta=out[0], brine=phase(1), co2_rich=phase(13),
-        **dict(zip(_CERTIFICATE, out[25:31])),
+        max_delta_ln_f=out[25], max_delta_ln_f_unrounded=out[26], mass_balance=out[27],
+        delta_G_RT=out[28], min_tpd=out[29], tpd_min=out[30],
         iterations=codes[4].reshape(shape), evaluations=codes[5].reshape(shape),
         in_range=_in_range(inputs[0], inputs[1]),
         beyond_cap=(codes[3] & _PHASE_BEYOND_CAP).astype(bool).reshape(shape),
@@ -239,11 +242,13 @@ def stability(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     n = int(np.prod(shape))
     rows = np.empty((5, n))
     codes = np.zeros((3, n), dtype=np.int32)
-    _core.stability(*columns, rows, codes, float(salinity_cap), 0 if threads is None else threads)
+    T, P, c, h, s = columns
+    _core.stability(T, P, c, h, s, rows, codes, float(salinity_cap), 0 if threads is None else threads)
     out = [r.reshape(shape) for r in rows]
-    return StabilityResult(_names(codes[0], _core.stability_name, 3).reshape(shape), *out,
-                           evaluations=codes[2].reshape(shape),
-                           in_range=_in_range(inputs[0], inputs[1]))
+    return StabilityResult(
+        verdict=_names(codes[0], _core.stability_name, 3).reshape(shape), tpd_min=out[0],
+        trial_x_CO2=out[1], trial_x_H2O=out[2], trial_x_NaCl=out[3], trial_wt_NaCl=out[4],
+        evaluations=codes[2].reshape(shape), in_range=_in_range(inputs[0], inputs[1]))
 
 
 def one_phase_limit(T_C: Any, P_bar: Any, wt_NaCl: Any, *, salinity_cap: float = 50.0,
@@ -259,11 +264,15 @@ def one_phase_limit(T_C: Any, P_bar: Any, wt_NaCl: Any, *, salinity_cap: float =
     n = int(np.prod(shape))
     rows = np.empty((6, n))
     codes = np.zeros((3, n), dtype=np.int32)
-    _core.one_phase_limit(*columns, rows, codes, float(salinity_cap), 0 if threads is None else threads)
+    T, P, W = columns
+    _core.one_phase_limit(T, P, W, rows, codes, float(salinity_cap), 0 if threads is None else threads)
     out = [r.reshape(shape) for r in rows]
-    return OnePhaseLimitResult(out[0], out[1], _names(codes[0], _core.limit_status_name, 3).reshape(shape),
-                               *out[2:], evaluations=codes[2].reshape(shape),
-                               in_range=_in_range(inputs[0], inputs[1]))
+    return OnePhaseLimitResult(
+        x_CO2=out[0], tolerance=out[1],
+        status=_names(codes[0], _core.limit_status_name, 3).reshape(shape),
+        incipient_x_CO2=out[2], incipient_x_H2O=out[3], incipient_x_NaCl=out[4],
+        incipient_wt_NaCl=out[5], evaluations=codes[2].reshape(shape),
+        in_range=_in_range(inputs[0], inputs[1]))
 
 
 __all__ = ["FlashResult", "OnePhaseLimitResult", "PhaseArrays", "StabilityResult", "flash",

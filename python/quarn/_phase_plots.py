@@ -30,7 +30,7 @@ def _new_axes(count: int, width: float, height: float) -> tuple[Any, list[Any]]:
     return figure, list(axes)
 
 
-def section(P_bar: float, wt_NaCl: Sequence[float], T_C: Any = None, x_CO2: Any = None,
+def section(P_bar: float, wt_NaCl: Any, T_C: Any = None, x_CO2: Any = None,
             ax: Sequence[Any] | None = None, salinity_cap: float = 50.0) -> Any:
     """Sections of constant solvent salinity at one pressure: temperature
     against bulk x_CO2, one panel per salinity (wt% NaCl of the solvent). Each
