@@ -103,7 +103,8 @@ FlashResult TwoPhases(FlashResult r, const Model& model, const Feed& feed, const
   Vector x = equilibrium::Normalised(split.l, s);
   double beta = 0.0;
   for (int a = 0; a < s.count; ++a) beta += split.v[s.index[a]];
-  const bool salt_split = std::fabs(y[0] - x[0]) < kSaltSplitGap;
+  // Without salt there is no salt split, however close the phases' x_CO2.
+  const bool salt_split = feed.species.present[2] && std::fabs(y[0] - x[0]) < kSaltSplitGap;
   // The CO2-rich phase is the one richer in CO2; in a salt split, the fresher.
   const bool v_is_co2_rich =
       salt_split ? equilibrium::Salinity(y) < equilibrium::Salinity(x) : y[0] > x[0];
