@@ -21,7 +21,7 @@ FeedStability TestFeed(Model& model, const Feed& feed, const internal::TrialGrid
 // The split of a feed into amounts v and l = z - v of two phases, found by
 // Newton steps on the Gibbs energy G = sum_i v_i ln f_i(v) + l_i ln f_i(l)
 // (in RT, per mole of feed) from v0, each step descending and keeping both
-// phases in the domain.
+// phases in the domain, their salinities within limit_wt.
 struct Split {
   Vector v{}, l{};
   Vector ln_f_v{}, ln_f_l{}, ln_phi_v{}, ln_phi_l{};
@@ -30,7 +30,7 @@ struct Split {
   int iterations = 0;
   bool converged = false;
 };
-Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double cap_wt);
+Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double limit_wt);
 
 // The amounts to start a split from: a share of the trial phase y that leaves
 // every species of the feed a positive remainder within the domain.

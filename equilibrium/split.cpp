@@ -18,7 +18,7 @@ struct PhasePair {
   double max_gradient = 0.0;
 };
 
-bool EvaluatePair(Model& model, const Feed& feed, const Vector& v, double cap_wt, PhasePair& p) {
+bool EvaluatePair(Model& model, const Feed& feed, const Vector& v, double limit_wt, PhasePair& p) {
   const Species& s = feed.species;
   p.v = v;
   for (int a = 0; a < s.count; ++a) {
@@ -28,7 +28,7 @@ bool EvaluatePair(Model& model, const Feed& feed, const Vector& v, double cap_wt
   }
   p.y = Normalised(p.v, s);
   p.x = Normalised(p.l, s);
-  if (!InDomain(p.y, s, cap_wt) || !InDomain(p.x, s, cap_wt)) return false;
+  if (!InDomain(p.y, s, limit_wt) || !InDomain(p.x, s, limit_wt)) return false;
   if (!model.LnFugacity(p.y, s, p.ln_f_v, p.ln_phi_v)) return false;
   if (!model.LnFugacity(p.x, s, p.ln_f_l, p.ln_phi_l)) return false;
   p.G = 0.0;
@@ -118,7 +118,7 @@ Vector StartFromTrial(const Feed& feed, const Vector& trial, double cap_wt) {
   return v;
 }
 
-Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double cap_wt) {
+Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double limit_wt) {
   constexpr int kIterations = 60;
   constexpr double kConverged = 1e-11;
   constexpr double kNoiseFloor = 1e-8;
@@ -129,7 +129,7 @@ Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double cap_wt
   const int m = s.count;
   Split split;
   PhasePair p;
-  if (!EvaluatePair(model, feed, v0, cap_wt, p)) return split;
+  if (!EvaluatePair(model, feed, v0, limit_wt, p)) return split;
   auto store = [&] {
     split.v = p.v;
     split.l = p.l;
@@ -158,7 +158,7 @@ Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double cap_wt
     }
     x = Normalised(x, s);
     y = Normalised(y, s);
-    if (!InDomain(x, s, cap_wt) || !InDomain(y, s, cap_wt) ||
+    if (!InDomain(x, s, limit_wt) || !InDomain(y, s, limit_wt) ||
         !model.LnFugacity(x, s, ln_f_x, ln_phi_x) || !model.LnFugacity(y, s, ln_f_y, ln_phi_y)) {
       break;
     }
@@ -168,7 +168,7 @@ Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double cap_wt
       Vector v{};
       for (int a = 0; a < m; ++a) v[s.index[a]] = beta * y[s.index[a]];
       PhasePair q;
-      if (EvaluatePair(model, feed, v, cap_wt, q) && q.G < p.G) p = q;
+      if (EvaluatePair(model, feed, v, limit_wt, q) && q.G < p.G) p = q;
     }
   }
   store();
@@ -221,7 +221,7 @@ Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double cap_wt
       Vector v{};
       for (int a = 0; a < m; ++a) v[s.index[a]] = p.v[s.index[a]] + scale * step[a];
       PhasePair q;
-      if (!EvaluatePair(model, feed, v, cap_wt, q)) continue;
+      if (!EvaluatePair(model, feed, v, limit_wt, q)) continue;
       // Close to the solution the gradient decides: G changes there by less
       // than the model's departure from an exact Gibbs energy (its ln phi_i
       // are the derivatives of n g to some 1e-7), which can make an exact
