@@ -4,8 +4,9 @@ limit over NumPy arrays of states."""
 from __future__ import annotations
 
 import importlib
-from dataclasses import dataclass, fields
-from typing import Any
+import sys
+from dataclasses import dataclass, fields, replace
+from typing import Any, Callable
 
 import numpy as np
 
@@ -22,6 +23,7 @@ _PHASE_FIELDS = ("x_CO2", "x_H2O", "x_NaCl", "wt_NaCl", "phi_CO2", "phi_H2O", "p
 _CERTIFICATE = ("max_delta_ln_f", "max_delta_ln_f_unrounded", "mass_balance", "delta_G_RT",
                 "min_tpd", "tpd_min")
 FLASH_STATUSES = ("one phase", "brine + CO2-rich", "salt split", "undecided")
+_STATE = ("T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl")
 
 
 @dataclass(frozen=True)
@@ -165,6 +167,36 @@ def _columns(names: tuple[str, ...], values: list[Any]) -> tuple[list[Any], tupl
     return columns, shape, [np.broadcast_to(a, shape) for a in arrays]
 
 
+def _labelled(names: tuple[str, ...], values: list[Any], compute: Callable[[list[Any]], Any]) -> Any:
+    """With xarray DataArrays among the arguments: the answer of `compute` over
+    their broadcast values, every array in it a DataArray with their dimensions
+    and coordinates (coordinates that disagree are an error, not a silent
+    join); None without DataArrays. Dask-backed DataArrays are computed."""
+    xr = sys.modules.get("xarray")
+    if xr is None or not any(isinstance(v, xr.DataArray) for v in values):
+        return None
+    for name, value in zip(names, values):
+        if not isinstance(value, xr.DataArray) and np.ndim(value) > 0:
+            raise TypeError(f"{name}: with DataArrays, give DataArrays or scalars (a plain array "
+                            "has no dimension names to broadcast by)")
+    labelled = [v for v in values if isinstance(v, xr.DataArray)]
+    try:
+        xr.align(*labelled, join="exact")
+    except ValueError as error:
+        raise ValueError(f"the DataArrays' coordinates disagree: {error}") from None
+    template = xr.broadcast(*labelled)[0]
+    answer = compute([v.broadcast_like(template).values if isinstance(v, xr.DataArray) else v
+                      for v in values])
+
+    def label(value: Any) -> Any:
+        if isinstance(value, PhaseArrays):
+            return replace(value, **{f.name: label(getattr(value, f.name)) for f in fields(value)})
+        return xr.DataArray(np.broadcast_to(value, template.shape), dims=template.dims,
+                            coords=template.coords)
+
+    return replace(answer, **{f.name: label(getattr(answer, f.name)) for f in fields(answer)})
+
+
 def _check_cap(salinity_cap: float, phase_salinity_limit: float | None = None) -> None:
     if not 0.0 < salinity_cap < 100.0:
         raise ValueError(f"salinity_cap must lie between 0 and 100 wt%, not {salinity_cap!r}")
@@ -189,7 +221,8 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     partitioning freely between a brine and a CO2-rich fluid.
 
     The arguments broadcast together like those of :func:`quarn.fugacity`
-    (NumPy's rules; pint quantities are converted): the temperature in degrees
+    (NumPy's rules; xarray DataArrays by their dimension names, coordinates
+    kept, Dask-backed ones computed; pint quantities converted): the temperature in degrees
     Celsius, the pressure in bar and the bulk mole fractions. Each state gets a
     stability test over trial compositions within ``salinity_cap`` (wt% NaCl of
     the solvent), and where it is unstable the split, checked against the same
@@ -200,8 +233,12 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     answers never depend on it. Ctrl-C interrupts within a fraction of a second.
     """
     _check_cap(salinity_cap, phase_salinity_limit)
-    columns, shape, inputs = _columns(("T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl"),
-                                      plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl)))
+    values = plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl))
+    labelled = _labelled(_STATE, values, lambda v: flash(
+        *v, salinity_cap=salinity_cap, phase_salinity_limit=phase_salinity_limit, threads=threads))
+    if labelled is not None:
+        return labelled  # type: ignore[no-any-return]
+    columns, shape, inputs = _columns(_STATE, values)
     n = int(np.prod(shape))
     rows = np.empty((31, n))
     codes = np.zeros((6, n), dtype=np.int32)
@@ -237,8 +274,12 @@ def stability(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     :func:`flash` does): whether any trial phase with a solvent salinity within
     ``salinity_cap`` lies below the fluid's tangent plane."""
     _check_cap(salinity_cap)
-    columns, shape, inputs = _columns(("T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl"),
-                                      plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl)))
+    values = plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl))
+    labelled = _labelled(_STATE, values,
+                         lambda v: stability(*v, salinity_cap=salinity_cap, threads=threads))
+    if labelled is not None:
+        return labelled  # type: ignore[no-any-return]
+    columns, shape, inputs = _columns(_STATE, values)
     n = int(np.prod(shape))
     rows = np.empty((5, n))
     codes = np.zeros((3, n), dtype=np.int32)
@@ -260,6 +301,10 @@ def one_phase_limit(T_C: Any, P_bar: Any, wt_NaCl: Any, *, salinity_cap: float =
     _check_cap(salinity_cap)
     values = [plain("T_C", T_C, "degC", "a temperature"), plain("P_bar", P_bar, "bar", "a pressure"),
               plain("wt_NaCl", wt_NaCl, "percent", "a weight percent")]
+    labelled = _labelled(("T_C", "P_bar", "wt_NaCl"), values,
+                         lambda v: one_phase_limit(*v, salinity_cap=salinity_cap, threads=threads))
+    if labelled is not None:
+        return labelled  # type: ignore[no-any-return]
     columns, shape, inputs = _columns(("T_C", "P_bar", "wt_NaCl"), values)
     n = int(np.prod(shape))
     rows = np.empty((6, n))

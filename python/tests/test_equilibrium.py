@@ -179,3 +179,23 @@ def test_readme_unmixing_example():
     runner = doctest.DocTestRunner(optionflags=doctest.NORMALIZE_WHITESPACE)
     runner.run(test)
     assert runner.tries == 4 and runner.failures == 0
+
+
+def test_dataarrays_keep_their_dimensions_and_coordinates():
+    xr = pytest.importorskip("xarray")
+    T = xr.DataArray([400.0, 500.0], dims="T", coords={"T": [400.0, 500.0]})
+    x = xr.DataArray([0.01, 0.2, 0.4], dims="x", coords={"x": [0.01, 0.2, 0.4]})
+    c, h, s = (x.copy(data=f) for f in quarn.mole_fractions(x.values, 20.0))
+    r = quarn.flash(T, 2000.0, c, h, s)
+    assert r.beta.dims == ("T", "x") and list(r.beta.coords["x"].values) == [0.01, 0.2, 0.4]
+    assert r.brine.wt_NaCl.dims == ("T", "x") and r.status.dims == ("T", "x")
+    plain = quarn.flash(np.array([[400.0], [500.0]]), 2000.0, c.values, h.values, s.values)
+    assert np.array_equal(r.brine.x_CO2.values, plain.brine.x_CO2, equal_nan=True)
+    limit = quarn.one_phase_limit(T, 2000.0, xr.DataArray([6.0, 20.0], dims="wt"))
+    assert limit.x_CO2.dims == ("T", "wt")
+    assert quarn.stability(T, 2000.0, c, h, s).verdict.dims == ("T", "x")
+    shifted = x.assign_coords(x=[0.02, 0.2, 0.4])
+    with pytest.raises(ValueError, match="coordinates disagree"):
+        quarn.flash(T, 2000.0, shifted, h, s)
+    with pytest.raises(TypeError, match="DataArrays or scalars"):
+        quarn.flash(T, 2000.0, np.array([0.1, 0.2, 0.3]), h, s)
