@@ -1,0 +1,184 @@
+// The calculator's WebAssembly interface: plain C functions over numbers and a
+// shared buffer, for the page's JavaScript. Every number is the library's own
+// (the project's correctly rounded elementary functions, the method's order of
+// operations), so the page shows the console program's digits.
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "driver/report_formats.hpp"
+#include "quarn/eos.hpp"
+#include "quarn/equilibrium.hpp"
+#include "textio/channel.hpp"
+#include "textio/formatted_write.hpp"
+#include "textio/free_format_read.hpp"
+#include "textio/messages.hpp"
+
+namespace {
+
+// Numbers out to the page: see each function for its layout.
+double numbers[64];
+// Text out to the page, NUL-terminated.
+std::string text;
+
+// The state as the run file's reader keeps it: T and P in single precision
+// when asked, widened back exactly.
+struct State {
+  double T_C, P_bar;
+};
+
+State Inputs(double T_C, double P_bar, int single_precision) {
+  if (single_precision) {
+    return {static_cast<double>(static_cast<float>(T_C)),
+            static_cast<double>(static_cast<float>(P_bar))};
+  }
+  return {T_C, P_bar};
+}
+
+// The console's result line for a composition: x, phi and f of each species.
+std::string ResultLine(const std::array<double, 3>& x, const quarn::Result& r, double P_bar) {
+  std::array<double, 3> f;
+  for (int i = 0; i < 3; ++i) f[i] = quarn::FugacityBar(x[i], r.phi[i], P_bar);
+  const std::array<quarn::FormatValue, 9> values = {x[0], r.phi[0], f[0],     x[1], r.phi[1],
+                                                    f[1], x[2],     r.phi[2], f[2]};
+  quarn::RenderedRecords line;
+  quarn::RenderFormat(quarn::report::kResult, values, line);
+  return std::string(line[0]);
+}
+
+// The console's message text of a failing function: "exp: OVERFLOW error".
+std::string FaultText(const quarn::Fault& fault) {
+  std::string out = quarn::MathFunctionName(fault.function);
+  out += ": ";
+  out += quarn::MathKindName(fault.number);
+  out += " error";
+  return out;
+}
+
+}  // namespace
+
+extern "C" {
+
+// The buffer of numbers the functions below fill.
+double* quarn_numbers() {
+  return numbers;
+}
+// The text the last call left (a report line, a message or a table).
+const char* quarn_text() {
+  return text.c_str();
+}
+
+// One state. numbers: phi (3), f in bar (3), Z, V, ln phi (3), T_K, P_atm, the
+// fault's number and its function (quarn::MathFunction). text: the console's report line, or its
+// message for a failing elementary function. Returns the fault's number (0 for none).
+int quarn_evaluate(double T_C, double P_bar, double x_CO2, double x_H2O, double x_NaCl,
+                   int single_precision) {
+  const State s = Inputs(T_C, P_bar, single_precision);
+  const double T_K = quarn::KelvinFromCelsius(s.T_C), P_atm = quarn::AtmFromBar(s.P_bar);
+  const std::array<double, 3> x = {x_CO2, x_H2O, x_NaCl};
+  const quarn::Evaluation e = quarn::Evaluate(T_K, P_atm, {x_CO2, x_H2O, x_NaCl});
+  for (int i = 0; i < 3; ++i) {
+    numbers[i] = e.result.phi[i];
+    numbers[3 + i] = quarn::FugacityBar(x[i], e.result.phi[i], s.P_bar);
+    numbers[8 + i] = e.result.ln_phi[i];
+  }
+  numbers[6] = e.result.Z;
+  numbers[7] = e.result.V_cm3_per_mol;
+  numbers[11] = T_K;
+  numbers[12] = P_atm;
+  numbers[13] = e.fault.number;
+  numbers[14] = static_cast<double>(e.fault.function);
+  text = e.fault ? FaultText(e.fault) : ResultLine(x, e.result, s.P_bar);
+  return e.fault.number;
+}
+
+// The phases of one state. numbers: phases, beta, the brine's x (3) and
+// wt% NaCl, the CO2-rich phase's x (3) and wt% NaCl, max |delta ln f|, mass
+// balance, delta G / RT, min tpd, the domain bits, evaluations. text: the
+// status ("brine + CO2-rich", ...), then a tab and the undecided reason.
+int quarn_flash(double T_C, double P_bar, double x_CO2, double x_H2O, double x_NaCl,
+                int single_precision) {
+  const State s = Inputs(T_C, P_bar, single_precision);
+  const quarn::EquilibriumConditions conditions(quarn::KelvinFromCelsius(s.T_C),
+                                                quarn::AtmFromBar(s.P_bar));
+  const quarn::FlashResult r = conditions.Flash({x_CO2, x_H2O, x_NaCl});
+  const double values[] = {static_cast<double>(r.phases),
+                           r.beta,
+                           r.brine.x.x_CO2,
+                           r.brine.x.x_H2O,
+                           r.brine.x.x_NaCl,
+                           r.brine.wt_NaCl,
+                           r.co2_rich.x.x_CO2,
+                           r.co2_rich.x.x_H2O,
+                           r.co2_rich.x.x_NaCl,
+                           r.co2_rich.wt_NaCl,
+                           r.certificate.max_delta_ln_f,
+                           r.certificate.mass_balance,
+                           r.certificate.delta_G_RT,
+                           r.certificate.min_tpd,
+                           static_cast<double>(r.domain),
+                           static_cast<double>(r.evaluations)};
+  std::memcpy(numbers, values, sizeof values);
+  text = quarn::FlashStatusName(r.status);
+  text += '\t';
+  text += quarn::UndecidedName(r.undecided);
+  return static_cast<int>(r.status);
+}
+
+// A list of compositions in the run file's free format (three mole fractions
+// a record), at one T and P: text gets one line per composition, its report
+// line, or for a failing elementary function a line starting "!" with the
+// console's message. A record that cannot be read ends the list with the
+// reader's message. Returns the number of compositions.
+int quarn_table(const char* input, int length, double T_C, double P_bar, int single_precision) {
+  const State s = Inputs(T_C, P_bar, single_precision);
+  const quarn::Conditions conditions(quarn::KelvinFromCelsius(s.T_C), quarn::AtmFromBar(s.P_bar));
+  quarn::Channel channel;
+  channel.unit = 5;
+  channel.full_path = "the list";
+  quarn::LoadInput(channel, std::string_view(input, static_cast<std::size_t>(length)));
+  text.clear();
+  int count = 0;
+  std::array<double, 3> x{};
+  for (;;) {
+    const quarn::ReadStatus status = quarn::ReadFreeFormat(channel, {x[0], x[1], x[2]}, true);
+    if (status.result == quarn::ReadResult::kEndOfFile) break;
+    if (status.result == quarn::ReadResult::kFailed) {
+      text += "! line ";
+      text += std::to_string(channel.input.records_taken);
+      text += ": ";
+      struct Sink {
+        std::string& out;
+        Sink& operator<<(std::string_view s) {
+          out += s;
+          return *this;
+        }
+        Sink& operator<<(int v) {
+          out += std::to_string(v);
+          return *this;
+        }
+      } sink{text};
+      quarn::ExpandIoMessage(status.error.message, channel.unit, channel.full_path, sink);
+      text += '\n';
+      break;
+    }
+    ++count;
+    const quarn::Evaluation e = conditions.Evaluate({x[0], x[1], x[2]});
+    if (e.fault) {
+      char composition[96];
+      std::snprintf(composition, sizeof composition,
+                    "! line %zu, x = %.8g %.8g %.8g: ", channel.input.records_taken, x[0], x[1],
+                    x[2]);
+      text += composition;
+      text += FaultText(e.fault);
+    } else {
+      text += ResultLine(x, e.result, s.P_bar);
+    }
+    text += '\n';
+  }
+  return count;
+}
+
+}  // extern "C"

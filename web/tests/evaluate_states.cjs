@@ -1,0 +1,55 @@
+// Evaluates states with the calculator's WebAssembly module under Node, for the
+// web tests: reads records of 6 float64 (T_C, P_bar, x_CO2, x_H2O, x_NaCl,
+// single precision 0 or 1) from the input file, writes records of 14 float64
+// (phi x3, f x3, Z, V, ln phi x3, the fault's number, its function, and the
+// composition's report line's length) to the output file and the report lines,
+// one per state, to the text file. With "table", evaluates a list of
+// compositions in the run file's format at one T and P and prints its lines.
+//   node evaluate_states.cjs SITE states IN OUT LINES
+//   node evaluate_states.cjs SITE table T_C P_BAR LIST_FILE
+"use strict";
+const fs = require("fs");
+const path = require("path");
+
+const [site, mode, ...args] = process.argv.slice(2);
+const createQuarn = require(path.resolve(site, "quarn.js"));
+// Node's fetch cannot read a file path: the module gets the bytes.
+createQuarn({wasmBinary: fs.readFileSync(path.resolve(site, "quarn.wasm"))}).then((quarn) => {
+  const numbers = () => {
+    const start = quarn._quarn_numbers() / 8;
+    return quarn.HEAPF64.subarray(start, start + 15);
+  };
+  if (mode === "states") {
+    const [input, output, lines] = args;
+    const bytes = fs.readFileSync(input);
+    const states = new Float64Array(bytes.buffer, bytes.byteOffset, bytes.length / 8);
+    const count = states.length / 6;
+    const out = new Float64Array(count * 13);
+    const text = [];
+    const started = process.hrtime.bigint();
+    for (let k = 0; k < count; ++k) {
+      const s = states.subarray(6 * k, 6 * k + 6);
+      quarn._quarn_evaluate(s[0], s[1], s[2], s[3], s[4], s[5]);
+      const n = numbers();
+      out.set(n.subarray(0, 11), 13 * k);
+      out[13 * k + 11] = n[13];
+      out[13 * k + 12] = n[14];
+      text.push(quarn.UTF8ToString(quarn._quarn_text()));
+    }
+    const seconds = Number(process.hrtime.bigint() - started) / 1e9;
+    fs.writeFileSync(output, Buffer.from(out.buffer));
+    fs.writeFileSync(lines, text.join("\n") + "\n");
+    process.stdout.write(`${count} states in ${seconds.toFixed(3)} s\n`);
+  } else if (mode === "table") {
+    const [T, P, file] = args;
+    const list = fs.readFileSync(file, "utf8");
+    const length = quarn.lengthBytesUTF8(list);
+    const pointer = quarn._malloc(length + 1);
+    quarn.stringToUTF8(list, pointer, length + 1);
+    quarn._quarn_table(pointer, length, Number(T), Number(P), 1);
+    quarn._free(pointer);
+    process.stdout.write(quarn.UTF8ToString(quarn._quarn_text()));
+  } else {
+    throw new Error(`unknown mode ${mode}`);
+  }
+});
