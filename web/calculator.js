@@ -122,7 +122,7 @@ function showResult(state) {
   }
   const link = linkOf(state);
   $("link").href = link;
-  $("link").textContent = location.origin + link;
+  $("link").textContent = new URL(link, location.href).href;
   history.replaceState(null, "", link);
 }
 
