@@ -156,3 +156,18 @@ def test_the_one_file_page_works_opened_from_disk(tmp_path):
     dom = page(f"file://{copy}?T=500&P=2000&x=0.1,0.89,0.01")
     lines, _ = console_lines("500", "2000", [(0.1, 0.89, 0.01)], tmp_path / "run")
     assert element(dom, "report-line") == lines[0]
+
+
+def test_the_list_reads_numbers_as_the_run_files_reader_does(tmp_path):
+    # Decimal forms the reader takes (D exponents, repeat counts, values below
+    # the smallest subnormal), and one beyond the double range.
+    listing = "1.0D-1 8.9d-1 1.0E-2\n2*0.5 0\n1e-400, 0.9, 0.1\n"
+    (tmp_path / "list.txt").write_text(listing + "1e400 0 0\n")
+    shown = run_node("table", 500, 2000, tmp_path / "list.txt").splitlines()
+    run = tmp_path / "run"
+    run.mkdir()
+    (run / "qnrun.dat").write_text("500 2000\n" + listing)
+    subprocess.run([cli.program()], cwd=run, capture_output=True, check=True)
+    report = (run / "qnout.dat").read_text().replace("\r", "").splitlines()
+    assert shown[:3] == report[-3:]
+    assert shown[3].startswith("! line 4: ") and "conversion" in shown[3]
