@@ -1,6 +1,7 @@
 // The batch forms: contiguous slices of the points on as many threads, the
 // conditions (and their trial grids) made once per run of equal T and P.
 #include <algorithm>
+#include <initializer_list>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -10,8 +11,12 @@
 namespace quarn {
 namespace {
 
-bool Fits(std::span<const double> column, std::size_t n) {
-  return column.size() == 1 || column.size() == n;
+// Whether each column holds one value for all n points or one per point.
+bool Fit(std::size_t n, std::initializer_list<std::span<const double>> columns) {
+  for (std::span<const double> column : columns) {
+    if (column.size() != 1 && column.size() != n) return false;
+  }
+  return true;
 }
 
 // Runs work(conditions, i) for every point, each slice of points on its own
@@ -59,9 +64,7 @@ bool FlashBatch(std::span<const double> T_K, std::span<const double> P_atm,
                 std::span<const double> x_NaCl, std::span<FlashResult> results,
                 const EquilibriumOptions& options, unsigned threads) noexcept {
   const std::size_t n = results.size();
-  if (!Fits(T_K, n) || !Fits(P_atm, n) || !Fits(x_CO2, n) || !Fits(x_H2O, n) || !Fits(x_NaCl, n)) {
-    return false;
-  }
+  if (!Fit(n, {T_K, P_atm, x_CO2, x_H2O, x_NaCl})) return false;
   ForEachPoint(T_K, P_atm, n, options, threads, [&](const EquilibriumConditions& c, std::size_t i) {
     results[i] = c.Flash({ColumnValue(x_CO2, i), ColumnValue(x_H2O, i), ColumnValue(x_NaCl, i)});
   });
@@ -73,9 +76,7 @@ bool StabilityBatch(std::span<const double> T_K, std::span<const double> P_atm,
                     std::span<const double> x_NaCl, std::span<StabilityResult> results,
                     const EquilibriumOptions& options, unsigned threads) noexcept {
   const std::size_t n = results.size();
-  if (!Fits(T_K, n) || !Fits(P_atm, n) || !Fits(x_CO2, n) || !Fits(x_H2O, n) || !Fits(x_NaCl, n)) {
-    return false;
-  }
+  if (!Fit(n, {T_K, P_atm, x_CO2, x_H2O, x_NaCl})) return false;
   ForEachPoint(T_K, P_atm, n, options, threads, [&](const EquilibriumConditions& c, std::size_t i) {
     results[i] =
         c.TestStability({ColumnValue(x_CO2, i), ColumnValue(x_H2O, i), ColumnValue(x_NaCl, i)});
@@ -87,7 +88,7 @@ bool OnePhaseLimitBatch(std::span<const double> T_K, std::span<const double> P_a
                         std::span<const double> wt_NaCl, std::span<OnePhaseLimit> results,
                         const EquilibriumOptions& options, unsigned threads) noexcept {
   const std::size_t n = results.size();
-  if (!Fits(T_K, n) || !Fits(P_atm, n) || !Fits(wt_NaCl, n)) return false;
+  if (!Fit(n, {T_K, P_atm, wt_NaCl})) return false;
   ForEachPoint(T_K, P_atm, n, options, threads, [&](const EquilibriumConditions& c, std::size_t i) {
     results[i] = c.OnePhaseLimitAt(ColumnValue(wt_NaCl, i));
   });

@@ -54,14 +54,14 @@ Composition CompositionFromSalinity(double x_CO2, double wt_NaCl) noexcept {
 
 EquilibriumConditions::EquilibriumConditions(double T_K, double P_atm,
                                              const EquilibriumOptions& options) noexcept
-    : T_K_(T_K), P_atm_(P_atm), options_(options) {
+    : T_K_(T_K), P_atm_(P_atm), conditions_(T_K, P_atm), options_(options) {
   // A cap outside (0, 100) leaves nothing to decide.
   if (!(options.salinity_cap_wt > 0.0 && options.salinity_cap_wt < 100.0)) return;
   options_.phase_salinity_limit_wt =
       std::clamp(options.phase_salinity_limit_wt, options.salinity_cap_wt, 99.0);
   try {
     auto grids = std::make_shared<internal::TrialGrids>();
-    if (internal::MakeTrialGrids(Conditions(T_K, P_atm), options.salinity_cap_wt, *grids)) {
+    if (internal::MakeTrialGrids(conditions_, options.salinity_cap_wt, *grids)) {
       grids_ = std::move(grids);
     }
   } catch (const std::bad_alloc&) {

@@ -217,8 +217,7 @@ StabilityResult EquilibriumConditions::TestStability(const Composition& x) const
   }
   const internal::TrialGrid* grid = grids_->For(feed.species);
   if (!grid) return r;
-  const Conditions conditions(T_K_, P_atm_);
-  Model model(conditions);
+  Model model(conditions_);
   const equilibrium::FeedStability test =
       equilibrium::TestFeed(model, feed, *grid, options_.salinity_cap_wt);
   r.verdict = test.verdict;
@@ -242,8 +241,7 @@ FlashResult EquilibriumConditions::Flash(const Composition& x) const noexcept {
     return Undecide(
         r, feed.domain & kFeedBeyondCap ? Undecided::kFeedBeyondCap : Undecided::kInvalidFeed);
   }
-  const Conditions conditions(T_K_, P_atm_);
-  Model model(conditions);
+  Model model(conditions_);
   if (feed.species.count <= 1) return OnePhase(r, model, feed);
   const internal::TrialGrid* grid = grids_->For(feed.species);
   if (!grid) return Undecide(r, Undecided::kFeedBeyondCap);
@@ -276,8 +274,7 @@ FlashResult EquilibriumConditions::Flash(const Composition& x,
   const internal::TrialGrid* grid = feed.usable ? grids_->For(feed.species) : nullptr;
   if (!grid) return Flash(x);
   r.domain = feed.domain;
-  const Conditions conditions(T_K_, P_atm_);
-  Model model(conditions);
+  Model model(conditions_);
   Vector feed_ln_f, ln_phi;
   if (!model.LnFugacity(feed.z, feed.species, feed_ln_f, ln_phi)) return Flash(x);
 

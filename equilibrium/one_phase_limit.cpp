@@ -37,8 +37,7 @@ OnePhaseLimit EquilibriumConditions::OnePhaseLimitAt(double wt_NaCl) const noexc
     return r;
   }
   if (!grids_) return r;
-  const Conditions conditions(T_K_, P_atm_);
-  equilibrium::Model model(conditions);
+  equilibrium::Model model(conditions_);
   // The stability test of the section's feed at x_CO2 = u.
   auto test = [&](double u, equilibrium::FeedStability& result) {
     const equilibrium::Feed feed = equilibrium::PrepareFeed(CompositionFromSalinity(u, wt_NaCl),

@@ -1,6 +1,7 @@
 // Message numbers and texts of the fatal stops.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace quarn {
@@ -51,6 +52,23 @@ void ExpandIoMessage(int message, int unit, std::string_view path, Sink& sink) {
       sink << text.substr(i, 1);
     }
   }
+}
+
+// The message text as a string.
+inline std::string IoMessageText(int message, int unit, std::string_view path) {
+  struct Sink {
+    std::string text;
+    Sink& operator<<(std::string_view piece) {
+      text += piece;
+      return *this;
+    }
+    Sink& operator<<(int number) {
+      text += std::to_string(number);
+      return *this;
+    }
+  } sink;
+  ExpandIoMessage(message, unit, path, sink);
+  return sink.text;
 }
 
 // "DOMAIN", "SING" or "OVERFLOW".

@@ -149,18 +149,7 @@ int quarn_table(const char* input, int length, double T_C, double P_bar, int sin
       text += "! line ";
       text += std::to_string(channel.input.records_taken);
       text += ": ";
-      struct Sink {
-        std::string& out;
-        Sink& operator<<(std::string_view s) {
-          out += s;
-          return *this;
-        }
-        Sink& operator<<(int v) {
-          out += std::to_string(v);
-          return *this;
-        }
-      } sink{text};
-      quarn::ExpandIoMessage(status.error.message, channel.unit, channel.full_path, sink);
+      text += quarn::IoMessageText(status.error.message, channel.unit, channel.full_path);
       text += '\n';
       break;
     }

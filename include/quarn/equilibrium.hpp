@@ -187,6 +187,7 @@ class EquilibriumConditions {
 
  private:
   double T_K_, P_atm_;
+  Conditions conditions_;  // the equation of state's terms of T, worked out once
   EquilibriumOptions options_;
   std::shared_ptr<const internal::TrialGrids> grids_;
 };

@@ -11,7 +11,7 @@ from typing import Any, Callable
 import numpy as np
 
 from . import _core
-from ._model import STATED_P_BAR, STATED_T_C, _as_float_array
+from ._model import STATED_P_BAR, STATED_T_C, _as_float_array, batch_columns, broadcast_shape
 from ._units import plain, plain_arguments
 
 # The domain bits of the library's answers.
@@ -157,14 +157,8 @@ class OnePhaseLimitResult:
 
 def _columns(names: tuple[str, ...], values: list[Any]) -> tuple[list[Any], tuple[int, ...], list[Any]]:
     arrays = [_as_float_array(n, v) for n, v in zip(names, values)]
-    try:
-        shape = np.broadcast_shapes(*(a.shape for a in arrays))
-    except ValueError:
-        shapes = ", ".join(f"{n} {a.shape}" for n, a in zip(names, arrays))
-        raise ValueError(f"the arguments' shapes do not broadcast together: {shapes}") from None
-    columns = [np.ascontiguousarray(a.reshape(1) if a.size == 1 else np.broadcast_to(a, shape).ravel())
-               for a in arrays]
-    return columns, shape, [np.broadcast_to(a, shape) for a in arrays]
+    shape = broadcast_shape(names, arrays)
+    return batch_columns(arrays, shape), shape, [np.broadcast_to(a, shape) for a in arrays]
 
 
 def _labelled(names: tuple[str, ...], values: list[Any], compute: Callable[[list[Any]], Any]) -> Any:

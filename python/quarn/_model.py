@@ -118,6 +118,22 @@ def _as_float_array(name: str, value: Any) -> npt.NDArray[np.float64]:
     return array.astype(np.float64, copy=False)
 
 
+def broadcast_shape(names: tuple[str, ...], arrays: list[Any]) -> tuple[int, ...]:
+    """The shape the arguments broadcast to, or a ValueError that gives each one's."""
+    try:
+        return np.broadcast_shapes(*(a.shape for a in arrays))
+    except ValueError:
+        shapes = ", ".join(f"{n} {a.shape}" for n, a in zip(names, arrays))
+        raise ValueError(f"the arguments' shapes do not broadcast together: {shapes}") from None
+
+
+def batch_columns(arrays: list[Any], shape: tuple[int, ...]) -> list[Any]:
+    """Each argument as a batch call takes it: one value for all points as such,
+    else one value per point."""
+    return [np.ascontiguousarray(a.reshape(1) if a.size == 1 else np.broadcast_to(a, shape).ravel())
+            for a in arrays]
+
+
 def in_stated_range(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any) -> Any:
     """Whether each state lies in the model's stated range (broadcasts)."""
     return (_fractions_fit(x_CO2, x_H2O, x_NaCl) & (T_C >= STATED_T_C[0]) & (T_C <= STATED_T_C[1])
@@ -187,19 +203,13 @@ def evaluate_arrays(values: list[Any], *, warn: bool, single_precision_inputs: b
                     errors: str, threads: int | None) -> FugacityResult:
     """The model over NumPy arrays (or anything that converts to them)."""
     arrays = [_as_float_array(n, v) for n, v in zip(INPUTS, values)]
-    try:
-        shape = np.broadcast_shapes(*(a.shape for a in arrays))
-    except ValueError:
-        shapes = ", ".join(f"{n} {a.shape}" for n, a in zip(INPUTS, arrays))
-        raise ValueError(f"the arguments' shapes do not broadcast together: {shapes}") from None
+    shape = broadcast_shape(INPUTS, arrays)
     if single_precision_inputs:
         arrays[0] = arrays[0].astype(np.float32).astype(np.float64)
         arrays[1] = arrays[1].astype(np.float32).astype(np.float64)
     if warn:
         _warn_of_fractions(*arrays[2:])
-    # An argument with one value for all points goes to the batch as such.
-    columns = [np.ascontiguousarray(a.reshape(1) if a.size == 1 else np.broadcast_to(a, shape).ravel())
-               for a in arrays]
+    columns = batch_columns(arrays, shape)
     n = int(np.prod(shape))
     out = np.empty((len(ROWS), n), dtype=np.float64)
     fault = np.empty(n, dtype=np.int32)

@@ -232,25 +232,6 @@ nb::bytes CsvRows(std::vector<std::pair<std::vector<std::string>, Codes>> texts,
   return rows;
 }
 
-// Builds a message text as the console shows it.
-struct TextSink {
-  std::string text;
-  TextSink& operator<<(std::string_view piece) {
-    text += piece;
-    return *this;
-  }
-  TextSink& operator<<(int number) {
-    text += std::to_string(number);
-    return *this;
-  }
-};
-
-std::string IoMessage(int message, int unit, std::string_view path) {
-  TextSink sink;
-  quarn::ExpandIoMessage(message, unit, path, sink);
-  return sink.text;
-}
-
 // The longest line the package reads from a run file. The console program takes
 // lines as long as memory allows; the package stops an input that never ends a
 // line (a device, an endless pipe) here, with the same message (22).
@@ -350,7 +331,7 @@ NB_MODULE(_core, m) {
   m.def("fault_text", &FaultText, nb::arg("number"), nb::arg("function"),
         "A failing function as the fault column words it.");
   m.def("shortest", &Shortest, nb::arg("values"), "Each value in its shortest round-trip form.");
-  m.def("io_message", &IoMessage, nb::arg("message"), nb::arg("unit"), nb::arg("path"),
+  m.def("io_message", &quarn::IoMessageText, nb::arg("message"), nb::arg("unit"), nb::arg("path"),
         "The console's text of an input/output message.");
   m.def("function_name", &FunctionName, nb::arg("function"),
         "The name of a fault's function from its number in the fault_functions array.");

@@ -53,9 +53,9 @@ std::vector<double> Atm(std::span<const double> P_bar) {
 // Runs `batch(begin, end)` part by part without the GIL, with Python's signal
 // handlers run between parts.
 template <class Batch>
-void InParts(std::size_t n, Batch batch) {
-  for (std::size_t begin = 0; begin < n; begin += kPointsPerPart) {
-    const std::size_t end = std::min(n, begin + kPointsPerPart);
+void InParts(std::size_t n, std::size_t part, Batch batch) {
+  for (std::size_t begin = 0; begin < n; begin += part) {
+    const std::size_t end = std::min(n, begin + part);
     {
       nb::gil_scoped_release unlocked;
       batch(begin, end);
@@ -86,7 +86,7 @@ void Flash(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, 
   CheckLengths({&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, n, rows, kFlashRows, codes, kFlashCodes);
   const quarn::EquilibriumOptions options{cap_wt, limit_wt};
   std::vector<quarn::FlashResult> results;
-  InParts(n, [&](std::size_t begin, std::size_t end) {
+  InParts(n, kPointsPerPart, [&](std::size_t begin, std::size_t end) {
     results.assign(end - begin, {});
     const std::vector<double> T_K = Kelvin(Part(T_C, begin, end));
     const std::vector<double> P_atm = Atm(Part(P_bar, begin, end));
@@ -129,7 +129,7 @@ void Stability(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_Na
                kStabilityCodes);
   const quarn::EquilibriumOptions options{.salinity_cap_wt = cap_wt};
   std::vector<quarn::StabilityResult> results;
-  InParts(n, [&](std::size_t begin, std::size_t end) {
+  InParts(n, kPointsPerPart, [&](std::size_t begin, std::size_t end) {
     results.assign(end - begin, {});
     const std::vector<double> T_K = Kelvin(Part(T_C, begin, end));
     const std::vector<double> P_atm = Atm(Part(P_bar, begin, end));
@@ -161,29 +161,25 @@ void OnePhaseLimit(Column T_C, Column P_bar, Column wt_NaCl, Rows rows, Codes co
   const quarn::EquilibriumOptions options{.salinity_cap_wt = cap_wt};
   std::vector<quarn::OnePhaseLimit> results;
   // A limit takes some tens of stability tests: fewer points per part.
-  for (std::size_t begin = 0; begin < n; begin += kPointsPerPart / 16) {
-    const std::size_t end = std::min(n, begin + kPointsPerPart / 16);
-    {
-      nb::gil_scoped_release unlocked;
-      results.assign(end - begin, {});
-      const std::vector<double> T_K = Kelvin(Part(T_C, begin, end));
-      const std::vector<double> P_atm = Atm(Part(P_bar, begin, end));
-      if (quarn::OnePhaseLimitBatch(T_K, P_atm, Part(wt_NaCl, begin, end), results, options,
-                                    threads)) {
-        for (std::size_t j = 0; j < results.size(); ++j) {
-          const quarn::OnePhaseLimit& r = results[j];
-          const std::size_t i = begin + j;
-          const double values[] = {r.x_CO2,           r.x_CO2_tolerance,  r.incipient.x_CO2,
-                                   r.incipient.x_H2O, r.incipient.x_NaCl, r.incipient_wt_NaCl};
-          for (std::size_t k = 0; k < kLimitRows; ++k) rows(k, i) = values[k];
-          codes(0, i) = static_cast<std::int32_t>(r.status);
-          codes(1, i) = static_cast<std::int32_t>(r.domain);
-          codes(2, i) = r.evaluations;
-        }
-      }
+  InParts(n, kPointsPerPart / 16, [&](std::size_t begin, std::size_t end) {
+    results.assign(end - begin, {});
+    const std::vector<double> T_K = Kelvin(Part(T_C, begin, end));
+    const std::vector<double> P_atm = Atm(Part(P_bar, begin, end));
+    if (!quarn::OnePhaseLimitBatch(T_K, P_atm, Part(wt_NaCl, begin, end), results, options,
+                                   threads)) {
+      return;
     }
-    if (PyErr_CheckSignals() != 0) throw nb::python_error();
-  }
+    for (std::size_t j = 0; j < results.size(); ++j) {
+      const quarn::OnePhaseLimit& r = results[j];
+      const std::size_t i = begin + j;
+      const double values[] = {r.x_CO2,           r.x_CO2_tolerance,  r.incipient.x_CO2,
+                               r.incipient.x_H2O, r.incipient.x_NaCl, r.incipient_wt_NaCl};
+      for (std::size_t k = 0; k < kLimitRows; ++k) rows(k, i) = values[k];
+      codes(0, i) = static_cast<std::int32_t>(r.status);
+      codes(1, i) = static_cast<std::int32_t>(r.domain);
+      codes(2, i) = r.evaluations;
+    }
+  });
 }
 
 }  // namespace
