@@ -8,10 +8,12 @@
 
 namespace quarn {
 
-struct FugacityTerms {
-  double V;                      // molar volume, rounded to single precision
-  std::array<double, 3> ln_phi;  // logarithms of the fugacity coefficients
+template <class V>
+struct FugacityTermsOf {
+  V V_cm3_per_mol;          // molar volume, rounded to single precision
+  std::array<V, 3> ln_phi;  // logarithms of the fugacity coefficients
 };
+using FugacityTerms = FugacityTermsOf<double>;
 
 // The first failing logarithm, in the method's order, goes into `fault`.
 FugacityTerms ComputeFugacityTerms(const TemperatureTerms& t, const double& P_atm,

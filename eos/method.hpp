@@ -15,6 +15,11 @@
 #include "eos/mixture_parameters.hpp"
 #include "quarn/eos.hpp"
 
+// Lambdas inline wherever they are used, as the functions holding them are: in
+// code built for an instruction set of its own, an out-of-line lambda would be
+// built for the baseline one.
+#define QUARN_ALWAYS_INLINE __attribute__((always_inline))
+
 namespace quarn {
 namespace redkw_detail {
 
@@ -25,43 +30,63 @@ inline constexpr double kTwoTwentySevenths = 2.0 / 27.0;  // the nearest double,
 inline constexpr double kAngleOffset1 = 2.094395103;
 inline constexpr double kAngleOffset2 = 4.188790206;
 
-// The real cube root as sign times |x|^(1/3), the sign applied after the power.
-template <class A>
-[[gnu::always_inline]] inline double RealCubeRoot(double x, Fault& fault) {
-  double sign = x >= 0.0 ? 1.0 : -1.0;
-  return sign * CheckedPow<A>(std::fabs(x), kOneThird, fault);
-}
-
 }  // namespace redkw_detail
 
+// The operations the method needs beyond arithmetic, for one state at a time:
+// the elementary functions of one build (A), recording the first failure in
+// `fault`, and branches taken one way. The lane form (eos/lanes.hpp) offers
+// the same for several states at once; the method below is written once for
+// both, so that each state meets the same IEEE operations in the same order.
 template <class A>
-[[gnu::always_inline]] inline void REDKWT(const double& /*T*/, const double& P, const double& bRT,
-                                          double& r, double& Z, Fault& fault) {
-  const double B = bRT * P;
-  if (!(r > 0.0)) r = redkw_detail::kReplacementRatio;
+struct ScalarOps {
+  using V = double;
+  Fault& fault;
 
-  // Z^3 - Z^2 + c Z + d = 0, and with Z = y + 1/3 the depressed cubic y^3 + p y + q = 0.
-  const double c = (r - B - 1.0) * B;
-  const double d = -(B * r * B);
-  const double q = c / 3.0 + d - redkw_detail::kTwoTwentySevenths;
-  const double p = c - redkw_detail::kOneThird;
+  static double Constant(double c) { return c; }
+  static double Abs(double x) { return std::fabs(x); }
+  // f() where c holds, g() where not; only the one taken is evaluated.
+  template <class F, class G>
+  [[gnu::always_inline]] static double Choose(bool c, F f, G g) {
+    return c ? f() : g();
+  }
+  [[gnu::always_inline]] double Exp(double x) { return CheckedExp<A>(x, fault); }
+  [[gnu::always_inline]] double Log(double x) { return CheckedLog<A>(x, fault); }
+  [[gnu::always_inline]] double Sqrt(double x) { return CheckedSqrt(x, fault); }
+  // The real cube root as sign times |x|^(1/3), the sign applied after the power.
+  [[gnu::always_inline]] double CubeRoot(double x) {
+    double sign = x >= 0.0 ? 1.0 : -1.0;
+    return sign * CheckedPow<A>(std::fabs(x), redkw_detail::kOneThird, fault);
+  }
+  // T^2.5 and T^1.5, in that order.
+  [[gnu::always_inline]] void HalfIntegerPowers(double T, double& power_2_5, double& power_1_5) {
+    power_2_5 = CheckedPow<A>(T, 2.5, fault);
+    power_1_5 = CheckedPow<A>(T, 1.5, fault);
+  }
+  // Rounds to single precision and widens back: the method carries these in 32
+  // bits. The value goes through a volatile float because GCC 12's SLP
+  // vectorizer, at -O3, merges the two roundings of the species loop below into
+  // vector code without the narrowing, changing the coefficients' last digits
+  // (-fno-tree-slp-vectorize restores it, -fno-peel-loops does not). A volatile
+  // store is a rounding no optimisation may drop.
+  static double RoundToSingle(double value) {
+    volatile float single = static_cast<float>(value);
+    return static_cast<double>(single);
+  }
+  // The temperature terms' failures, each where it falls in the method's order.
+  void NotePowersFault(const TemperatureTerms& t) {
+    if (t.powers_fault) RecordFault(fault, t.powers_fault.number, t.powers_fault.function);
+  }
+  void NoteExponentialsFault(const TemperatureTerms& t) {
+    if (t.exponentials_fault) {
+      RecordFault(fault, t.exponentials_fault.number, t.exponentials_fault.function);
+    }
+  }
 
-  const double q_squared_quarter = (q * q) * 0.25;
-  const double p_cubed_27th = ((p * p) * p) / 27.0;
-  const double discriminant = q_squared_quarter + p_cubed_27th;
-
-  if (discriminant > 0.0) {
-    // One real root: Cardano's formula.
-    const double s = CheckedSqrt(discriminant, fault);
-    const double h = -(q * 0.5);
-    const double u = h + s;
-    const double v = h - s;
-    Z = (redkw_detail::RealCubeRoot<A>(v, fault) + redkw_detail::RealCubeRoot<A>(u, fault)) +
-        redkw_detail::kOneThird;
-  } else if (discriminant == 0.0) {
-    Z = 1.0;
-  } else {
-    // Three real roots (or a NaN discriminant): the trigonometric method.
+  // Z where the discriminant is not positive: 1 where it is 0, else (three
+  // real roots, or a NaN) the largest root by the trigonometric method.
+  double OtherLargestRoot(double discriminant, double q_squared_quarter, double p_cubed_27th,
+                          double q, double p) {
+    if (discriminant == 0.0) return 1.0;
     double t = CheckedSqrt(q_squared_quarter / (-p_cubed_27th), fault);
     if (q > 0.0) t = -t;
     const double theta = Acos(t) / 3.0;
@@ -71,8 +96,49 @@ template <class A>
     const double y3 = Cos(theta + redkw_detail::kAngleOffset2) * m;
     double largest = y1 > y2 ? y1 : y2;
     if (y3 > largest) largest = y3;
-    Z = largest + redkw_detail::kOneThird;
+    return largest + redkw_detail::kOneThird;
   }
+};
+
+// The largest real root Z of the Redlich-Kwong cubic; r is replaced by 0.001
+// where it is not greater than zero (NaN included).
+template <class Ops, class V = typename Ops::V>
+[[gnu::always_inline]] inline V LargestRootT(Ops& ops, const V& P, const V& bRT, V& r) {
+  const V B = bRT * P;
+  r = ops.Choose(
+      r > 0.0, [&]() QUARN_ALWAYS_INLINE { return r; },
+      [&]() QUARN_ALWAYS_INLINE { return ops.Constant(redkw_detail::kReplacementRatio); });
+
+  // Z^3 - Z^2 + c Z + d = 0, and with Z = y + 1/3 the depressed cubic y^3 + p y + q = 0.
+  const V c = (r - B - 1.0) * B;
+  const V d = -(B * r * B);
+  const V q = c / 3.0 + d - redkw_detail::kTwoTwentySevenths;
+  const V p = c - redkw_detail::kOneThird;
+
+  const V q_squared_quarter = (q * q) * 0.25;
+  const V p_cubed_27th = ((p * p) * p) / 27.0;
+  const V discriminant = q_squared_quarter + p_cubed_27th;
+
+  return ops.Choose(
+      discriminant > 0.0,
+      [&]() QUARN_ALWAYS_INLINE {
+        // One real root: Cardano's formula.
+        const V s = ops.Sqrt(discriminant);
+        const V h = -(q * 0.5);
+        const V u = h + s;
+        const V v = h - s;
+        return (ops.CubeRoot(v) + ops.CubeRoot(u)) + redkw_detail::kOneThird;
+      },
+      [&]() QUARN_ALWAYS_INLINE {
+        return ops.OtherLargestRoot(discriminant, q_squared_quarter, p_cubed_27th, q, p);
+      });
+}
+
+template <class A>
+[[gnu::always_inline]] inline void REDKWT(const double& /*T*/, const double& P, const double& bRT,
+                                          double& r, double& Z, Fault& fault) {
+  ScalarOps<A> ops{fault};
+  Z = LargestRootT(ops, P, bRT, r);
 }
 
 namespace mixture_detail {
@@ -94,32 +160,62 @@ static_assert(kCO2AttractionSlope == 0.07140000164508819580078125);
 
 }  // namespace mixture_detail
 
-template <class A>
-[[gnu::always_inline]] inline MixtureParameters ComputeMixtureParametersT(
-    const TemperatureTerms& t, const double& P_atm, const std::array<double, 3>& x, Fault& fault) {
+// The terms that depend on the temperature alone: Terms is TemperatureTerms,
+// or its lane form; `powers` takes the failures of T_K^2.5 and T_K^1.5,
+// `exponentials` those of e_T and K_T.
+template <class Ops, class Terms, class V = typename Ops::V>
+[[gnu::always_inline]] inline void TemperatureTermsT(Ops& powers, Ops& exponentials, const V& T_K,
+                                                     Terms& t) {
   using namespace mixture_detail;
-  const double x_CO2 = x[0];
-  const double x_H2O = x[1];
-  const double x_NaCl = x[2];
-  MixtureParameters m;
-  if (t.powers_fault) RecordFault(fault, t.powers_fault.number, t.powers_fault.function);
+  t.T_K = T_K;
+  t.T_C = T_K - kCelsiusOffset;
+  const V T_C = t.T_C;
+  V power_2_5, power_1_5;
+  powers.HalfIntegerPowers(T_K, power_2_5, power_1_5);
+  t.R2T25 = power_2_5 * kGasConstantSquared;
+  t.RT15 = power_1_5 * kGasConstant;
+
+  t.p0 = 4.881243 + 0.001823047 * T_C - 1.712269e-05 * T_C * T_C + 6.479419e-09 * T_C * T_C * T_C;
+  t.p1 = 0.02636494 - 0.000536994 * T_C + 2.687074e-06 * T_C * T_C - 4.321741e-09 * T_C * T_C * T_C;
+  t.p2 =
+      0.006802827 - 9.48023e-05 * T_C + 3.770339e-07 * T_C * T_C - 5.075318e-10 * T_C * T_C * T_C;
+  t.p3 = 5.235827e-05 - 3.505272e-08 * T_C;
+
+  t.e_T = exponentials.Exp(-0.00982646 * T_C);
+  t.a_S_dW = -8.05658 * t.e_T * kScale;
+  t.a_S_pure = (111.3057 + 50.70033 * t.e_T) * kScale;
+  t.a_CO2 = (73.03 - kCO2AttractionSlope * T_C + 2.157e-05 * T_C * T_C) * kScale;
+  t.K_T = exponentials.Exp(5953.0 / T_K - 11.071 - 2746000.0 / (T_K * T_K) +
+                           464600000.0 / (T_K * T_K * T_K));
+  t.a_X_T = 0.5 * t.K_T * t.R2T25;
+}
+
+template <class Ops, class Terms, class V = typename Ops::V>
+[[gnu::always_inline]] inline MixtureParametersOf<V> MixtureParametersT(Ops& ops, const Terms& t,
+                                                                        const V& P_atm,
+                                                                        const std::array<V, 3>& x) {
+  using namespace mixture_detail;
+  const V x_CO2 = x[0];
+  const V x_H2O = x[1];
+  const V x_NaCl = x[2];
+  MixtureParametersOf<V> m;
+  ops.NotePowersFault(t);
 
   // The comparison is false for a NaN as well: no salt then.
-  if (x_NaCl > model::kThreshold) {
-    m.W = 100.0 * x_NaCl * kMolarMassNaCl / (kMolarMassH2O * x_H2O + kMolarMassNaCl * x_NaCl);
-  } else {
-    m.W = 0.0;
-  }
-  const double W = m.W;
+  m.W = ops.Choose(
+      x_NaCl > model::kThreshold,
+      [&]() QUARN_ALWAYS_INLINE {
+        return 100.0 * x_NaCl * kMolarMassNaCl / (kMolarMassH2O * x_H2O + kMolarMassNaCl * x_NaCl);
+      },
+      [&]() QUARN_ALWAYS_INLINE { return ops.Constant(0.0); });
+  const V W = m.W;
   m.b_S = 14.6 - 0.04420283 * W;
 
-  const double W2 = W * W;
-  const double W3 = W * W2;
-  const double a_S0 = kScale * CheckedExp<A>(t.p0 + t.p1 * W + t.p2 * W2 + t.p3 * W3, fault);
-  m.q = CheckedSqrt(kCO2RootFactor * a_S0, fault);
-  if (t.exponentials_fault) {
-    RecordFault(fault, t.exponentials_fault.number, t.exponentials_fault.function);
-  }
+  const V W2 = W * W;
+  const V W3 = W * W2;
+  const V a_S0 = kScale * ops.Exp(t.p0 + t.p1 * W + t.p2 * W2 + t.p3 * W3);
+  m.q = ops.Sqrt(kCO2RootFactor * a_S0);
+  ops.NoteExponentialsFault(t);
   m.a_S = t.a_S_dW * W + t.a_S_pure;
   m.a_X = t.a_X_T + m.q;
 
@@ -129,11 +225,18 @@ template <class A>
   m.a_mix = x_CO2 * x_CO2 * t.a_CO2 + m.x_s * m.x_s * m.a_S + 2.0 * x_CO2 * m.x_s * m.a_X;
   m.RT15b = t.RT15 * m.b_mix;
 
-  const double bRT = m.b_mix / (t.T_K * kGasConstant);
+  const V bRT = m.b_mix / (t.T_K * kGasConstant);
   // The solver may replace the ratio in this working variable; only Z is used afterwards.
-  double ratio = m.a_mix / m.RT15b;
-  REDKWT<A>(t.T_K, P_atm, bRT, ratio, m.Z, fault);
+  V ratio = m.a_mix / m.RT15b;
+  m.Z = LargestRootT(ops, P_atm, bRT, ratio);
   return m;
+}
+
+template <class A>
+[[gnu::always_inline]] inline MixtureParameters ComputeMixtureParametersT(
+    const TemperatureTerms& t, const double& P_atm, const std::array<double, 3>& x, Fault& fault) {
+  ScalarOps<A> ops{fault};
+  return MixtureParametersT(ops, t, P_atm, x);
 }
 
 namespace fugacity_detail {
@@ -153,115 +256,137 @@ static_assert(kC2 == static_cast<double>(static_cast<float>(18.016 / (100.0 * 58
 static_assert(kK2 == 0.0001362507188695413);
 static_assert(kK3 == 0.001434040301865009);
 
-// The four composition cases, tested in this order.
-enum class CompositionCase {
-  kSaltOnly,   // |W - 100| < 1e-06: the solvent holds no water to within the tolerance
-  kBrine,      // W > 1e-08
-  kNoSolvent,  // x_H2O < 1e-08 as well: CO2 alone up to the thresholds
-  kSaltFree,   // water without salt
-};
-
-inline CompositionCase CaseOf(double W, double x_H2O) {
-  if (std::fabs(W - 100.0) < kSaltOnlyTolerance) return CompositionCase::kSaltOnly;
-  if (W > kThreshold) return CompositionCase::kBrine;
-  if (x_H2O < kThreshold) return CompositionCase::kNoSolvent;
-  return CompositionCase::kSaltFree;
-}
-
-// Rounds to single precision and widens back: the method carries these in 32
-// bits. The value goes through a volatile float because GCC 12's SLP
-// vectorizer, at -O3, merges the two roundings of the species loop below into
-// vector code without the narrowing, changing the coefficients' last digits
-// (-fno-tree-slp-vectorize restores it, -fno-peel-loops does not). A volatile
-// store is a rounding no optimisation may drop.
-inline double RoundToSingle(double value) {
-  volatile float single = static_cast<float>(value);
-  return static_cast<double>(single);
-}
-
 }  // namespace fugacity_detail
 
 // With `kRounded` false the molar volume and the ratios r_i stay in double
 // precision: ln phi is then a smooth function of the composition, which
 // derivatives need (the single-precision roundings make it a staircase).
-template <class A, bool kRounded = true>
-[[gnu::always_inline]] inline FugacityTerms ComputeFugacityTermsT(const TemperatureTerms& t,
-                                                                  const double& P_atm,
-                                                                  const std::array<double, 3>& x,
-                                                                  const MixtureParameters& m,
-                                                                  Fault& fault) {
+template <bool kRounded, class Ops, class Terms, class V = typename Ops::V>
+[[gnu::always_inline]] inline FugacityTermsOf<V> FugacityTermsT(Ops& ops, const Terms& t,
+                                                                const V& P_atm,
+                                                                const std::array<V, 3>& x,
+                                                                const MixtureParametersOf<V>& m) {
   using namespace fugacity_detail;
-  const double x_CO2 = x[0];
-  const double x_H2O = x[1];
-  const double x_NaCl = x[2];
-  const double W = m.W;
-  const double x_s = m.x_s;
-  const double b_mix = m.b_mix;
-  const double b_S = m.b_S;
+  const V x_CO2 = x[0];
+  const V x_H2O = x[1];
+  const V x_NaCl = x[2];
+  const V W = m.W;
+  const V x_s = m.x_s;
+  const V b_mix = m.b_mix;
+  const V b_S = m.b_S;
 
-  FugacityTerms f;
-  const double V = t.T_K * model::kGasConstant * m.Z / P_atm;
-  f.V = kRounded ? RoundToSingle(V) : V;
-  const double V_m = f.V - b_mix;
-  const double L_1 = CheckedLog<A>(f.V / V_m, fault);
-  const double V_p = b_mix + f.V;
-  const double L_2 = CheckedLog<A>(V_p / f.V, fault);
-  const double t_b = b_mix / V_p;
+  FugacityTermsOf<V> f;
+  const V V_unrounded = t.T_K * model::kGasConstant * m.Z / P_atm;
+  f.V_cm3_per_mol = kRounded ? ops.RoundToSingle(V_unrounded) : V_unrounded;
+  const V V_mol = f.V_cm3_per_mol;
+  const V V_m = V_mol - b_mix;
+  const V L_1 = ops.Log(V_mol / V_m);
+  const V V_p = b_mix + V_mol;
+  const V L_2 = ops.Log(V_p / V_mol);
+  const V t_b = b_mix / V_p;
 
-  const double p_dW = t.p1 + 2.0 * W * t.p2 + 3.0 * W * W * t.p3;
-  const double base = 2.0 * x_s * m.a_S + 2.0 * x_CO2 * m.a_X;
-  const double salt_free_W = 100.0 - W;
+  const V p_dW = t.p1 + 2.0 * W * t.p2 + 3.0 * W * W * t.p3;
+  const V base = 2.0 * x_s * m.a_S + 2.0 * x_CO2 * m.a_X;
+  const V salt_free_W = 100.0 - W;
   // Terms of the derivatives of W with respect to the amounts of water and salt.
-  auto G_2 = [&] { return kC2 * W * W * x_s * t.a_S_dW * x_s / x_NaCl; };
-  auto H_2 = [&] { return p_dW * (x_CO2 * x_s * m.q) * kC2 * W * W / x_NaCl; };
-  auto G_3 = [&] { return kC3 * salt_free_W * t.a_S_dW * salt_free_W * x_s * x_s / x_H2O; };
-  auto H_3 = [&] { return p_dW * (x_CO2 * x_s * m.q) * kC3 * salt_free_W * salt_free_W / x_H2O; };
-  auto b_H2O_brine = [&] { return b_S + kK2 * W * W * x_s / x_NaCl; };
-  auto b_NaCl_brine = [&] { return b_S - kK3 * salt_free_W * salt_free_W * x_s / x_H2O; };
+  auto G_2 = [&]() QUARN_ALWAYS_INLINE { return kC2 * W * W * x_s * t.a_S_dW * x_s / x_NaCl; };
+  auto H_2 = [&]()
+                 QUARN_ALWAYS_INLINE { return p_dW * (x_CO2 * x_s * m.q) * kC2 * W * W / x_NaCl; };
+  auto G_3 = [&]() QUARN_ALWAYS_INLINE {
+    return kC3 * salt_free_W * t.a_S_dW * salt_free_W * x_s * x_s / x_H2O;
+  };
+  auto H_3 = [&]() QUARN_ALWAYS_INLINE {
+    return p_dW * (x_CO2 * x_s * m.q) * kC3 * salt_free_W * salt_free_W / x_H2O;
+  };
+  auto b_H2O_brine = [&]() QUARN_ALWAYS_INLINE { return b_S + kK2 * W * W * x_s / x_NaCl; };
+  auto b_NaCl_brine = [&]() QUARN_ALWAYS_INLINE {
+    return b_S - kK3 * salt_free_W * salt_free_W * x_s / x_H2O;
+  };
+  auto same = [](const V& value)
+                  QUARN_ALWAYS_INLINE { return [&value]() QUARN_ALWAYS_INLINE { return value; }; };
 
-  std::array<double, 3> b = {model::kCO2CoVolume, b_S, b_S};
-  std::array<double, 3> D = {2.0 * x_s * m.a_X + 2.0 * x_CO2 * t.a_CO2, base, 0.0};
-  switch (CaseOf(W, x_H2O)) {
-    case CompositionCase::kSaltOnly:
-      b[1] = b_H2O_brine();
-      D[1] = base - G_2() - H_2();
-      D[2] = 2.0 * x_NaCl * m.a_S;
-      break;
-    case CompositionCase::kBrine:
-      b[1] = b_H2O_brine();
-      b[2] = b_NaCl_brine();
-      D[1] = base - G_2() - H_2();
-      D[2] = base + G_3() + H_3();
-      break;
-    case CompositionCase::kNoSolvent:
-      D[2] = 2.0 * x_CO2 * m.a_X;
-      break;
-    case CompositionCase::kSaltFree:
-      b[2] = b_NaCl_brine();
-      D[2] = base + G_3() + H_3();
-      break;
-  }
+  // The four composition cases, tested in this order: salt only (|W - 100| <
+  // 1e-06, the solvent holds no water to within the tolerance); brine (W >
+  // 1e-08); no solvent (x_H2O < 1e-08 as well: CO2 alone up to the
+  // thresholds); salt-free water. Water's terms take W's derivative in the
+  // first two, salt's in all but the third.
+  const auto salt_only = ops.Abs(W - 100.0) < kSaltOnlyTolerance;
+  const auto brine = W > kThreshold;
+  const auto no_solvent = x_H2O < kThreshold;
+  const auto water_of_brine = salt_only | brine;
+  auto salt_of_brine = [&](auto brine_term, auto other) QUARN_ALWAYS_INLINE {
+    return ops.Choose(brine, brine_term, [&]() QUARN_ALWAYS_INLINE {
+      return ops.Choose(no_solvent, other, brine_term);
+    });
+  };
 
-  const double Q = b_mix * b_mix * t.RT15;
-  const double U = L_2 - t_b;
-  const double lnZ = CheckedLog<A>(m.Z, fault);
+  const std::array<V, 3> b = {
+      ops.Constant(model::kCO2CoVolume), ops.Choose(water_of_brine, b_H2O_brine, same(b_S)),
+      ops.Choose(salt_only, same(b_S),
+                 [&]() QUARN_ALWAYS_INLINE { return salt_of_brine(b_NaCl_brine, same(b_S)); })};
+  const std::array<V, 3> D = {
+      2.0 * x_s * m.a_X + 2.0 * x_CO2 * t.a_CO2,
+      ops.Choose(
+          water_of_brine, [&]() QUARN_ALWAYS_INLINE { return base - G_2() - H_2(); }, same(base)),
+      ops.Choose(
+          salt_only, [&]() QUARN_ALWAYS_INLINE { return 2.0 * x_NaCl * m.a_S; },
+          [&]() QUARN_ALWAYS_INLINE {
+            return salt_of_brine([&]() QUARN_ALWAYS_INLINE { return base + G_3() + H_3(); },
+                                 [&]() QUARN_ALWAYS_INLINE { return 2.0 * x_CO2 * m.a_X; });
+          })};
+
+  const V Q = b_mix * b_mix * t.RT15;
+  const V U = L_2 - t_b;
+  const V lnZ = ops.Log(m.Z);
   for (int i = 0; i < 3; ++i) {
-    const double r_i = kRounded ? RoundToSingle(D[i] / m.RT15b) : D[i] / m.RT15b;
+    const V r_i = kRounded ? ops.RoundToSingle(D[i] / m.RT15b) : D[i] / m.RT15b;
     f.ln_phi[i] = m.a_mix * b[i] / Q * U + (b[i] / V_m + L_1 - L_2 * r_i) - lnZ;
   }
   return f;
 }
 
 template <class A, bool kRounded = true>
+[[gnu::always_inline]] inline FugacityTerms ComputeFugacityTermsT(const TemperatureTerms& t,
+                                                                  const double& P_atm,
+                                                                  const std::array<double, 3>& x,
+                                                                  const MixtureParameters& m,
+                                                                  Fault& fault) {
+  ScalarOps<A> ops{fault};
+  return FugacityTermsT<kRounded>(ops, t, P_atm, x, m);
+}
+
+// What the method gives for one state (or one per lane).
+template <class V>
+struct StateOf {
+  std::array<V, 3> phi;
+  V Z;
+  V V_cm3_per_mol;
+  std::array<V, 3> ln_phi;
+};
+
+template <bool kRounded, class Ops, class Terms, class V = typename Ops::V>
+[[gnu::always_inline]] inline StateOf<V> StateT(Ops& ops, const Terms& t, const V& P_atm,
+                                                const std::array<V, 3>& x) {
+  const MixtureParametersOf<V> parameters = MixtureParametersT(ops, t, P_atm, x);
+  const FugacityTermsOf<V> terms = FugacityTermsT<kRounded>(ops, t, P_atm, x, parameters);
+  StateOf<V> state;
+  for (int i = 0; i < 3; ++i) state.phi[i] = ops.Exp(terms.ln_phi[i]);
+  state.ln_phi = terms.ln_phi;
+  state.Z = parameters.Z;
+  state.V_cm3_per_mol = terms.V_cm3_per_mol;
+  return state;
+}
+
+template <class A, bool kRounded = true>
 [[gnu::always_inline]] inline void TRKMIXT(const TemperatureTerms& t, const double& P_atm,
                                            const std::array<double, 3>& x, Result& result,
                                            Fault& fault) {
-  const MixtureParameters parameters = ComputeMixtureParametersT<A>(t, P_atm, x, fault);
-  const FugacityTerms terms = ComputeFugacityTermsT<A, kRounded>(t, P_atm, x, parameters, fault);
-  for (int i = 0; i < 3; ++i) result.phi[i] = CheckedExp<A>(terms.ln_phi[i], fault);
-  result.ln_phi = terms.ln_phi;
-  result.Z = parameters.Z;
-  result.V_cm3_per_mol = terms.V;
+  ScalarOps<A> ops{fault};
+  const StateOf<double> state = StateT<kRounded>(ops, t, P_atm, x);
+  result.phi = state.phi;
+  result.ln_phi = state.ln_phi;
+  result.Z = state.Z;
+  result.V_cm3_per_mol = state.V_cm3_per_mol;
 }
 
 }  // namespace quarn

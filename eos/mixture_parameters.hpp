@@ -19,18 +19,21 @@ using internal::TemperatureTerms;
 
 TemperatureTerms ComputeTemperatureTerms(double T_K);
 
-struct MixtureParameters {
-  double W;      // weight percent NaCl in the solvent
-  double b_S;    // co-volume of the solvent
-  double q;      // root term of the cross parameter
-  double a_S;    // solvent-solvent attraction
-  double a_X;    // CO2-solvent cross attraction
-  double x_s;    // mole fraction of the solvent
-  double b_mix;  // co-volume of the mixture
-  double a_mix;  // attraction of the mixture
-  double RT15b;  // RT15 b_mix
-  double Z;      // compressibility factor
+// V is double, or a vector of doubles for several states at once.
+template <class V>
+struct MixtureParametersOf {
+  V W;      // weight percent NaCl in the solvent
+  V b_S;    // co-volume of the solvent
+  V q;      // root term of the cross parameter
+  V a_S;    // solvent-solvent attraction
+  V a_X;    // CO2-solvent cross attraction
+  V x_s;    // mole fraction of the solvent
+  V b_mix;  // co-volume of the mixture
+  V a_mix;  // attraction of the mixture
+  V RT15b;  // RT15 b_mix
+  V Z;      // compressibility factor
 };
+using MixtureParameters = MixtureParametersOf<double>;
 
 // x holds the mole fractions of CO2, H2O and NaCl, not validated. The first
 // failing elementary function, in the method's order, goes into `fault`.
