@@ -1,11 +1,13 @@
-// The public batch calls: contiguous slices of the points on as many threads,
-// the temperature terms worked out once per run of equal temperatures.
+// The public batch calls: each layout described as a slice (pointers and
+// strides), contiguous parts of it on as many threads, each part evaluated by
+// the loop of the active instruction set.
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <thread>
 #include <vector>
 
+#include "eos/batch_slice.hpp"
 #include "eos/trkmix.hpp"
 #include "quarn/eos.hpp"
 
@@ -24,122 +26,147 @@ bool Optional(std::span<double> column, std::size_t n) {
   return column.empty() || column.size() == n;
 }
 
-// Points as an array of compositions with the conditions in columns.
-struct CompositionArray {
-  std::span<const double> T_K, P_atm;
-  std::span<const Composition> x;
-  std::span<Result> results;
-  std::span<Fault> faults;
+batch::InColumn In(std::span<const double> column) {
+  return {column.data(), column.size() == 1 ? std::size_t{0} : std::size_t{1}};
+}
+batch::OutColumn Out(std::span<double> column) {
+  return {column.empty() ? nullptr : column.data(), 1};
+}
 
-  std::size_t size() const { return x.size(); }
-  bool Valid() const {
-    return results.size() == size() && faults.size() == size() && Fits(T_K, size()) &&
-           Fits(P_atm, size());
-  }
-  double T(std::size_t i) const { return ColumnValue(T_K, i); }
-  double P(std::size_t i) const { return ColumnValue(P_atm, i); }
-  std::array<double, 3> X(std::size_t i) const { return {x[i].x_CO2, x[i].x_H2O, x[i].x_NaCl}; }
-  void Store(std::size_t i, const Result& result, const Fault& fault) const {
-    results[i] = result;
-    faults[i] = fault;
-  }
-};
+constexpr std::size_t kCompositionStride = sizeof(Composition) / sizeof(double);
+constexpr std::size_t kResultStride = sizeof(Result) / sizeof(double);
+static_assert(sizeof(Composition) == 3 * sizeof(double));
+static_assert(sizeof(Result) == 8 * sizeof(double));
+
+// Points as an array of compositions with the conditions in columns.
+bool Describe(std::span<const double> T_K, std::span<const double> P_atm,
+              std::span<const Composition> x, std::span<Result> results, std::span<Fault> faults,
+              batch::Slice& slice) {
+  const std::size_t n = x.size();
+  if (results.size() != n || faults.size() != n || !Fits(T_K, n) || !Fits(P_atm, n)) return false;
+  const double* fractions = reinterpret_cast<const double*>(x.data());
+  double* values = reinterpret_cast<double*>(results.data());
+  auto field = [&](std::size_t offset) { return batch::OutColumn{values + offset, kResultStride}; };
+  slice = {In(T_K),
+           In(P_atm),
+           {fractions, kCompositionStride},
+           {fractions + 1, kCompositionStride},
+           {fractions + 2, kCompositionStride},
+           {field(0), field(1), field(2)},
+           field(3),
+           field(4),
+           {field(5), field(6), field(7)},
+           faults.data()};
+  return true;
+}
 
 // Points as columns.
-struct Columns {
-  const StateColumns& in;
-  const ResultColumns& out;
+bool Describe(const StateColumns& in, const ResultColumns& out, std::size_t& n,
+              batch::Slice& slice) {
+  n = std::max(
+      {in.T_K.size(), in.P_atm.size(), in.x_CO2.size(), in.x_H2O.size(), in.x_NaCl.size()});
+  if (!(Fits(in.T_K, n) && Fits(in.P_atm, n) && Fits(in.x_CO2, n) && Fits(in.x_H2O, n) &&
+        Fits(in.x_NaCl, n) && out.phi_CO2.size() == n && out.phi_H2O.size() == n &&
+        out.phi_NaCl.size() == n && out.Z.size() == n && out.V_cm3_per_mol.size() == n &&
+        out.faults.size() == n && Optional(out.ln_phi_CO2, n) && Optional(out.ln_phi_H2O, n) &&
+        Optional(out.ln_phi_NaCl, n)))
+    return false;
+  slice = {In(in.T_K),
+           In(in.P_atm),
+           In(in.x_CO2),
+           In(in.x_H2O),
+           In(in.x_NaCl),
+           {Out(out.phi_CO2), Out(out.phi_H2O), Out(out.phi_NaCl)},
+           Out(out.Z),
+           Out(out.V_cm3_per_mol),
+           {Out(out.ln_phi_CO2), Out(out.ln_phi_H2O), Out(out.ln_phi_NaCl)},
+           out.faults.data()};
+  return true;
+}
 
-  std::size_t size() const {
-    return std::max(
-        {in.T_K.size(), in.P_atm.size(), in.x_CO2.size(), in.x_H2O.size(), in.x_NaCl.size()});
+void Run(const batch::Slice& slice, std::size_t n, unsigned threads) noexcept {
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t parts =
+      std::max<std::size_t>(1, std::min<std::size_t>(threads, n / kPointsPerThread));
+  std::vector<std::thread> helpers;
+  std::size_t begin = 0;
+  for (std::size_t k = 0; k < parts; ++k) {
+    const std::size_t end = n * (k + 1) / parts;
+    bool started = false;
+    if (k + 1 < parts) {
+      try {
+        helpers.emplace_back(batch::EvaluateSlice, std::cref(slice), begin, end);
+        started = true;
+      } catch (...) {  // no thread to be had: this thread does the part
+      }
+    }
+    if (!started) batch::EvaluateSlice(slice, begin, end);
+    begin = end;
   }
-  bool Valid() const {
-    const std::size_t n = size();
-    return Fits(in.T_K, n) && Fits(in.P_atm, n) && Fits(in.x_CO2, n) && Fits(in.x_H2O, n) &&
-           Fits(in.x_NaCl, n) && out.phi_CO2.size() == n && out.phi_H2O.size() == n &&
-           out.phi_NaCl.size() == n && out.Z.size() == n && out.V_cm3_per_mol.size() == n &&
-           out.faults.size() == n && Optional(out.ln_phi_CO2, n) && Optional(out.ln_phi_H2O, n) &&
-           Optional(out.ln_phi_NaCl, n);
-  }
-  double T(std::size_t i) const { return ColumnValue(in.T_K, i); }
-  double P(std::size_t i) const { return ColumnValue(in.P_atm, i); }
-  std::array<double, 3> X(std::size_t i) const {
-    return {ColumnValue(in.x_CO2, i), ColumnValue(in.x_H2O, i), ColumnValue(in.x_NaCl, i)};
-  }
-  void Store(std::size_t i, const Result& result, const Fault& fault) const {
-    out.phi_CO2[i] = result.phi[0];
-    out.phi_H2O[i] = result.phi[1];
-    out.phi_NaCl[i] = result.phi[2];
-    out.Z[i] = result.Z;
-    out.V_cm3_per_mol[i] = result.V_cm3_per_mol;
-    out.faults[i] = fault;
-    if (!out.ln_phi_CO2.empty()) out.ln_phi_CO2[i] = result.ln_phi[0];
-    if (!out.ln_phi_H2O.empty()) out.ln_phi_H2O[i] = result.ln_phi[1];
-    if (!out.ln_phi_NaCl.empty()) out.ln_phi_NaCl[i] = result.ln_phi[2];
-  }
-};
+  for (std::thread& helper : helpers) helper.join();
+}
 
-template <typename Points>
-void EvaluateSlice(const Points& points, std::size_t begin, std::size_t end) {
+double At(const batch::InColumn& c, std::size_t i) {
+  return c.data[i * c.stride];
+}
+void Put(const batch::OutColumn& c, std::size_t i, double value) {
+  if (c.data) c.data[i * c.stride] = value;
+}
+
+}  // namespace
+
+namespace batch {
+
+void EvaluatePointScalar(const Slice& s, std::size_t i, const TemperatureTerms& t) {
+  Result result;
+  Fault fault;
+  TRKMIX(t, At(s.P_atm, i), {At(s.x_CO2, i), At(s.x_H2O, i), At(s.x_NaCl, i)}, result, fault);
+  for (int j = 0; j < 3; ++j) {
+    Put(s.phi[j], i, result.phi[j]);
+    Put(s.ln_phi[j], i, result.ln_phi[j]);
+  }
+  Put(s.Z, i, result.Z);
+  Put(s.V_cm3_per_mol, i, result.V_cm3_per_mol);
+  s.faults[i] = fault;
+}
+
+void EvaluateScalar(const Slice& s, std::size_t begin, std::size_t end) {
   TemperatureTerms t{};
   std::uint64_t t_bits = 0;
   for (std::size_t i = begin; i < end; ++i) {
-    const double T_K = points.T(i);
+    const double T_K = At(s.T_K, i);
     // Bitwise, so that a NaN temperature is still worked out once.
     if (i == begin || std::bit_cast<std::uint64_t>(T_K) != t_bits) {
       t = ComputeTemperatureTerms(T_K);
       t_bits = std::bit_cast<std::uint64_t>(T_K);
     }
-    Result result;
-    Fault fault;
-    TRKMIX(t, points.P(i), points.X(i), result, fault);
-    points.Store(i, result, fault);
+    EvaluatePointScalar(s, i, t);
   }
 }
 
-template <typename Points>
-bool Run(const Points& points, unsigned threads) noexcept {
-  if (!points.Valid()) return false;
-  const std::size_t n = points.size();
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t slices =
-      std::max<std::size_t>(1, std::min<std::size_t>(threads, n / kPointsPerThread));
-  std::vector<std::thread> helpers;
-  std::size_t begin = 0;
-  for (std::size_t k = 0; k < slices; ++k) {
-    const std::size_t end = n * (k + 1) / slices;
-    bool started = false;
-    if (k + 1 < slices) {
-      try {
-        helpers.emplace_back(EvaluateSlice<Points>, std::cref(points), begin, end);
-        started = true;
-      } catch (...) {  // no thread to be had: this thread does the slice
-      }
-    }
-    if (!started) EvaluateSlice(points, begin, end);
-    begin = end;
-  }
-  for (std::thread& helper : helpers) helper.join();
-  return true;
-}
-
-}  // namespace
+}  // namespace batch
 
 bool EvaluateBatch(double T_K, double P_atm, std::span<const Composition> x,
                    std::span<Result> results, std::span<Fault> faults, unsigned threads) noexcept {
-  return Run(CompositionArray{{&T_K, 1}, {&P_atm, 1}, x, results, faults}, threads);
+  return EvaluateBatch({&T_K, 1}, {&P_atm, 1}, x, results, faults, threads);
 }
 
 bool EvaluateBatch(std::span<const double> T_K, std::span<const double> P_atm,
                    std::span<const Composition> x, std::span<Result> results,
                    std::span<Fault> faults, unsigned threads) noexcept {
-  return Run(CompositionArray{T_K, P_atm, x, results, faults}, threads);
+  batch::Slice slice;
+  if (!Describe(T_K, P_atm, x, results, faults, slice)) return false;
+  Run(slice, x.size(), threads);
+  return true;
 }
 
 bool EvaluateBatch(const StateColumns& states, const ResultColumns& results,
                    unsigned threads) noexcept {
-  return Run(Columns{states, results}, threads);
+  batch::Slice slice;
+  std::size_t n = 0;
+  if (!Describe(states, results, n, slice)) return false;
+  Run(slice, n, threads);
+  return true;
 }
 
 }  // namespace quarn

@@ -1,0 +1,167 @@
+// The method on several states at once, one per SIMD lane, for the evaluation
+// loops built once per instruction set (eos/batch_avx2.cpp and the like). The
+// method's code is the scalar one (eos/method.hpp), instantiated with lane
+// values and these operations; each lane meets the same IEEE operations in the
+// same order as the scalar call. Where the scalar call would branch the lanes
+// compute both ways and keep each lane's own.
+//
+// A lane is declined, and its state evaluated again by the scalar code, where
+// an elementary function's fast path does not prove its rounding or does not
+// take the argument (NaN, zero, infinities, overflow: every fault goes this
+// way), where a square root's argument is negative, where a temperature term
+// fails, and where the cubic has three real roots. The lanes kept are exactly
+// the scalar results.
+//
+// Everything here is a template on the lane set S, which each instruction
+// set's translation unit defines in an anonymous namespace: no code built for
+// one instruction set can stand in for another's.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include "elementary/lanes.hpp"
+#include "eos/batch_slice.hpp"
+#include "eos/method.hpp"
+#include "eos/mixture_parameters.hpp"
+
+namespace quarn::batch {
+
+namespace el = elementary::lanes;
+
+template <class S>
+struct LaneOps {
+  using V = typename S::D;
+  using Mask = typename S::I;
+  Mask declined = {};
+
+  static V Constant(double c) { return el::Splat<S>(c); }
+  static V Abs(V x) { return el::Abs<S>(x); }
+  // Both ways, each lane keeping its own; a lane is declined only by the way
+  // it takes.
+  template <class F, class G>
+  [[gnu::always_inline]] V Choose(Mask c, F f, G g) {
+    const Mask before = declined;
+    const V taken = f();
+    const Mask after_taken = before | (declined & c);
+    declined = before;
+    const V other = g();
+    declined = after_taken | (declined & ~c);
+    return c ? taken : other;
+  }
+  [[gnu::always_inline]] V Exp(V x) { return el::Exp<S>(x, declined); }
+  [[gnu::always_inline]] V Log(V x) { return el::Log<S>(x, declined); }
+  [[gnu::always_inline]] V Sqrt(V x) {
+    declined |= x < 0.0;
+    return S::Sqrt(x);
+  }
+  [[gnu::always_inline]] V CubeRoot(V x) {
+    const V sign = x >= 0.0 ? Constant(1.0) : Constant(-1.0);
+    return sign * el::OneThirdPower<S>(Abs(x), declined);
+  }
+  [[gnu::always_inline]] void HalfIntegerPowers(V T, V& power_2_5, V& power_1_5) {
+    el::SquareRootPowers<S>(T, power_1_5, power_2_5, declined);
+  }
+  static V RoundToSingle(V x) { return el::RoundToSingle<S>(x); }
+  // A failing temperature term declines its lanes where it is computed.
+  template <class Terms>
+  void NotePowersFault(const Terms&) {}
+  template <class Terms>
+  void NoteExponentialsFault(const Terms&) {}
+  // Z = 1 and the three-root branch: the scalar code's.
+  V OtherLargestRoot(V, V, V, V, V) {
+    declined = ~Mask{};
+    return Constant(1.0);
+  }
+};
+
+// The temperature terms with one value per lane.
+template <class V>
+struct TemperatureLanes {
+  V T_K, T_C, R2T25, RT15, p0, p1, p2, p3, e_T, a_S_dW, a_S_pure, a_CO2, K_T, a_X_T;
+};
+
+template <class S>
+struct LaneKernel {
+  using V = typename S::D;
+  static constexpr int kLanes = S::kLanes;
+
+  static std::uint64_t BitsOf(double x) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return bits;
+  }
+
+  static V Load(const InColumn& c, std::size_t i) {
+    if (c.stride == 0) return el::Splat<S>(c.data[0]);
+    V v;
+    for (int k = 0; k < kLanes; ++k) v[k] = c.data[(i + k) * c.stride];
+    return v;
+  }
+
+  static TemperatureLanes<V> Broadcast(const TemperatureTerms& t) {
+    auto b = [](double x) { return el::Splat<S>(x); };
+    return {b(t.T_K), b(t.T_C), b(t.R2T25),  b(t.RT15),     b(t.p0),    b(t.p1),  b(t.p2),
+            b(t.p3),  b(t.e_T), b(t.a_S_dW), b(t.a_S_pure), b(t.a_CO2), b(t.K_T), b(t.a_X_T)};
+  }
+
+  static void Put(const OutColumn& c, std::size_t i, double value) {
+    if (c.data) c.data[i * c.stride] = value;
+  }
+
+  static void Store(const Slice& s, std::size_t i, int k, const StateOf<V>& state) {
+    for (int j = 0; j < 3; ++j) {
+      Put(s.phi[j], i, state.phi[j][k]);
+      Put(s.ln_phi[j], i, state.ln_phi[j][k]);
+    }
+    Put(s.Z, i, state.Z[k]);
+    Put(s.V_cm3_per_mol, i, state.V_cm3_per_mol[k]);
+    s.faults[i] = Fault{};
+  }
+
+  static void Evaluate(const Slice& s, std::size_t begin, std::size_t end) {
+    // The scalar terms of the last temperature shared by a whole block.
+    TemperatureTerms shared{};
+    std::uint64_t shared_bits = 0;
+    bool have_shared = false;
+    TemperatureLanes<V> shared_lanes{};
+    std::size_t i = begin;
+    for (; i + kLanes <= end; i += kLanes) {
+      const V T_K = Load(s.T_K, i);
+      bool one_temperature = true;
+      for (int k = 1; k < kLanes; ++k) one_temperature &= BitsOf(T_K[k]) == BitsOf(T_K[0]);
+      LaneOps<S> ops;
+      TemperatureLanes<V> t;
+      if (one_temperature) {
+        if (!have_shared || BitsOf(T_K[0]) != shared_bits) {
+          shared = ComputeTemperatureTerms(T_K[0]);
+          shared_bits = BitsOf(T_K[0]);
+          shared_lanes = Broadcast(shared);
+          have_shared = true;
+        }
+        t = shared_lanes;
+        if (shared.powers_fault || shared.exponentials_fault) ops.declined = ~ops.declined;
+      } else {
+        TemperatureTermsT(ops, ops, T_K, t);
+      }
+      const StateOf<V> state = StateT<true>(
+          ops, t, Load(s.P_atm, i), {Load(s.x_CO2, i), Load(s.x_H2O, i), Load(s.x_NaCl, i)});
+      const unsigned declined = S::Mask(ops.declined);
+      for (int k = 0; k < kLanes; ++k) {
+        if (declined & (1u << k)) {
+          if (one_temperature) {
+            EvaluatePointScalar(s, i + k, shared);
+          } else {
+            EvaluateScalar(s, i + k, i + k + 1);
+          }
+        } else {
+          Store(s, i + k, k, state);
+        }
+      }
+    }
+    if (i < end) EvaluateScalar(s, i, end);
+  }
+};
+
+}  // namespace quarn::batch
