@@ -145,12 +145,10 @@ def _fractions_fit(x_CO2: Any, x_H2O: Any, x_NaCl: Any) -> Any:
     return each[0] & each[1] & each[2] & (abs(x_CO2 + x_H2O + x_NaCl - 1.0) <= SUM_TOLERANCE)
 
 
-def _warn_of_fractions(x_CO2: Any, x_H2O: Any, x_NaCl: Any) -> None:
-    fractions = np.broadcast_arrays(x_CO2, x_H2O, x_NaCl)
-    unfit = np.flatnonzero(~_fractions_fit(*fractions))
-    if unfit.size:
-        x = ", ".join(f"{float(a.flat[unfit[0]]):g}" for a in fractions)
-        warnings.warn(f"{unfit.size} composition(s) have mole fractions outside [0, 1] or not "
+def _warn_of_fractions(unfit: int, first: int, fractions: list[Any]) -> None:
+    if unfit:
+        x = ", ".join(f"{float(a.flat[first]):g}" for a in fractions)
+        warnings.warn(f"{unfit} composition(s) have mole fractions outside [0, 1] or not "
                       f"summing to 1, the first {x} (percent for fractions?); they are computed "
                       "all the same", RangeWarning, stacklevel=4)
 
@@ -207,23 +205,26 @@ def evaluate_arrays(values: list[Any], *, warn: bool, single_precision_inputs: b
     if single_precision_inputs:
         arrays[0] = arrays[0].astype(np.float32).astype(np.float64)
         arrays[1] = arrays[1].astype(np.float32).astype(np.float64)
-    if warn:
-        _warn_of_fractions(*arrays[2:])
     columns = batch_columns(arrays, shape)
     n = int(np.prod(shape))
     out = np.empty((len(ROWS), n), dtype=np.float64)
     fault = np.empty(n, dtype=np.int32)
     function = np.empty(n, dtype=np.uint8)
+    in_range = np.empty(n, dtype=bool)
     T, P, x_c, x_h, x_n = columns
-    _core.evaluate(T, P, x_c, x_h, x_n, out, fault, function, 0 if threads is None else threads)
-    failing = np.flatnonzero(fault)
-    if failing.size and errors == "raise":
-        i = int(failing[0])
-        raise MathError(int(fault[i]), _core.function_name(int(function[i])), i)
-    out[:, failing] = np.nan
+    failed, first_failed, unfit, first_unfit = _core.evaluate(
+        T, P, x_c, x_h, x_n, out, fault, function, in_range,
+        (*STATED_T_C, STATED_P_BAR, SUM_TOLERANCE), 0 if threads is None else threads)
     inputs = [np.broadcast_to(a, shape) for a in arrays]
+    if warn:
+        _warn_of_fractions(unfit, first_unfit, inputs[2:])
+    if failed and errors == "raise":
+        raise MathError(int(fault[first_failed]), _core.function_name(int(function[first_failed])),
+                        first_failed)
+    if failed:
+        out[:, np.flatnonzero(fault)] = np.nan
     columns_of = {**dict(zip(INPUTS, inputs)), **{n: row.reshape(shape) for n, row in zip(ROWS, out)}}
-    return FugacityResult(**columns_of, fault=fault.reshape(shape), in_range=in_stated_range(*inputs),
+    return FugacityResult(**columns_of, fault=fault.reshape(shape), in_range=in_range.reshape(shape),
                           _fault_function=function.reshape(shape))
 
 

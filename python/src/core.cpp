@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "elementary/correctly_rounded.hpp"
+#include "eos/batch_slice.hpp"
 #include "equilibrium.hpp"
 #include "quarn/eos.hpp"
 #include "textio/free_format_read.hpp"
@@ -61,54 +62,167 @@ std::span<const double> Part(const Column& c, std::size_t begin, std::size_t end
                          : std::span<const double>(c.data() + begin, end - begin);
 }
 
+// The stated range: T_C in [T_low, T_high], P_bar at least P_low, and mole
+// fractions in [0, 1] whose sum is within sum_tolerance of 1.
+struct StatedRange {
+  double T_low, T_high, P_low, sum_tolerance;
+};
+
+// What the caller looks at before it looks at the arrays: how many points
+// failed and how many have fractions outside the stated range, and the first
+// of each (n where there is none).
+struct Summary {
+  std::size_t faults = 0, first_fault = 0, unfit_fractions = 0, first_unfit = 0;
+
+  void Add(const Summary& later) {
+    if (faults == 0) first_fault = later.first_fault;
+    if (unfit_fractions == 0) first_unfit = later.first_unfit;
+    faults += later.faults;
+    unfit_fractions += later.unfit_fractions;
+  }
+};
+
+using Flags = nb::ndarray<bool, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+
+// One worker's share [begin, end) of the points: the unit conversions, the
+// batch call on this thread, then f = (x phi) P_bar, the fault columns and the
+// range flags, so that nothing is left for a single-threaded pass afterwards.
+struct Share {
+  const Column *T_C, *P_bar, *x_CO2, *x_H2O, *x_NaCl;
+  double* const* row;
+  std::int32_t* fault_numbers;
+  std::uint8_t* fault_functions;
+  bool* in_range;
+  StatedRange range;
+
+  // In blocks small enough that f, the faults and the flags are formed while
+  // the block's results are still in the cache.
+  Summary operator()(std::size_t begin, std::size_t end) const {
+    constexpr std::size_t kBlock = 2048;
+    std::vector<double> T_K, P_atm;
+    std::vector<quarn::Fault> faults;
+    Summary summary{0, end, 0, end};
+    for (std::size_t from = begin; from < end; from += kBlock)
+      Block(from, std::min(end, from + kBlock), T_K, P_atm, faults, summary);
+    return summary;
+  }
+
+  void Block(std::size_t begin, std::size_t end, std::vector<double>& T_K,
+             std::vector<double>& P_atm, std::vector<quarn::Fault>& faults,
+             Summary& summary) const {
+    const std::size_t m = end - begin;
+    const std::span<const double> T = Part(*T_C, begin, end), P = Part(*P_bar, begin, end);
+    T_K.resize(T.size());
+    P_atm.resize(P.size());
+    for (std::size_t i = 0; i < T.size(); ++i) T_K[i] = quarn::KelvinFromCelsius(T[i]);
+    for (std::size_t i = 0; i < P.size(); ++i) P_atm[i] = quarn::AtmFromBar(P[i]);
+    faults.resize(m);
+    const std::span<const double> x[3] = {Part(*x_CO2, begin, end), Part(*x_H2O, begin, end),
+                                          Part(*x_NaCl, begin, end)};
+    const quarn::StateColumns states = {T_K, P_atm, x[0], x[1], x[2]};
+    const quarn::ResultColumns results = {
+        {row[0] + begin, m}, {row[1] + begin, m}, {row[2] + begin, m},
+        {row[6] + begin, m}, {row[7] + begin, m}, faults,
+        {row[8] + begin, m}, {row[9] + begin, m}, {row[10] + begin, m}};
+    if (!quarn::EvaluateBatch(states, results, 1)) return;  // lengths are checked before
+    for (std::size_t k = 0; k < 3; ++k) {
+      const double* phi = row[k] + begin;
+      double* f = row[3 + k] + begin;
+      for (std::size_t i = 0; i < m; ++i)
+        f[i] = quarn::FugacityBar(quarn::ColumnValue(x[k], i), phi[i], quarn::ColumnValue(P, i));
+    }
+    for (std::size_t i = 0; i < m; ++i) {
+      fault_numbers[begin + i] = faults[i].number;
+      fault_functions[begin + i] = static_cast<std::uint8_t>(faults[i].function);
+      if (faults[i] && summary.faults++ == 0) summary.first_fault = begin + i;
+      const double x_CO2_i = quarn::ColumnValue(x[0], i), x_H2O_i = quarn::ColumnValue(x[1], i),
+                   x_NaCl_i = quarn::ColumnValue(x[2], i);
+      const double T_C_i = quarn::ColumnValue(T, i), P_bar_i = quarn::ColumnValue(P, i);
+      const bool fractions_fit =
+          x_CO2_i >= 0.0 && x_CO2_i <= 1.0 && x_H2O_i >= 0.0 && x_H2O_i <= 1.0 && x_NaCl_i >= 0.0 &&
+          x_NaCl_i <= 1.0 && std::fabs(x_CO2_i + x_H2O_i + x_NaCl_i - 1.0) <= range.sum_tolerance;
+      if (!fractions_fit && summary.unfit_fractions++ == 0) summary.first_unfit = begin + i;
+      in_range[begin + i] =
+          fractions_fit && T_C_i >= range.T_low && T_C_i <= range.T_high && P_bar_i >= range.P_low;
+    }
+  }
+};
+
+// Below this many points a share is not worth a thread.
+constexpr std::size_t kPointsPerWorker = 4096;
+
+// [begin, end) split over up to `threads` workers (0: every hardware thread),
+// the calling thread doing the last share; their summaries in order.
+template <class Work>
+Summary OnWorkers(const Work& work, std::size_t begin, std::size_t end, unsigned threads) {
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t n = end - begin;
+  const std::size_t shares =
+      std::max<std::size_t>(1, std::min<std::size_t>(threads, n / kPointsPerWorker));
+  std::vector<Summary> summaries(shares);
+  std::vector<std::thread> workers;
+  std::size_t from = begin;
+  for (std::size_t k = 0; k < shares; ++k) {
+    const std::size_t to = begin + n * (k + 1) / shares;
+    auto run = [&work, &summaries, k, from, to] { summaries[k] = work(from, to); };
+    bool started = false;
+    if (k + 1 < shares) {
+      try {
+        workers.emplace_back(run);
+        started = true;
+      } catch (const std::system_error&) {  // no thread to be had: this one does the share
+      }
+    }
+    if (!started) run();
+    from = to;
+  }
+  for (std::thread& worker : workers) worker.join();
+  Summary total{0, end, 0, end};
+  for (const Summary& s : summaries) total.Add(s);
+  return total;
+}
+
 // Each input column holds one value for all points or one per point. The rows
 // of `out` receive phi (CO2, H2O, NaCl), f = (x phi) P_bar (the same), Z, V and
-// ln phi (the same).
+// ln phi (the same); in_range whether the point lies in the stated range
+// (T_low, T_high, P_low, sum_tolerance). Returns the number of failed points,
+// the first, the number with fractions outside the range and the first (n
+// where there is none).
 // The points go in parts, with a look for signals between them, so that Ctrl-C
 // ends a long call within a fraction of a second.
-void Evaluate(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows out,
-              FaultNumbers fault_numbers, FaultFunctions fault_functions, unsigned threads) {
+std::tuple<std::size_t, std::size_t, std::size_t, std::size_t> Evaluate(
+    Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows out,
+    FaultNumbers fault_numbers, FaultFunctions fault_functions, Flags in_range,
+    std::tuple<double, double, double, double> stated_range, unsigned threads) {
   const std::size_t n = out.shape(1);
   for (const Column* c : {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}) {
     if (c->shape(0) != 1 && c->shape(0) != n) throw nb::value_error("the arrays differ in length");
   }
-  if (fault_numbers.shape(0) != n || fault_functions.shape(0) != n)
+  if (fault_numbers.shape(0) != n || fault_functions.shape(0) != n || in_range.shape(0) != n)
     throw nb::value_error("the arrays differ in length");
   double* row[11];
   for (std::size_t k = 0; k < 11; ++k) row[k] = out.data() + k * n;
-  std::vector<double> T_K, P_atm;
-  std::vector<quarn::Fault> faults;
-  bool lengths_fit = true;
+  const auto [T_low, T_high, P_low, sum_tolerance] = stated_range;
+  const Share share = {&T_C,
+                       &P_bar,
+                       &x_CO2,
+                       &x_H2O,
+                       &x_NaCl,
+                       row,
+                       fault_numbers.data(),
+                       fault_functions.data(),
+                       in_range.data(),
+                       {T_low, T_high, P_low, sum_tolerance}};
+  Summary total{0, n, 0, n};
   for (std::size_t begin = 0; begin < n; begin += kPointsBetweenSignalChecks) {
-    const std::size_t end = std::min(n, begin + kPointsBetweenSignalChecks), m = end - begin;
+    const std::size_t end = std::min(n, begin + kPointsBetweenSignalChecks);
     {
       nb::gil_scoped_release unlocked;
-      const std::span<const double> T = Part(T_C, begin, end), P = Part(P_bar, begin, end);
-      T_K.resize(T.size());
-      P_atm.resize(P.size());
-      for (std::size_t i = 0; i < T.size(); ++i) T_K[i] = quarn::KelvinFromCelsius(T[i]);
-      for (std::size_t i = 0; i < P.size(); ++i) P_atm[i] = quarn::AtmFromBar(P[i]);
-      faults.assign(m, quarn::Fault{});
-      const std::span<const double> fractions[3] = {
-          Part(x_CO2, begin, end), Part(x_H2O, begin, end), Part(x_NaCl, begin, end)};
-      const quarn::StateColumns states = {T_K, P_atm, fractions[0], fractions[1], fractions[2]};
-      const quarn::ResultColumns results = {
-          {row[0] + begin, m}, {row[1] + begin, m}, {row[2] + begin, m},
-          {row[6] + begin, m}, {row[7] + begin, m}, faults,
-          {row[8] + begin, m}, {row[9] + begin, m}, {row[10] + begin, m}};
-      lengths_fit = quarn::EvaluateBatch(states, results, threads);
-      for (std::size_t i = 0; lengths_fit && i < m; ++i) {
-        for (std::size_t k = 0; k < 3; ++k) {
-          row[3 + k][begin + i] = quarn::FugacityBar(quarn::ColumnValue(fractions[k], i),
-                                                     row[k][begin + i], quarn::ColumnValue(P, i));
-        }
-        fault_numbers(begin + i) = faults[i].number;
-        fault_functions(begin + i) = static_cast<std::uint8_t>(faults[i].function);
-      }
+      total.Add(OnWorkers(share, begin, end, threads));
     }
-    if (!lengths_fit) throw nb::value_error("the arrays differ in length");
     CheckSignals();
   }
+  return {total.faults, total.first_fault, total.unfit_fractions, total.first_unfit};
 }
 
 using Values = nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
@@ -320,9 +434,10 @@ NB_MODULE(_core, m) {
   m.doc() = "The compiled core of quarn; use the functions of the quarn package.";
   m.def("evaluate", &Evaluate, nb::arg("T_C"), nb::arg("P_bar"), nb::arg("x_CO2"), nb::arg("x_H2O"),
         nb::arg("x_NaCl"), nb::arg("out"), nb::arg("fault_numbers"), nb::arg("fault_functions"),
-        nb::arg("threads"),
-        "Fills the rows of out (phi x3, f x3, Z, V, ln phi x3) and the fault arrays for every "
-        "state.");
+        nb::arg("in_range"), nb::arg("stated_range"), nb::arg("threads"),
+        "Fills the rows of out (phi x3, f x3, Z, V, ln phi x3), the fault arrays and in_range "
+        "(stated_range: T_low, T_high, P_low, sum_tolerance) for every state; returns (failed "
+        "points, the first, points with fractions out of range, the first).");
   m.def("read_run_file", &ReadRunFile, nb::arg("fd"),
         "Reads a run file from a descriptor: (message, os_error, line, T, P, compositions).");
   m.def("csv_rows", &CsvRows, nb::arg("texts"), nb::arg("results"), nb::arg("fault_numbers"),
@@ -337,5 +452,8 @@ NB_MODULE(_core, m) {
         "The name of a fault's function from its number in the fault_functions array.");
   m.def("elementary", &Elementary, nb::arg("function"), nb::arg("x"), nb::arg("y"), nb::arg("out"),
         "exp, log, pow, cos or acos, correctly rounded, of each x (pow: x to the y).");
+  m.def(
+      "simd_path", [] { return quarn::batch::SimdPathName(quarn::batch::ActiveSimdPath()); },
+      "The evaluation loop the batch calls use: \"avx512\", \"avx2\" or \"scalar\".");
   BindEquilibrium(m);
 }
