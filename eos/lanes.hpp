@@ -120,45 +120,75 @@ struct LaneKernel {
     s.faults[i] = Fault{};
   }
 
+  // The scalar terms of the last temperature shared by a whole block.
+  struct SharedTemperature {
+    TemperatureTerms terms{};
+    std::uint64_t bits = 0;
+    bool known = false;
+    TemperatureLanes<V> lanes{};
+  };
+
+  // A block of kLanes states on their way through the method.
+  struct Block {
+    std::size_t i;
+    bool one_temperature;
+    LaneOps<S> ops;
+    TemperatureLanes<V> t;
+    StateOf<V> state;
+  };
+
+  // The temperature terms: the shared ones where the block has one
+  // temperature, worked out once per run of it; else one set per lane.
+  static void Prepare(const Slice& s, SharedTemperature& shared, Block& b) {
+    const V T_K = Load(s.T_K, b.i);
+    b.one_temperature = true;
+    for (int k = 1; k < kLanes; ++k) b.one_temperature &= BitsOf(T_K[k]) == BitsOf(T_K[0]);
+    b.ops = {};
+    if (b.one_temperature) {
+      if (!shared.known || BitsOf(T_K[0]) != shared.bits) {
+        shared.terms = ComputeTemperatureTerms(T_K[0]);
+        shared.bits = BitsOf(T_K[0]);
+        shared.lanes = Broadcast(shared.terms);
+        shared.known = true;
+      }
+      b.t = shared.lanes;
+      if (shared.terms.powers_fault || shared.terms.exponentials_fault)
+        b.ops.declined = ~b.ops.declined;
+    } else {
+      TemperatureTermsT(b.ops, b.ops, T_K, b.t);
+    }
+  }
+
+  [[gnu::always_inline]] static void Compute(const Slice& s, Block& b) {
+    b.state = StateT<true>(b.ops, b.t, Load(s.P_atm, b.i),
+                           {Load(s.x_CO2, b.i), Load(s.x_H2O, b.i), Load(s.x_NaCl, b.i)});
+  }
+
+  // The lanes kept are stored; the declined ones evaluated by the scalar code.
+  static void Finish(const Slice& s, const SharedTemperature& shared, const Block& b) {
+    const unsigned declined = S::Mask(b.ops.declined);
+    for (int k = 0; k < kLanes; ++k) {
+      if (declined & (1u << k)) {
+        if (b.one_temperature) {
+          EvaluatePointScalar(s, b.i + k, shared.terms);
+        } else {
+          EvaluateScalar(s, b.i + k, b.i + k + 1);
+        }
+      } else {
+        Store(s, b.i + k, k, b.state);
+      }
+    }
+  }
+
   static void Evaluate(const Slice& s, std::size_t begin, std::size_t end) {
-    // The scalar terms of the last temperature shared by a whole block.
-    TemperatureTerms shared{};
-    std::uint64_t shared_bits = 0;
-    bool have_shared = false;
-    TemperatureLanes<V> shared_lanes{};
+    SharedTemperature shared;
+    Block block;
     std::size_t i = begin;
     for (; i + kLanes <= end; i += kLanes) {
-      const V T_K = Load(s.T_K, i);
-      bool one_temperature = true;
-      for (int k = 1; k < kLanes; ++k) one_temperature &= BitsOf(T_K[k]) == BitsOf(T_K[0]);
-      LaneOps<S> ops;
-      TemperatureLanes<V> t;
-      if (one_temperature) {
-        if (!have_shared || BitsOf(T_K[0]) != shared_bits) {
-          shared = ComputeTemperatureTerms(T_K[0]);
-          shared_bits = BitsOf(T_K[0]);
-          shared_lanes = Broadcast(shared);
-          have_shared = true;
-        }
-        t = shared_lanes;
-        if (shared.powers_fault || shared.exponentials_fault) ops.declined = ~ops.declined;
-      } else {
-        TemperatureTermsT(ops, ops, T_K, t);
-      }
-      const StateOf<V> state = StateT<true>(
-          ops, t, Load(s.P_atm, i), {Load(s.x_CO2, i), Load(s.x_H2O, i), Load(s.x_NaCl, i)});
-      const unsigned declined = S::Mask(ops.declined);
-      for (int k = 0; k < kLanes; ++k) {
-        if (declined & (1u << k)) {
-          if (one_temperature) {
-            EvaluatePointScalar(s, i + k, shared);
-          } else {
-            EvaluateScalar(s, i + k, i + k + 1);
-          }
-        } else {
-          Store(s, i + k, k, state);
-        }
-      }
+      block.i = i;
+      Prepare(s, shared, block);
+      Compute(s, block);
+      Finish(s, shared, block);
     }
     if (i < end) EvaluateScalar(s, i, end);
   }
