@@ -32,6 +32,13 @@ std::uint64_t Bits(double v) {
   return std::bit_cast<std::uint64_t>(v);
 }
 
+// Values every function must handle as the scalar one does.
+// clang-format off
+constexpr double kSpecials[] = {0.0, -0.0, kNaN, -kNaN, kInf, -kInf, 1.0, -1.0, 4.9e-324, 2.2e-308,
+                                1.7976931348623157e308, 708.0, -708.0, 709.78, -745.2, 0x1p-300,
+                                0x1p300, 8.0, 27.0, 0.125};
+// clang-format on
+
 // Arguments for the functions: uniform draws over a range, draws uniform in
 // the exponent (every binade between 2^-1074 and 2^1023, either sign), and
 // the special values.
@@ -43,27 +50,7 @@ std::vector<double> Arguments(std::mt19937_64& random, double low, double high, 
     out.push_back(uniform(random));
     out.push_back(std::bit_cast<double>(bits(random)));
   }
-  for (double special : {0.0,
-                         -0.0,
-                         kNaN,
-                         -kNaN,
-                         kInf,
-                         -kInf,
-                         1.0,
-                         -1.0,
-                         4.9e-324,
-                         2.2e-308,
-                         1.7976931348623157e308,
-                         708.0,
-                         -708.0,
-                         709.78,
-                         -745.2,
-                         0x1p-300,
-                         0x1p300,
-                         8.0,
-                         27.0,
-                         0.125})
-    out.push_back(special);
+  for (double special : kSpecials) out.push_back(special);
   while (out.size() % 8 != 0) out.push_back(1.5);
   return out;
 }
@@ -71,39 +58,20 @@ std::vector<double> Arguments(std::mt19937_64& random, double low, double high, 
 enum class Function { kExp, kLog, kOneThirdPower, kPower1_5, kPower2_5 };
 
 double Scalar(Function f, double x) {
-  switch (f) {
-    case Function::kExp:
-      return elementary::Exp(x);
-    case Function::kLog:
-      return elementary::Log(x);
-    case Function::kOneThirdPower:
-      return elementary::Pow(x, 1.0 / 3.0);
-    case Function::kPower1_5:
-      return elementary::Pow(x, 1.5);
-    case Function::kPower2_5:
-      return elementary::Pow(x, 2.5);
-  }
-  return kNaN;
+  constexpr double kExponents[] = {0.0, 0.0, 1.0 / 3.0, 1.5, 2.5};
+  return f == Function::kExp   ? elementary::Exp(x)
+         : f == Function::kLog ? elementary::Log(x)
+                               : elementary::Pow(x, kExponents[static_cast<int>(f)]);
 }
 
 template <class S>
 typename S::D InLanes(Function f, typename S::D x, typename S::I& declined) {
   typename S::D p15, p25;
-  switch (f) {
-    case Function::kExp:
-      return el::Exp<S>(x, declined);
-    case Function::kLog:
-      return el::Log<S>(x, declined);
-    case Function::kOneThirdPower:
-      return el::OneThirdPower<S>(x, declined);
-    case Function::kPower1_5:
-      el::SquareRootPowers<S>(x, p15, p25, declined);
-      return p15;
-    case Function::kPower2_5:
-      el::SquareRootPowers<S>(x, p15, p25, declined);
-      return p25;
-  }
-  return x;
+  if (f == Function::kExp) return el::Exp<S>(x, declined);
+  if (f == Function::kLog) return el::Log<S>(x, declined);
+  if (f == Function::kOneThirdPower) return el::OneThirdPower<S>(x, declined);
+  el::SquareRootPowers<S>(x, p15, p25, declined);
+  return f == Function::kPower1_5 ? p15 : p25;
 }
 
 // Counts of lanes: accepted with the scalar bits, accepted with other bits,
