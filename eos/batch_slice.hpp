@@ -33,7 +33,7 @@ struct Slice {
 void EvaluateScalar(const Slice& slice, std::size_t begin, std::size_t end);
 // Point i alone, with the terms of its temperature.
 void EvaluatePointScalar(const Slice& slice, std::size_t i, const internal::TemperatureTerms& t);
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(QUARN_WEB)
+#if defined(__x86_64__) && defined(__GNUC__)
 #define QUARN_SIMD_PATHS 1
 void EvaluateAvx2(const Slice& slice, std::size_t begin, std::size_t end);
 void EvaluateAvx512(const Slice& slice, std::size_t begin, std::size_t end);

@@ -1,9 +1,11 @@
-// The mixture routine's computation, written once as templates on the build of
-// the elementary functions it calls (eos/checked_math.hpp): the functions of
-// trkmix.hpp, redkw.hpp, mixture_parameters.hpp and fugacity_terms.hpp are its
-// instances, and TRKMIX also has one instance per build of the fast paths with
-// those inline, chosen at run time like the functions themselves. For the
-// translation units of the equation of state only.
+// The mixture routine's computation, written once as templates on its values
+// and operations: one state with the elementary functions of one build
+// (ScalarOps, eos/checked_math.hpp), or several states in SIMD lanes
+// (eos/lanes.hpp). The functions of trkmix.hpp, redkw.hpp,
+// mixture_parameters.hpp and fugacity_terms.hpp are its scalar instances, and
+// TRKMIX has one instance per build of the fast paths with those inline, chosen
+// at run time like the functions themselves. For the translation units of the
+// equation of state only.
 #pragma once
 
 #include <array>
@@ -314,16 +316,18 @@ template <bool kRounded, class Ops, class Terms, class V = typename Ops::V>
   const auto brine = W > kThreshold;
   const auto no_solvent = x_H2O < kThreshold;
   const auto water_of_brine = salt_only | brine;
-  auto salt_of_brine = [&](auto brine_term, auto other) QUARN_ALWAYS_INLINE {
-    return ops.Choose(brine, brine_term, [&]() QUARN_ALWAYS_INLINE {
-      return ops.Choose(no_solvent, other, brine_term);
+  // Salt's term with W's derivative in brine and in salt-free water, the other
+  // where there is no solvent (salt only is settled before).
+  auto salt_term = [&](auto with_derivative, auto other) QUARN_ALWAYS_INLINE {
+    return ops.Choose(brine, with_derivative, [&]() QUARN_ALWAYS_INLINE {
+      return ops.Choose(no_solvent, other, with_derivative);
     });
   };
 
   const std::array<V, 3> b = {
       ops.Constant(model::kCO2CoVolume), ops.Choose(water_of_brine, b_H2O_brine, same(b_S)),
       ops.Choose(salt_only, same(b_S),
-                 [&]() QUARN_ALWAYS_INLINE { return salt_of_brine(b_NaCl_brine, same(b_S)); })};
+                 [&]() QUARN_ALWAYS_INLINE { return salt_term(b_NaCl_brine, same(b_S)); })};
   const std::array<V, 3> D = {
       2.0 * x_s * m.a_X + 2.0 * x_CO2 * t.a_CO2,
       ops.Choose(
@@ -331,8 +335,8 @@ template <bool kRounded, class Ops, class Terms, class V = typename Ops::V>
       ops.Choose(
           salt_only, [&]() QUARN_ALWAYS_INLINE { return 2.0 * x_NaCl * m.a_S; },
           [&]() QUARN_ALWAYS_INLINE {
-            return salt_of_brine([&]() QUARN_ALWAYS_INLINE { return base + G_3() + H_3(); },
-                                 [&]() QUARN_ALWAYS_INLINE { return 2.0 * x_CO2 * m.a_X; });
+            return salt_term([&]() QUARN_ALWAYS_INLINE { return base + G_3() + H_3(); },
+                             [&]() QUARN_ALWAYS_INLINE { return 2.0 * x_CO2 * m.a_X; });
           })};
 
   const V Q = b_mix * b_mix * t.RT15;
