@@ -96,7 +96,11 @@ struct LaneKernel {
   static V Load(const InColumn& c, std::size_t i) {
     if (c.stride == 0) return el::Splat<S>(c.data[0]);
     V v;
-    for (int k = 0; k < kLanes; ++k) v[k] = c.data[(i + k) * c.stride];
+    if (c.stride == 1) {
+      std::memcpy(&v, c.data + i, sizeof v);
+    } else {
+      for (int k = 0; k < kLanes; ++k) v[k] = c.data[(i + k) * c.stride];
+    }
     return v;
   }
 
@@ -106,18 +110,24 @@ struct LaneKernel {
             b(t.p3),  b(t.e_T), b(t.a_S_dW), b(t.a_S_pure), b(t.a_CO2), b(t.K_T), b(t.a_X_T)};
   }
 
-  static void Put(const OutColumn& c, std::size_t i, double value) {
-    if (c.data) c.data[i * c.stride] = value;
+  // Every lane's value of an output, at once where the column is contiguous.
+  static void Put(const OutColumn& c, std::size_t i, const V& values) {
+    if (!c.data) return;
+    if (c.stride == 1) {
+      std::memcpy(c.data + i, &values, sizeof values);
+    } else {
+      for (int k = 0; k < kLanes; ++k) c.data[(i + k) * c.stride] = values[k];
+    }
   }
 
-  static void Store(const Slice& s, std::size_t i, int k, const StateOf<V>& state) {
+  static void Store(const Slice& s, std::size_t i, const StateOf<V>& state) {
     for (int j = 0; j < 3; ++j) {
-      Put(s.phi[j], i, state.phi[j][k]);
-      Put(s.ln_phi[j], i, state.ln_phi[j][k]);
+      Put(s.phi[j], i, state.phi[j]);
+      Put(s.ln_phi[j], i, state.ln_phi[j]);
     }
-    Put(s.Z, i, state.Z[k]);
-    Put(s.V_cm3_per_mol, i, state.V_cm3_per_mol[k]);
-    s.faults[i] = Fault{};
+    Put(s.Z, i, state.Z);
+    Put(s.V_cm3_per_mol, i, state.V_cm3_per_mol);
+    for (int k = 0; k < kLanes; ++k) s.faults[i + k] = Fault{};
   }
 
   // The scalar terms of the last temperature shared by a whole block.
@@ -164,18 +174,17 @@ struct LaneKernel {
                            {Load(s.x_CO2, b.i), Load(s.x_H2O, b.i), Load(s.x_NaCl, b.i)});
   }
 
-  // The lanes kept are stored; the declined ones evaluated by the scalar code.
+  // Every lane is stored, then the declined ones are evaluated again by the
+  // scalar code, which overwrites them.
   static void Finish(const Slice& s, const SharedTemperature& shared, const Block& b) {
+    Store(s, b.i, b.state);
     const unsigned declined = S::Mask(b.ops.declined);
-    for (int k = 0; k < kLanes; ++k) {
-      if (declined & (1u << k)) {
-        if (b.one_temperature) {
-          EvaluatePointScalar(s, b.i + k, shared.terms);
-        } else {
-          EvaluateScalar(s, b.i + k, b.i + k + 1);
-        }
+    for (int k = 0; declined != 0 && k < kLanes; ++k) {
+      if (!(declined & (1u << k))) continue;
+      if (b.one_temperature) {
+        EvaluatePointScalar(s, b.i + k, shared.terms);
       } else {
-        Store(s, b.i + k, k, b.state);
+        EvaluateScalar(s, b.i + k, b.i + k + 1);
       }
     }
   }
