@@ -8,8 +8,9 @@
 //
 // A lane set S supplies the vector types (S::D of doubles, S::I of 64-bit
 // integers used as masks, -1 for true) and the operations that need the
-// instruction set: Fma, Sqrt, Gather and Mask (one bit per lane). LaneTypes
-// gives the types; GenericLanes the operations in portable C++.
+// instruction set: Fma, Sqrt, Gather and Mask (one bit per lane), and where it
+// pays, LoadRows (see below). LaneTypes gives the types; GenericLanes the
+// operations in portable C++.
 #pragma once
 
 #include <cmath>
@@ -28,8 +29,8 @@ struct LaneTypes {
   typedef float F __attribute__((vector_size(4 * N)));
 };
 
-// The lane operations one lane at a time: for machines without a vector form,
-// and for tests of the lane code at any width.
+// The lane operations one lane at a time, in portable C++: for tests of the
+// lane code at any width on any machine.
 template <int N>
 struct GenericLanes : LaneTypes<N> {
   using typename LaneTypes<N>::D;
