@@ -11,6 +11,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <vector>
 
@@ -21,6 +22,13 @@
 #include "tests/support/process.hpp"
 
 namespace quarn {
+namespace batch {
+// A path by its name in test output.
+void PrintTo(SimdPath path, std::ostream* out) {
+  *out << SimdPathName(path);
+}
+}  // namespace batch
+
 namespace {
 
 namespace el = elementary::lanes;
