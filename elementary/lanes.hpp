@@ -8,8 +8,8 @@
 //
 // A lane set S supplies the vector types (S::D of doubles, S::I of 64-bit
 // integers used as masks, -1 for true) and the operations that need the
-// instruction set: Fma, Sqrt, Gather and Mask (one bit per lane), and where it
-// pays, LoadRows (see below). LaneTypes gives the types; GenericLanes the
+// instruction set: Fma, Sqrt, Mask (one bit per lane), and Gather or LoadRows
+// (see below) for the tables. LaneTypes gives the types; GenericLanes the
 // operations in portable C++.
 #pragma once
 

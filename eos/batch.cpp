@@ -4,18 +4,14 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <thread>
-#include <vector>
 
 #include "eos/batch_slice.hpp"
+#include "eos/parts.hpp"
 #include "eos/trkmix.hpp"
 #include "quarn/eos.hpp"
 
 namespace quarn {
 namespace {
-
-// Below this many points a batch is not worth a thread.
-constexpr std::size_t kPointsPerThread = 4096;
 
 // A column with one value for all points or one each.
 bool Fits(std::span<const double> column, std::size_t n) {
@@ -85,25 +81,9 @@ bool Describe(const StateColumns& in, const ResultColumns& out, std::size_t& n,
 }
 
 void Run(const batch::Slice& slice, std::size_t n, unsigned threads) noexcept {
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t parts =
-      std::max<std::size_t>(1, std::min<std::size_t>(threads, n / kPointsPerThread));
-  std::vector<std::thread> helpers;
-  std::size_t begin = 0;
-  for (std::size_t k = 0; k < parts; ++k) {
-    const std::size_t end = n * (k + 1) / parts;
-    bool started = false;
-    if (k + 1 < parts) {
-      try {
-        helpers.emplace_back(batch::EvaluateSlice, std::cref(slice), begin, end);
-        started = true;
-      } catch (...) {  // no thread to be had: this thread does the part
-      }
-    }
-    if (!started) batch::EvaluateSlice(slice, begin, end);
-    begin = end;
-  }
-  for (std::thread& helper : helpers) helper.join();
+  RunInParts(0, n, PartCount(n, threads), [&slice](std::size_t, std::size_t from, std::size_t to) {
+    batch::EvaluateSlice(slice, from, to);
+  });
 }
 
 double At(const batch::InColumn& c, std::size_t i) {

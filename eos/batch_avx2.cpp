@@ -10,10 +10,8 @@ namespace {
 struct Avx2Lanes : elementary::lanes::LaneTypes<4> {
   static D Fma(D a, D b, D c) { return _mm256_fmadd_pd(a, b, c); }
   static D Sqrt(D a) { return _mm256_sqrt_pd(a); }
-  static D Gather(const double* base, I index) {
-    return _mm256_i64gather_pd(base, (__m256i)index, 8);
-  }
-  // Rows of 2 or 4 doubles, one load per lane, transposed into columns.
+  // Rows of 2 or 4 doubles (all the tables have), one load per lane,
+  // transposed into columns: faster here than gathers.
   template <int kColumns>
   static void LoadRows(const double* table, I row_start, D (&columns)[kColumns]) {
     if constexpr (kColumns == 4) {

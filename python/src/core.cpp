@@ -23,6 +23,7 @@
 
 #include "elementary/correctly_rounded.hpp"
 #include "eos/batch_slice.hpp"
+#include "eos/parts.hpp"
 #include "equilibrium.hpp"
 #include "quarn/eos.hpp"
 #include "textio/free_format_read.hpp"
@@ -148,35 +149,15 @@ struct Share {
   }
 };
 
-// Below this many points a share is not worth a thread.
-constexpr std::size_t kPointsPerWorker = 4096;
-
 // [begin, end) split over up to `threads` workers (0: every hardware thread),
 // the calling thread doing the last share; their summaries in order.
 template <class Work>
 Summary OnWorkers(const Work& work, std::size_t begin, std::size_t end, unsigned threads) {
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t n = end - begin;
-  const std::size_t shares =
-      std::max<std::size_t>(1, std::min<std::size_t>(threads, n / kPointsPerWorker));
+  const std::size_t shares = quarn::PartCount(end - begin, threads);
   std::vector<Summary> summaries(shares);
-  std::vector<std::thread> workers;
-  std::size_t from = begin;
-  for (std::size_t k = 0; k < shares; ++k) {
-    const std::size_t to = begin + n * (k + 1) / shares;
-    auto run = [&work, &summaries, k, from, to] { summaries[k] = work(from, to); };
-    bool started = false;
-    if (k + 1 < shares) {
-      try {
-        workers.emplace_back(run);
-        started = true;
-      } catch (const std::system_error&) {  // no thread to be had: this one does the share
-      }
-    }
-    if (!started) run();
-    from = to;
-  }
-  for (std::thread& worker : workers) worker.join();
+  quarn::RunInParts(begin, end, shares, [&](std::size_t k, std::size_t from, std::size_t to) {
+    summaries[k] = work(from, to);
+  });
   Summary total{0, end, 0, end};
   for (const Summary& s : summaries) total.Add(s);
   return total;

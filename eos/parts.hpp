@@ -1,0 +1,46 @@
+// Contiguous parts of a range of points, each on a thread of its own: for the
+// batch calls, and for the Python package's work around them.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <thread>
+#include <vector>
+
+namespace quarn {
+
+// Below this many points a part is not worth a thread.
+inline constexpr std::size_t kPointsPerThread = 4096;
+
+// How many parts n points make on up to `threads` threads (0: every hardware
+// thread): at least one, and none smaller than kPointsPerThread.
+inline std::size_t PartCount(std::size_t n, unsigned threads) {
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  return std::max<std::size_t>(1, std::min<std::size_t>(threads, n / kPointsPerThread));
+}
+
+// Calls work(k, from, to) for each of `parts` contiguous parts k of [begin,
+// end), each on a thread of its own; the calling thread does the last part,
+// and any part no thread can be had for.
+template <class Work>
+void RunInParts(std::size_t begin, std::size_t end, std::size_t parts, const Work& work) {
+  const std::size_t n = end - begin;
+  std::vector<std::thread> helpers;
+  std::size_t from = begin;
+  for (std::size_t k = 0; k < parts; ++k) {
+    const std::size_t to = begin + n * (k + 1) / parts;
+    bool started = false;
+    if (k + 1 < parts) {
+      try {
+        helpers.emplace_back(std::cref(work), k, from, to);
+        started = true;
+      } catch (...) {  // no thread to be had: this thread does the part
+      }
+    }
+    if (!started) work(k, from, to);
+    from = to;
+  }
+  for (std::thread& helper : helpers) helper.join();
+}
+
+}  // namespace quarn
