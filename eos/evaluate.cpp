@@ -42,6 +42,13 @@ Evaluation Conditions::Evaluate(const Composition& x, Method method) const noexc
   return e;
 }
 
+EvaluationWithDerivatives Conditions::EvaluateWithDerivatives(const Composition& x) const noexcept {
+  EvaluationWithDerivatives e;
+  TRKMIXWithDerivatives(temperature_terms_, P_atm_, {x.x_CO2, x.x_H2O, x.x_NaCl}, e.evaluation.result,
+                        e.d_ln_phi_d_x, e.evaluation.fault);
+  return e;
+}
+
 // One state is conditions used once.
 Evaluation Evaluate(double T_K, double P_atm, const Composition& x, Method method) noexcept {
   return Conditions(T_K, P_atm).Evaluate(x, method);

@@ -103,8 +103,11 @@ struct ScalarOps {
 };
 
 // The largest real root Z of the Redlich-Kwong cubic; r is replaced by 0.001
-// where it is not greater than zero (NaN included).
-template <class Ops, class V = typename Ops::V>
+// where it is not greater than zero (NaN included). With kCancellationFree,
+// Cardano's second cube root is formed from the product of the two, so that it
+// does not cancel where the depressed cubic's p is near zero (the report-exact
+// method keeps the plain form, whose Z jumps there by up to some 1e-6).
+template <bool kCancellationFree = false, class Ops, class V = typename Ops::V>
 [[gnu::always_inline]] inline V LargestRootT(Ops& ops, const V& P, const V& bRT, V& r) {
   const V B = bRT * P;
   r = ops.Choose(
@@ -127,9 +130,18 @@ template <class Ops, class V = typename Ops::V>
         // One real root: Cardano's formula.
         const V s = ops.Sqrt(discriminant);
         const V h = -(q * 0.5);
-        const V u = h + s;
-        const V v = h - s;
-        return (ops.CubeRoot(v) + ops.CubeRoot(u)) + redkw_detail::kOneThird;
+        if constexpr (kCancellationFree) {
+          // u = h + s and v = h - s have the product -p^3/27: the one of h's
+          // sign is formed as it stands, and cbrt(v) = -p / (3 cbrt(u)).
+          const V w = ops.CubeRoot(ops.Choose(
+              h >= 0.0, [&]() QUARN_ALWAYS_INLINE { return h + s; },
+              [&]() QUARN_ALWAYS_INLINE { return h - s; }));
+          return (w - p / (3.0 * w)) + redkw_detail::kOneThird;
+        } else {
+          const V u = h + s;
+          const V v = h - s;
+          return (ops.CubeRoot(v) + ops.CubeRoot(u)) + redkw_detail::kOneThird;
+        }
       },
       [&]() QUARN_ALWAYS_INLINE {
         return ops.OtherLargestRoot(discriminant, q_squared_quarter, p_cubed_27th, q, p);
@@ -192,7 +204,7 @@ template <class Ops, class Terms, class V = typename Ops::V>
   t.a_X_T = 0.5 * t.K_T * t.R2T25;
 }
 
-template <class Ops, class Terms, class V = typename Ops::V>
+template <bool kCancellationFree = false, class Ops, class Terms, class V = typename Ops::V>
 [[gnu::always_inline]] inline MixtureParametersOf<V> MixtureParametersT(Ops& ops, const Terms& t,
                                                                         const V& P_atm,
                                                                         const std::array<V, 3>& x) {
@@ -230,7 +242,7 @@ template <class Ops, class Terms, class V = typename Ops::V>
   const V bRT = m.b_mix / (t.T_K * kGasConstant);
   // The solver may replace the ratio in this working variable; only Z is used afterwards.
   V ratio = m.a_mix / m.RT15b;
-  m.Z = LargestRootT(ops, P_atm, bRT, ratio);
+  m.Z = LargestRootT<kCancellationFree>(ops, P_atm, bRT, ratio);
   return m;
 }
 
@@ -371,7 +383,8 @@ struct StateOf {
 template <bool kRounded, class Ops, class Terms, class V = typename Ops::V>
 [[gnu::always_inline]] inline StateOf<V> StateT(Ops& ops, const Terms& t, const V& P_atm,
                                                 const std::array<V, 3>& x) {
-  const MixtureParametersOf<V> parameters = MixtureParametersT(ops, t, P_atm, x);
+  // The unrounded method, smooth in the composition, takes the cancellation-free root.
+  const MixtureParametersOf<V> parameters = MixtureParametersT<!kRounded>(ops, t, P_atm, x);
   const FugacityTermsOf<V> terms = FugacityTermsT<kRounded>(ops, t, P_atm, x, parameters);
   StateOf<V> state;
   for (int i = 0; i < 3; ++i) state.phi[i] = ops.Exp(terms.ln_phi[i]);

@@ -1,5 +1,6 @@
 #include "eos/trkmix.hpp"
 
+#include "eos/dual.hpp"
 #include "eos/method.hpp"
 
 namespace quarn {
@@ -36,6 +37,22 @@ void TRKMIX(const TemperatureTerms& t, const double& P_atm, const std::array<dou
 void TRKMIXUnrounded(const TemperatureTerms& t, const double& P_atm, const std::array<double, 3>& x,
                      Result& result, Fault& fault) {
   TRKMIXT<Dispatched, false>(t, P_atm, x, result, fault);
+}
+
+void TRKMIXWithDerivatives(const TemperatureTerms& t, const double& P_atm,
+                           const std::array<double, 3>& x, Result& result,
+                           std::array<std::array<double, 3>, 3>& d_ln_phi_d_x, Fault& fault) {
+  DualOps<Dispatched> ops{fault};
+  const std::array<Dual, 3> fractions = {Dual::Variable(x[0], 0), Dual::Variable(x[1], 1),
+                                         Dual::Variable(x[2], 2)};
+  const StateOf<Dual> state = StateT<false>(ops, t, Dual(P_atm), fractions);
+  for (int i = 0; i < 3; ++i) {
+    result.phi[i] = state.phi[i].v;
+    result.ln_phi[i] = state.ln_phi[i].v;
+    d_ln_phi_d_x[i] = state.ln_phi[i].g;
+  }
+  result.Z = state.Z.v;
+  result.V_cm3_per_mol = state.V_cm3_per_mol.v;
 }
 
 }  // namespace quarn

@@ -20,4 +20,10 @@ void TRKMIX(const TemperatureTerms& t, const double& P_atm, const std::array<dou
 void TRKMIXUnrounded(const TemperatureTerms& t, const double& P_atm, const std::array<double, 3>& x,
                      Result& result, Fault& fault);
 
+// The unrounded routine with d ln phi_i / d x_j, each mole fraction varied
+// alone, by forward-mode differentiation of its own operations.
+void TRKMIXWithDerivatives(const TemperatureTerms& t, const double& P_atm,
+                           const std::array<double, 3>& x, Result& result,
+                           std::array<std::array<double, 3>, 3>& d_ln_phi_d_x, Fault& fault);
+
 }  // namespace quarn

@@ -61,31 +61,26 @@ Evaluation Model::ReportExact(const Vector& y) const {
   return conditions_.Evaluate(ToComposition(y), Method::kReportExact);
 }
 
-bool LnPhiDerivatives(Model& model, const Vector& y, const Vector& ln_phi, const Species& species,
-                      Matrix& derivatives) {
-  // A step of 1e-6 in ln n_j: the unrounded method is smooth to rounding, so
-  // the truncation (about 1e-6 relative) dominates the cancellation (1e-10).
-  constexpr double kStep = 1e-6;
-  const int m = species.count;
-  derivatives = {};
-  for (int c = 0; c + 1 < m; ++c) {
-    const int j = species.index[c];
-    Vector n = y;
-    n[j] *= std::exp(kStep);
-    const Vector shifted = Normalised(n, species);
-    Vector ln_f, ln_phi_shifted;
-    if (!model.LnFugacity(shifted, species, ln_f, ln_phi_shifted)) return false;
-    for (int r = 0; r < m; ++r) {
-      const int i = species.index[r];
-      derivatives[i][j] = (ln_phi_shifted[i] - ln_phi[i]) / kStep;
-    }
+bool Model::LnPhiDerivatives(const Vector& y, const Species& species, Matrix& derivatives) {
+  ++evaluations;
+  const EvaluationWithDerivatives e = conditions_.EvaluateWithDerivatives(ToComposition(y));
+  if (e.evaluation.fault) {
+    if (!fault) fault = e.evaluation.fault;
+    return false;
   }
-  const int last = species.index[m - 1];
-  for (int r = 0; r < m; ++r) {
+  // With x = n / N over the present species, d ln phi_i / d ln n_j =
+  // x_j (d_j - sum_k x_k d_k) ln phi_i, d_k the partial derivative in x_k.
+  derivatives = {};
+  for (int r = 0; r < species.count; ++r) {
     const int i = species.index[r];
-    double sum = 0.0;
-    for (int c = 0; c + 1 < m; ++c) sum += derivatives[i][species.index[c]];
-    derivatives[i][last] = -sum;
+    const auto& d = e.d_ln_phi_d_x[i];
+    double mean = 0.0;
+    for (int c = 0; c < species.count; ++c) mean += y[species.index[c]] * d[species.index[c]];
+    for (int c = 0; c < species.count; ++c) {
+      const int j = species.index[c];
+      derivatives[i][j] = y[j] * (d[j] - mean);
+      if (!std::isfinite(derivatives[i][j])) return false;
+    }
   }
   return true;
 }

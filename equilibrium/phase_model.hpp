@@ -59,6 +59,10 @@ class Model {
   // ln f of the present species of the phase of mole fractions y (absent ones
   // -inf) and its ln phi; false when the model fails or gives a non-finite ln phi.
   bool LnFugacity(const Vector& y, const Species& species, Vector& ln_f, Vector& ln_phi);
+  // Phi_ij = d ln phi_i / d ln n_j of the present species at the phase of
+  // mole fractions y (each row sums to 0: ln phi is homogeneous of degree 0 in
+  // the amounts), exact to rounding; false when the model fails.
+  bool LnPhiDerivatives(const Vector& y, const Species& species, Matrix& derivatives);
   // The report-exact evaluation of a phase, not counted as a solver step.
   Evaluation ReportExact(const Vector& y) const;
 
@@ -68,13 +72,6 @@ class Model {
  private:
   const Conditions& conditions_;
 };
-
-// The derivatives Phi_ij = d ln phi_i / d ln n_j of the present species at the
-// phase of mole fractions y, by forward differences of the unrounded method
-// (m - 1 evaluations: ln phi is homogeneous of degree 0 in the amounts, so each
-// row sums to 0). false when the model fails.
-bool LnPhiDerivatives(Model& model, const Vector& y, const Vector& ln_phi, const Species& species,
-                      Matrix& derivatives);
 
 // Solves (H + mu I) s = -g over the first m rows for the smallest mu >= 0 (from
 // a short ladder) that makes the diagonally scaled matrix positive definite:

@@ -186,8 +186,8 @@ Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double limit_
       break;
     }
     Matrix dv, dl;
-    if (!LnPhiDerivatives(model, p.y, p.ln_phi_v, s, dv) ||
-        !LnPhiDerivatives(model, p.x, p.ln_phi_l, s, dl)) {
+    if (!model.LnPhiDerivatives(p.y, s, dv) ||
+        !model.LnPhiDerivatives(p.x, s, dl)) {
       break;
     }
     double V = 0.0, L = 0.0;

@@ -184,7 +184,7 @@ TrialMinimum MinimiseTangentPlaneDistance(Model& model, const Species& species, 
 
   for (int step = 0; step < kNewtonSteps && p.residual > kConverged; ++step) {
     Matrix derivatives;
-    if (!LnPhiDerivatives(model, p.y, p.ln_phi, species, derivatives)) break;
+    if (!model.LnPhiDerivatives(p.y, species, derivatives)) break;
     double sum = 0.0;
     for (int k = 0; k < m; ++k) sum += p.Y[species.index[k]];
     Matrix H{};

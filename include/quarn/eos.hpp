@@ -111,10 +111,22 @@ struct TemperatureTerms {
 // (reading them from a file, say): the terms that depend on the temperature
 // alone are worked out once, when the conditions are made. Evaluate gives
 // exactly what Evaluate(T_K, P_atm, x) gives. No allocation; cheap to copy.
+// The unrounded method's numbers for one state with the partial derivatives of
+// ln phi with respect to the mole fractions as the method takes them, each
+// varied alone with the others held (the method does not normalise them):
+// d_ln_phi_d_x[i][j] = d ln phi_i / d x_j. They come by forward-mode
+// differentiation of the method's own operations, so they are exact to
+// rounding, and `evaluation` is Evaluate(x, Method::kUnrounded) bit for bit.
+struct EvaluationWithDerivatives {
+  Evaluation evaluation;
+  std::array<std::array<double, 3>, 3> d_ln_phi_d_x{};
+};
+
 class Conditions {
  public:
   Conditions(double T_K, double P_atm) noexcept;
   Evaluation Evaluate(const Composition& x, Method method = Method::kReportExact) const noexcept;
+  EvaluationWithDerivatives EvaluateWithDerivatives(const Composition& x) const noexcept;
 
  private:
   double P_atm_;
