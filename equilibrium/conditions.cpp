@@ -59,9 +59,11 @@ EquilibriumConditions::EquilibriumConditions(double T_K, double P_atm,
   if (!(options.salinity_cap_wt > 0.0 && options.salinity_cap_wt < 100.0)) return;
   options_.phase_salinity_limit_wt =
       std::clamp(options.phase_salinity_limit_wt, options.salinity_cap_wt, 99.0);
+  domain_limit_wt_ = internal::DomainLimit(conditions_, options_.salinity_cap_wt,
+                                           options_.phase_salinity_limit_wt);
   try {
     auto grids = std::make_shared<internal::TrialGrids>();
-    if (internal::MakeTrialGrids(conditions_, options.salinity_cap_wt, *grids)) {
+    if (internal::MakeTrialGrids(conditions_, domain_limit_wt_, *grids)) {
       grids_ = std::move(grids);
     }
   } catch (const std::bad_alloc&) {
@@ -93,6 +95,8 @@ const char* FlashStatusName(FlashStatus status) noexcept {
       return "brine + CO2-rich";
     case FlashStatus::kSaltSplit:
       return "salt split";
+    case FlashStatus::kThreePhases:
+      return "three phases";
     case FlashStatus::kUndecided:
       break;
   }

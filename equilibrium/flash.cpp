@@ -22,7 +22,7 @@ constexpr double kSaltSplitGap = 0.05;
 // Discrete local minima of the grid from which the global check minimises.
 constexpr int kCheckSeeds = 3;
 // Splits tried from successive trial phases before a flash is undecided.
-constexpr std::size_t kAttempts = 5;
+constexpr std::size_t kAttempts = 8;
 // Phases closer than this in every mole fraction are one.
 constexpr double kDistinct = 1e-6;
 
@@ -41,6 +41,7 @@ FlashResult Undecide(FlashResult r, Undecided reason) {
   r.undecided = reason;
   r.phases = 0;
   r.beta = kNaN;
+  r.beta_saline = kNaN;
   return r;
 }
 
@@ -48,22 +49,26 @@ FlashResult OnePhase(FlashResult r, const Model& model, const Feed& feed) {
   r.status = FlashStatus::kOnePhase;
   r.phases = 1;
   r.beta = kNaN;
+  r.beta_saline = kNaN;
   r.brine = MakePhase(model, feed.z, r.fault);
   r.co2_rich = r.brine;
+  r.saline_co2_bearing = r.brine;
   if (r.fault) return Undecide(r, Undecided::kModelFailed);
   return r;
 }
 
-// The global check of a converged split: the lowest tangent-plane distance of
-// trial phases from the plane of the phases' common ln f.
+// The global check of phases in equilibrium: the lowest tangent-plane
+// distance of trial phases from the plane of their common ln f.
 equilibrium::TangentPlaneSearch Check(Model& model, const internal::TrialGrid& grid,
-                                      const Split& split, const Feed& feed, double cap_wt) {
+                                      std::span<const Vector> phases,
+                                      std::span<const Vector> ln_f, double limit_wt) {
   Vector mu{};
-  for (int i = 0; i < 3; ++i) mu[i] = 0.5 * (split.ln_f_v[i] + split.ln_f_l[i]);
-  const Vector known[] = {equilibrium::Normalised(split.v, feed.species),
-                          equilibrium::Normalised(split.l, feed.species)};
+  for (const Vector& l : ln_f) {
+    for (int i = 0; i < 3; ++i) mu[i] += l[i] / static_cast<double>(ln_f.size());
+  }
   equilibrium::TangentPlaneSearch search;
-  if (!equilibrium::SearchBelowTangentPlane(model, grid, mu, known, kCheckSeeds, cap_wt, search)) {
+  if (!equilibrium::SearchBelowTangentPlane(model, grid, mu, phases, kCheckSeeds, limit_wt,
+                                            search)) {
     search.lowest.tpd = -std::numeric_limits<double>::infinity();
   }
   return search;
@@ -94,94 +99,195 @@ bool Distinct(const Vector& a, const Vector& b) {
   return false;
 }
 
-// The answer of a split that passed: phases named, the report-exact numbers,
-// the certificate.
-FlashResult TwoPhases(FlashResult r, const Model& model, const Feed& feed, const Split& split,
-                      const Vector& feed_ln_f, const equilibrium::TangentPlaneSearch& check) {
+// The answer of phases that passed: named, the report-exact numbers, the
+// certificate. `phases` holds each phase's mole fractions and amount per mole
+// of feed.
+struct FoundPhase {
+  Vector x{};
+  double share = 0.0;
+};
+FlashResult Decided(FlashResult r, const Model& model, const Feed& feed,
+                    std::vector<FoundPhase> phases, double G, double max_gradient_unrounded,
+                    const Vector& feed_ln_f, const equilibrium::TangentPlaneSearch& check,
+                    double cap_wt) {
   const equilibrium::Species& s = feed.species;
-  Vector y = equilibrium::Normalised(split.v, s);
-  Vector x = equilibrium::Normalised(split.l, s);
-  double beta = 0.0;
-  for (int a = 0; a < s.count; ++a) beta += split.v[s.index[a]];
-  // Without salt there is no salt split, however close the phases' x_CO2.
-  const bool salt_split = feed.species.present[2] && std::fabs(y[0] - x[0]) < kSaltSplitGap;
-  // The CO2-rich phase is the one richer in CO2; in a salt split, the fresher.
-  const bool v_is_co2_rich =
-      salt_split ? equilibrium::Salinity(y) < equilibrium::Salinity(x) : y[0] > x[0];
-  if (!v_is_co2_rich) {
-    std::swap(x, y);
-    beta = 1.0 - beta;
+  auto salinity = [](const FoundPhase& p) { return equilibrium::Salinity(p.x); };
+  if (phases.size() == 2) {
+    // Without salt there is no salt split, however close the phases' x_CO2.
+    const bool salt_split = s.present[2] && std::fabs(phases[0].x[0] - phases[1].x[0]) < kSaltSplitGap;
+    // The CO2-rich phase is the one richer in CO2; in a salt split, the fresher.
+    const bool first_is_co2_rich =
+        salt_split ? salinity(phases[0]) < salinity(phases[1]) : phases[0].x[0] > phases[1].x[0];
+    if (!first_is_co2_rich) std::swap(phases[0], phases[1]);
+    r.status = salt_split ? FlashStatus::kSaltSplit : FlashStatus::kBrineAndCO2Rich;
+    r.phases = 2;
+    r.beta = phases[0].share;
+    r.beta_saline = kNaN;
+    r.co2_rich = MakePhase(model, phases[0].x, r.fault);
+    r.brine = MakePhase(model, phases[1].x, r.fault);
+    r.saline_co2_bearing = r.brine;
+  } else {
+    // The freshest is the CO2-rich fluid; of the other two the poorer in CO2
+    // is the brine.
+    std::sort(phases.begin(), phases.end(),
+              [&](const FoundPhase& a, const FoundPhase& b) { return salinity(a) < salinity(b); });
+    if (phases[1].x[0] < phases[2].x[0]) std::swap(phases[1], phases[2]);
+    r.status = FlashStatus::kThreePhases;
+    r.phases = 3;
+    r.beta = phases[0].share;
+    r.beta_saline = phases[1].share;
+    r.co2_rich = MakePhase(model, phases[0].x, r.fault);
+    r.saline_co2_bearing = MakePhase(model, phases[1].x, r.fault);
+    r.brine = MakePhase(model, phases[2].x, r.fault);
   }
-  r.status = salt_split ? FlashStatus::kSaltSplit : FlashStatus::kBrineAndCO2Rich;
-  r.phases = 2;
-  r.beta = beta;
-  r.co2_rich = MakePhase(model, y, r.fault);
-  r.brine = MakePhase(model, x, r.fault);
   if (r.fault) return Undecide(r, Undecided::kModelFailed);
+  for (const FoundPhase& p : phases) {
+    if (s.present[2] && equilibrium::Salinity(p.x) > cap_wt) r.domain |= kPhaseBeyondCap;
+  }
 
   FlashCertificate& c = r.certificate;
-  c.max_delta_ln_f = 0.0;
-  c.mass_balance = 0.0;
+  c = {};
+  const Phase* named[] = {&r.co2_rich, &r.saline_co2_bearing, &r.brine};
+  const std::size_t count = phases.size() == 2 ? 2 : 3;
+  const Phase* found[3] = {named[0], phases.size() == 2 ? named[2] : named[1], named[2]};
   for (int a = 0; a < s.count; ++a) {
     const int i = s.index[a];
-    const double ln_f_brine = std::log(x[i]) + r.brine.result.ln_phi[i];
-    const double ln_f_co2_rich = std::log(y[i]) + r.co2_rich.result.ln_phi[i];
-    c.max_delta_ln_f = std::max(c.max_delta_ln_f, std::fabs(ln_f_brine - ln_f_co2_rich));
+    for (std::size_t p = 0; p < count; ++p) {
+      for (std::size_t q = p + 1; q < count; ++q) {
+        const auto xp = equilibrium::ToVector(found[p]->x), xq = equilibrium::ToVector(found[q]->x);
+        const double difference = (std::log(xp[i]) + found[p]->result.ln_phi[i]) -
+                                  (std::log(xq[i]) + found[q]->result.ln_phi[i]);
+        c.max_delta_ln_f = std::max(c.max_delta_ln_f, std::fabs(difference));
+      }
+    }
   }
   for (int i = 0; i < 3; ++i) {
-    c.mass_balance =
-        std::max(c.mass_balance, std::fabs(beta * y[i] + (1.0 - beta) * x[i] - feed.z[i]));
+    double sum = 0.0;
+    for (const FoundPhase& p : phases) sum += p.share * p.x[i];
+    c.mass_balance = std::max(c.mass_balance, std::fabs(sum - feed.z[i]));
   }
-  c.max_delta_ln_f_unrounded = split.max_gradient;
+  c.max_delta_ln_f_unrounded = max_gradient_unrounded;
   double G_feed = 0.0;
   for (int a = 0; a < s.count; ++a) G_feed += feed.z[s.index[a]] * feed_ln_f[s.index[a]];
-  c.delta_G_RT = split.G - G_feed;
+  c.delta_G_RT = G - G_feed;
   c.min_tpd = check.lowest.tpd;
   c.trial_phases = check.trial_phases;
   return r;
 }
 
-// Splits from each start in turn, checks, and tries again from a trial phase
-// the check found below the plane; the first answer that passes, or undecided
-// with the last reason.
+double Share(const Vector& n, const equilibrium::Species& s) {
+  double share = 0.0;
+  for (int a = 0; a < s.count; ++a) share += n[s.index[a]];
+  return share;
+}
+
+// Three phases from a converged split (phases x and y, a share beta of y) and a
+// trial phase w below its plane: w starts with a share epsilon taken from both
+// phases in proportion, and the Newton steps on the Gibbs energy let it grow
+// where three phases lie lower; the answer if they pass the check.
+bool TryThreePhases(FlashResult& r, Model& model, const internal::TrialGrid& grid, const Feed& feed,
+                    const Vector& feed_ln_f, const Vector& x, const Vector& y, double beta,
+                    const Vector& w, double limit_wt, double cap_wt, Vector& below,
+                    std::vector<Vector>& pair_starts) {
+  if (feed.species.count != 3) return false;
+  double room = 1.0;
+  for (int i = 0; i < 3; ++i) room = std::min({room, x[i] / w[i], y[i] / w[i]});
+  const double epsilon = 0.2 * room;
+  std::array<Vector, 3> start{};
+  for (int i = 0; i < 3; ++i) {
+    start[0][i] = (1.0 - beta) * (x[i] - epsilon * w[i]);
+    start[1][i] = beta * (y[i] - epsilon * w[i]);
+    start[2][i] = epsilon * w[i];
+  }
+  const equilibrium::ThreePhases three =
+      equilibrium::SolveThreePhases(model, feed, start, limit_wt);
+  r.iterations += three.iterations;
+  // Where a phase dwindles the answer is two phases: the other two, with the
+  // amounts they reached, start a split.
+  {
+    std::array<double, 3> share{};
+    for (int p = 0; p < 3; ++p) share[p] = Share(three.n[p], feed.species);
+    const int smallest =
+        static_cast<int>(std::min_element(share.begin(), share.end()) - share.begin());
+    pair_starts.push_back(three.n[(smallest + 1) % 3]);
+  }
+  if (!three.converged || !Distinct(three.x[0], three.x[1]) ||
+      !Distinct(three.x[0], three.x[2]) || !Distinct(three.x[1], three.x[2])) {
+    return false;
+  }
+  const equilibrium::TangentPlaneSearch check = Check(model, grid, three.x, three.ln_f, limit_wt);
+  if (check.lowest.tpd < -equilibrium::kTpdTolerance) {
+    below = check.lowest.y;
+    r.certificate.min_tpd = check.lowest.tpd;
+    return false;
+  }
+  std::vector<FoundPhase> phases;
+  for (int p = 0; p < 3; ++p) phases.push_back({three.x[p], Share(three.n[p], feed.species)});
+  r = Decided(r, model, feed, std::move(phases), three.G, three.max_gradient, feed_ln_f, check,
+              cap_wt);
+  return true;
+}
+
+// Splits from each start in turn, checks, and where a trial phase lies below
+// the plane tries three phases and splits started from it; the first answer
+// that passes, or undecided with the last reason. An answer that passes is the
+// lowest Gibbs energy over the domain, whichever start found it.
 FlashResult SplitAndCheck(FlashResult r, Model& model, const internal::TrialGrid& grid,
                           const Feed& feed, const Vector& feed_ln_f, std::vector<Vector> starts,
-                          const EquilibriumOptions& options) {
-  const double cap_wt = options.salinity_cap_wt;
-  const double limit_wt = options.phase_salinity_limit_wt;
+                          double limit_wt, double cap_wt) {
   Undecided reason = Undecided::kNotConverged;
+  std::vector<std::array<Vector, 2>> seen;  // the splits checked already
   for (std::size_t attempt = 0; attempt < starts.size() && attempt < kAttempts; ++attempt) {
     const Split split = equilibrium::SolveSplit(model, feed, starts[attempt], limit_wt);
     r.iterations += split.iterations;
     const Vector y = equilibrium::Normalised(split.v, feed.species);
     const Vector x = equilibrium::Normalised(split.l, feed.species);
     if (!split.converged || !Distinct(x, y)) {
-      const bool at_cap =
+      const bool at_limit =
           feed.species.present[2] &&
           std::max(equilibrium::Salinity(x), equilibrium::Salinity(y)) > 0.98 * limit_wt;
       // A split that passed everything but the check says more than a later
       // start that went nowhere: that reason stands.
       if (reason != Undecided::kNotGlobal) {
         reason = model.fault ? Undecided::kModelFailed
-                 : at_cap    ? Undecided::kPhaseBeyondLimit
+                 : at_limit  ? Undecided::kPhaseBeyondLimit
                              : Undecided::kNotConverged;
       }
       continue;
     }
-    const equilibrium::TangentPlaneSearch check = Check(model, grid, split, feed, cap_wt);
+    bool checked = false;
+    for (const auto& pair : seen) {
+      checked = checked || (!Distinct(pair[0], x) && !Distinct(pair[1], y)) ||
+                (!Distinct(pair[0], y) && !Distinct(pair[1], x));
+    }
+    if (checked) continue;
+    seen.push_back({x, y});
+    const Vector phases[] = {x, y};
+    const Vector ln_f[] = {split.ln_f_l, split.ln_f_v};
+    const equilibrium::TangentPlaneSearch check = Check(model, grid, phases, ln_f, limit_wt);
     if (check.lowest.tpd >= -equilibrium::kTpdTolerance) {
-      if (std::max(equilibrium::Salinity(x), equilibrium::Salinity(y)) > cap_wt) {
-        r.domain |= kPhaseBeyondCap;
-      }
-      return TwoPhases(r, model, feed, split, feed_ln_f, check);
+      const double beta = Share(split.v, feed.species);
+      return Decided(r, model, feed, {{y, beta}, {x, 1.0 - beta}}, split.G, split.max_gradient,
+                     feed_ln_f, check, cap_wt);
     }
     reason = Undecided::kNotGlobal;
     r.certificate.min_tpd = check.lowest.tpd;
+    Vector w = check.lowest.y;
+    std::vector<Vector> next;
+    for (int round = 0; round < 2; ++round) {
+      Vector below{};
+      if (TryThreePhases(r, model, grid, feed, feed_ln_f, x, y, Share(split.v, feed.species), w,
+                         limit_wt, cap_wt, below, next)) {
+        return r;
+      }
+      if (below == Vector{}) break;
+      w = below;
+    }
     // The trial phase below the plane, paired with either phase of the split.
-    const Vector next[] = {StartOnTieLine(feed, x, check.lowest.y),
-                           StartOnTieLine(feed, y, check.lowest.y)};
-    starts.insert(starts.begin() + static_cast<std::ptrdiff_t>(attempt) + 1, std::begin(next),
-                  std::end(next));
+    next.push_back(StartOnTieLine(feed, x, check.lowest.y));
+    next.push_back(StartOnTieLine(feed, y, check.lowest.y));
+    starts.insert(starts.begin() + static_cast<std::ptrdiff_t>(attempt) + 1, next.begin(),
+                  next.end());
   }
   if (model.fault) r.fault = model.fault;
   return Undecide(r, reason);
@@ -190,13 +296,29 @@ FlashResult SplitAndCheck(FlashResult r, Model& model, const internal::TrialGrid
 // Starts for a split from the stability test: its lowest trial phase, then the
 // other local minima below the feed's plane.
 std::vector<Vector> StartsFrom(const equilibrium::FeedStability& test, const Feed& feed,
-                               double cap_wt) {
-  std::vector<Vector> starts = {equilibrium::StartFromTrial(feed, test.lowest.y, cap_wt)};
+                               double limit_wt) {
+  // The local minima first; the lowest trial phase, when it is none of them
+  // (on the salinity limit, say), last.
+  std::vector<Vector> starts;
+  bool lowest_is_a_minimum = false;
   for (int k = 0; k < test.minima_count; ++k) {
-    if (test.minima[k].tpd < -equilibrium::kTpdTolerance &&
-        Distinct(test.minima[k].y, test.lowest.y)) {
-      starts.push_back(equilibrium::StartFromTrial(feed, test.minima[k].y, cap_wt));
+    if (test.minima[k].tpd < -equilibrium::kTpdTolerance) {
+      starts.push_back(
+          equilibrium::StartFromTrial(feed, test.minima[k].y, limit_wt, test.minima[k].tpd));
+      lowest_is_a_minimum = lowest_is_a_minimum || !Distinct(test.minima[k].y, test.lowest.y);
     }
+  }
+  if (!lowest_is_a_minimum) {
+    starts.push_back(
+        equilibrium::StartFromTrial(feed, test.lowest.y, limit_wt, test.lowest.tpd));
+  }
+  // Last, a brine of the feed's x_CO2 well inside the limit: where the model's
+  // g is concave along salinity (a salt split), the distance may fall all the
+  // way to the limit while the split's brine lies well inside it.
+  if (feed.species.count == 3) {
+    const double W = std::max(equilibrium::Salinity(feed.z), 0.85 * limit_wt);
+    starts.push_back(equilibrium::StartFromTrial(
+        feed, equilibrium::ToVector(CompositionFromSalinity(feed.z[0], W)), limit_wt));
   }
   return starts;
 }
@@ -219,7 +341,7 @@ StabilityResult EquilibriumConditions::TestStability(const Composition& x) const
   if (!grid) return r;
   Model model(conditions_);
   const equilibrium::FeedStability test =
-      equilibrium::TestFeed(model, feed, *grid, options_.salinity_cap_wt);
+      equilibrium::TestFeed(model, feed, *grid, domain_limit_wt_);
   r.verdict = test.verdict;
   r.evaluations = model.evaluations;
   r.fault = model.fault;
@@ -247,7 +369,7 @@ FlashResult EquilibriumConditions::Flash(const Composition& x) const noexcept {
   if (!grid) return Undecide(r, Undecided::kFeedBeyondCap);
 
   const equilibrium::FeedStability test =
-      equilibrium::TestFeed(model, feed, *grid, options_.salinity_cap_wt);
+      equilibrium::TestFeed(model, feed, *grid, domain_limit_wt_);
   r.tpd_min = test.lowest.tpd;
   if (test.verdict == Stability::kUndecided) {
     r.fault = model.fault;
@@ -257,8 +379,8 @@ FlashResult EquilibriumConditions::Flash(const Composition& x) const noexcept {
   if (test.verdict == Stability::kStable) {
     r = OnePhase(r, model, feed);
   } else {
-    r = SplitAndCheck(r, model, *grid, feed, test.ln_f,
-                      StartsFrom(test, feed, options_.salinity_cap_wt), options_);
+    r = SplitAndCheck(r, model, *grid, feed, test.ln_f, StartsFrom(test, feed, domain_limit_wt_),
+                      domain_limit_wt_, options_.salinity_cap_wt);
   }
   r.evaluations = model.evaluations;
   return r;
@@ -280,9 +402,10 @@ FlashResult EquilibriumConditions::Flash(const Composition& x,
 
   const Vector v0 = StartOnTieLine(feed, equilibrium::ToVector(near.brine.x),
                                    equilibrium::ToVector(near.co2_rich.x));
-  r = SplitAndCheck(r, model, *grid, feed, feed_ln_f, {v0}, options_);
+  r = SplitAndCheck(r, model, *grid, feed, feed_ln_f, {v0}, domain_limit_wt_,
+                    options_.salinity_cap_wt);
   r.evaluations = model.evaluations;
-  if (r.phases == 2) return r;
+  if (r.phases >= 2) return r;
   // A warm start that fails proves nothing: the cold flash decides.
   FlashResult cold = Flash(x);
   cold.evaluations += r.evaluations;

@@ -44,7 +44,7 @@ OnePhaseLimit EquilibriumConditions::OnePhaseLimitAt(double wt_NaCl) const noexc
                                                             T_K_, P_atm_, options_.salinity_cap_wt);
     const internal::TrialGrid* grid = feed.usable ? grids_->For(feed.species) : nullptr;
     if (!grid) return false;
-    result = equilibrium::TestFeed(model, feed, *grid, options_.salinity_cap_wt);
+    result = equilibrium::TestFeed(model, feed, *grid, domain_limit_wt_);
     return result.verdict != Stability::kUndecided;
   };
   auto finish = [&](LimitStatus status) {
@@ -85,7 +85,7 @@ OnePhaseLimit EquilibriumConditions::OnePhaseLimitAt(double wt_NaCl) const noexc
   const equilibrium::Feed feed = equilibrium::PrepareFeed(
       CompositionFromSalinity(unstable, wt_NaCl), T_K_, P_atm_, options_.salinity_cap_wt);
   equilibrium::TrialMinimum incipient = equilibrium::MinimiseTangentPlaneDistance(
-      model, feed.species, at_unstable.ln_f, at_unstable.lowest.y, options_.salinity_cap_wt);
+      model, feed.species, at_unstable.ln_f, at_unstable.lowest.y, domain_limit_wt_);
   if (!(incipient.tpd <= at_unstable.lowest.tpd)) incipient = at_unstable.lowest;
   r.incipient = equilibrium::ToComposition(incipient.y);
   r.incipient_wt_NaCl = equilibrium::Salinity(incipient.y);

@@ -73,9 +73,64 @@ class Model {
   const Conditions& conditions_;
 };
 
+// Cholesky factorisation of the leading m x m block, in place; false unless
+// positive definite.
+template <std::size_t N>
+bool Cholesky(std::array<std::array<double, N>, N>& a, int m) {
+  for (int j = 0; j < m; ++j) {
+    double d = a[j][j];
+    for (int k = 0; k < j; ++k) d -= a[j][k] * a[j][k];
+    if (!(d > 0.0)) return false;
+    a[j][j] = std::sqrt(d);
+    for (int i = j + 1; i < m; ++i) {
+      double s = a[i][j];
+      for (int k = 0; k < j; ++k) s -= a[i][k] * a[j][k];
+      a[i][j] = s / a[j][j];
+    }
+  }
+  return true;
+}
+
 // Solves (H + mu I) s = -g over the first m rows for the smallest mu >= 0 (from
 // a short ladder) that makes the diagonally scaled matrix positive definite:
 // a Newton step that descends. false when none does.
-bool DescentStep(const Matrix& H, const Vector& g, int m, Vector& step);
+template <std::size_t N>
+bool DescentStep(const std::array<std::array<double, N>, N>& H, const std::array<double, N>& g,
+                 int m, std::array<double, N>& step) {
+  // Scaled to a unit diagonal, so that the shifts below are relative ones
+  // (by magnitude: far from a solution a diagonal element may be negative,
+  // and the shifts then make the matrix positive definite).
+  std::array<double, N> scale{};
+  for (int i = 0; i < m; ++i) {
+    const double d = std::fabs(H[i][i]);
+    if (!std::isfinite(d)) return false;
+    scale[i] = d > 0.0 ? 1.0 / std::sqrt(d) : 1.0;
+  }
+  for (double mu : {0.0, 1e-8, 1e-4, 1e-2, 0.1, 1.0, 3.0, 10.0, 1e3}) {
+    std::array<std::array<double, N>, N> a{};
+    for (int i = 0; i < m; ++i) {
+      for (int j = 0; j < m; ++j) {
+        // The symmetric part: the model's Hessian is symmetric to some 1e-6.
+        a[i][j] = 0.5 * (H[i][j] + H[j][i]) * scale[i] * scale[j];
+      }
+      a[i][i] += mu;
+    }
+    if (!Cholesky(a, m)) continue;
+    std::array<double, N> s{};
+    for (int i = 0; i < m; ++i) {
+      double v = -g[i] * scale[i];
+      for (int k = 0; k < i; ++k) v -= a[i][k] * s[k];
+      s[i] = v / a[i][i];
+    }
+    for (int i = m - 1; i >= 0; --i) {
+      double v = s[i];
+      for (int k = i + 1; k < m; ++k) v -= a[k][i] * s[k];
+      s[i] = v / a[i][i];
+    }
+    for (int i = 0; i < m; ++i) step[i] = s[i] * scale[i];
+    return true;
+  }
+  return false;
+}
 
 }  // namespace quarn::equilibrium

@@ -16,7 +16,7 @@ struct FeedStability {
   int minima_count = 0;
 };
 FeedStability TestFeed(Model& model, const Feed& feed, const internal::TrialGrid& grid,
-                       double cap_wt);
+                       double limit_wt);
 
 // The split of a feed into amounts v and l = z - v of two phases, found by
 // Newton steps on the Gibbs energy G = sum_i v_i ln f_i(v) + l_i ln f_i(l)
@@ -32,8 +32,22 @@ struct Split {
 };
 Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double limit_wt);
 
+// Three phases in equilibrium, found by Newton steps on the Gibbs energy of
+// their amounts from `start` (the amounts of each phase, summing to the feed),
+// every step descending and keeping every phase in the domain.
+struct ThreePhases {
+  std::array<Vector, 3> n{}, x{}, ln_f{};
+  double G = 0.0;
+  double max_gradient = 0.0;  // max over species and phase pairs of |ln f_i difference|
+  int iterations = 0;
+  bool converged = false;
+};
+ThreePhases SolveThreePhases(Model& model, const Feed& feed, const std::array<Vector, 3>& start,
+                             double limit_wt);
+
 // The amounts to start a split from: a share of the trial phase y that leaves
 // every species of the feed a positive remainder within the domain.
-Vector StartFromTrial(const Feed& feed, const Vector& y, double cap_wt);
+// tpd is the trial's distance from the feed's plane.
+Vector StartFromTrial(const Feed& feed, const Vector& y, double limit_wt, double tpd = 1.0);
 
 }  // namespace quarn::equilibrium

@@ -74,14 +74,47 @@ bool RachfordRice(const Feed& feed, const Vector& K, double& beta) {
 }  // namespace
 
 FeedStability TestFeed(Model& model, const Feed& feed, const internal::TrialGrid& grid,
-                       double cap_wt) {
+                       double limit_wt) {
   FeedStability result;
   Vector ln_phi;
   if (!model.LnFugacity(feed.z, feed.species, result.ln_f, ln_phi)) return result;
   TangentPlaneSearch search;
   const Vector known[] = {feed.z};
-  if (!SearchBelowTangentPlane(model, grid, result.ln_f, known, kStabilitySeeds, cap_wt, search)) {
+  if (!SearchBelowTangentPlane(model, grid, result.ln_f, known, kStabilitySeeds, limit_wt,
+                               search)) {
     return result;
+  }
+  // Near a phase boundary the incipient phase lies close to the feed, within
+  // the grid cells next to it that the search leaves out, and its distance is
+  // small: minimise from starts around the feed as well, and keep what does
+  // not return to the feed itself.
+  if (search.lowest.tpd >= -kTpdTolerance) {
+    const Species& s = feed.species;
+    const double t0 = std::log(feed.z[0] / (1.0 - feed.z[0]));
+    const double W0 = Salinity(feed.z);
+    // Two rings of eight starts: 0.3 and 0.8 in the logit of x_CO2 and in the
+    // logarithm of the salinity (a grid cell is some 0.33 and 2.5 wt%).
+    for (int direction = 0; direction < 16; ++direction) {
+      const double kLogitStep = direction < 8 ? 0.3 : 0.8, kSalinityStep = kLogitStep;
+      const double angle = (direction % 8) * 0.7853981633974483;
+      const double dt = std::cos(angle), dw = std::sin(angle);
+      if ((!s.present[0] && std::fabs(dt) > 1e-9) || (!s.present[2] && std::fabs(dw) > 1e-9)) {
+        continue;
+      }
+      const double u = s.present[0] ? 1.0 / (1.0 + std::exp(-(t0 + kLogitStep * dt))) : 0.0;
+      const double W = s.present[2] ? W0 * std::exp(kSalinityStep * dw) : 0.0;
+      const Vector start = ToVector(CompositionFromSalinity(u, std::min(W, limit_wt)));
+      if (!InDomain(start, s, limit_wt)) continue;
+      const TrialMinimum local =
+          MinimiseTangentPlaneDistance(model, s, result.ln_f, start, limit_wt);
+      ++search.trial_phases;
+      double apart = 0.0;
+      for (int i = 0; i < 3; ++i) apart = std::max(apart, std::fabs(local.y[i] - feed.z[i]));
+      if (apart > 1e-5 && local.tpd < search.lowest.tpd) {
+        search.lowest = local;
+        if (search.minima_count < kMaxSeeds) search.minima[search.minima_count++] = local;
+      }
+    }
   }
   result.lowest = search.lowest;
   result.minima = search.minima;
@@ -90,7 +123,7 @@ FeedStability TestFeed(Model& model, const Feed& feed, const internal::TrialGrid
   return result;
 }
 
-Vector StartFromTrial(const Feed& feed, const Vector& trial, double cap_wt) {
+Vector StartFromTrial(const Feed& feed, const Vector& trial, double cap_wt, double tpd) {
   // A trial on the cap starts a little inside it, so that the first steps of
   // the split may go either way.
   Vector y = trial;
@@ -104,8 +137,10 @@ Vector StartFromTrial(const Feed& feed, const Vector& trial, double cap_wt) {
     room = std::min(room, feed.z[i] / y[i]);
   }
   // Half the largest share of the trial phase the feed can give, less while
-  // the remainder's salinity is beyond the cap.
-  double beta = 0.5 * std::min(room, 1.0);
+  // the remainder's salinity is beyond the cap. A trial barely below the
+  // feed's plane is an incipient phase: just past a phase boundary its share
+  // is a trace, of the order of the distance, and the split starts there.
+  double beta = std::min(0.5, 30.0 * std::fabs(tpd)) * std::min(room, 1.0);
   Vector v{}, l{};
   for (int halving = 0; halving < 40; ++halving, beta *= 0.5) {
     for (int a = 0; a < feed.species.count; ++a) {
@@ -242,6 +277,144 @@ Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double limit_
     split.converged = true;
   }
   return split;
+}
+
+}  // namespace quarn::equilibrium
+
+namespace quarn::equilibrium {
+namespace {
+
+// Three phases of amounts n[0], n[1] and n[2] = z - n[0] - n[1], evaluated.
+struct PhaseTriple {
+  std::array<Vector, 3> n{}, x{}, ln_f{}, ln_phi{};
+  double G = 0.0;
+  double max_gradient = 0.0;  // max over the species of |ln f_i(a) - ln f_i(2)|, a = 0, 1
+};
+
+bool EvaluateTriple(Model& model, const Feed& feed, const Vector& n0, const Vector& n1,
+                    double limit_wt, PhaseTriple& t) {
+  const Species& s = feed.species;
+  t.n[0] = n0;
+  t.n[1] = n1;
+  for (int a = 0; a < s.count; ++a) {
+    const int i = s.index[a];
+    t.n[2][i] = feed.z[i] - n0[i] - n1[i];
+    for (int p = 0; p < 3; ++p) {
+      if (!(t.n[p][i] > 0.0)) return false;
+    }
+  }
+  for (int p = 0; p < 3; ++p) {
+    t.x[p] = Normalised(t.n[p], s);
+    if (!InDomain(t.x[p], s, limit_wt) || !model.LnFugacity(t.x[p], s, t.ln_f[p], t.ln_phi[p])) {
+      return false;
+    }
+  }
+  t.G = 0.0;
+  t.max_gradient = 0.0;
+  for (int a = 0; a < s.count; ++a) {
+    const int i = s.index[a];
+    for (int p = 0; p < 3; ++p) t.G += t.n[p][i] * t.ln_f[p][i];
+    for (int p = 0; p < 2; ++p) {
+      t.max_gradient = std::max(t.max_gradient, std::fabs(t.ln_f[p][i] - t.ln_f[2][i]));
+    }
+  }
+  return true;
+}
+
+// d ln f_i / d n_j of one phase of amounts n: delta_ij / n_i - 1/N + Phi_ij / n_j.
+bool FugacityJacobian(Model& model, const Species& s, const Vector& n, const Vector& x,
+                      Matrix& J) {
+  Matrix Phi;
+  if (!model.LnPhiDerivatives(x, s, Phi)) return false;
+  double N = 0.0;
+  for (int a = 0; a < s.count; ++a) N += n[s.index[a]];
+  J = {};
+  for (int a = 0; a < s.count; ++a) {
+    const int i = s.index[a];
+    for (int b = 0; b < s.count; ++b) {
+      const int j = s.index[b];
+      J[i][j] = (a == b ? 1.0 / n[i] : 0.0) - 1.0 / N + Phi[i][j] / n[j];
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+ThreePhases SolveThreePhases(Model& model, const Feed& feed, const std::array<Vector, 3>& start,
+                             double limit_wt) {
+  constexpr int kIterations = 60;
+  constexpr double kConverged = 1e-11;
+  constexpr double kNoiseFloor = 1e-8;
+  const Species& s = feed.species;
+  const int m = s.count;
+  ThreePhases result;
+  PhaseTriple t;
+  if (!EvaluateTriple(model, feed, start[0], start[1], limit_wt, t)) return result;
+  int stalled = 0;
+  auto done = [&] {
+    return t.max_gradient < kConverged || (t.max_gradient < kNoiseFloor && stalled >= 2);
+  };
+  for (int iteration = 0; iteration < kIterations && !done(); ++iteration) {
+    std::array<Matrix, 3> J;
+    for (int p = 0; p < 3; ++p) {
+      if (!FugacityJacobian(model, s, t.n[p], t.x[p], J[p])) return result;
+    }
+    // Unknowns: the amounts of phases 0 and 1; phase 2 takes the rest. The
+    // Hessian of G in them is [[J0 + J2, J2], [J2, J1 + J2]].
+    std::array<std::array<double, 6>, 6> H{};
+    std::array<double, 6> g{}, step{};
+    for (int p = 0; p < 2; ++p) {
+      for (int a = 0; a < m; ++a) {
+        const int i = s.index[a];
+        g[p * m + a] = t.ln_f[p][i] - t.ln_f[2][i];
+        for (int q = 0; q < 2; ++q) {
+          for (int b = 0; b < m; ++b) {
+            const int j = s.index[b];
+            H[p * m + a][q * m + b] = (p == q ? J[p][i][j] : 0.0) + J[2][i][j];
+          }
+        }
+      }
+    }
+    if (!DescentStep(H, g, 2 * m, step)) break;
+    // The longest step that keeps 5 % of every amount in every phase.
+    double largest = 1.0, slope = 0.0;
+    for (int a = 0; a < m; ++a) {
+      const int i = s.index[a];
+      const double change[3] = {step[a], step[m + a], -step[a] - step[m + a]};
+      for (int p = 0; p < 3; ++p) {
+        if (change[p] < 0.0) largest = std::min(largest, 0.95 * t.n[p][i] / -change[p]);
+      }
+    }
+    for (int k = 0; k < 2 * m; ++k) slope += g[k] * step[k];
+    bool accepted = false;
+    for (double scale = largest; scale > 1e-9 * largest && !accepted; scale *= 0.5) {
+      Vector n0{}, n1{};
+      for (int a = 0; a < m; ++a) {
+        const int i = s.index[a];
+        n0[i] = t.n[0][i] + scale * step[a];
+        n1[i] = t.n[1][i] + scale * step[m + a];
+      }
+      PhaseTriple u;
+      if (!EvaluateTriple(model, feed, n0, n1, limit_wt, u)) continue;
+      const bool descends = u.G <= t.G + 1e-4 * scale * slope;
+      const bool closer = t.max_gradient < 1e-3 && u.max_gradient < 0.5 * t.max_gradient;
+      if (descends || closer) {
+        stalled = u.max_gradient < 0.5 * t.max_gradient ? 0 : stalled + 1;
+        t = u;
+        accepted = true;
+      }
+    }
+    ++result.iterations;
+    if (!accepted) break;
+  }
+  result.converged = done();
+  result.n = t.n;
+  result.x = t.x;
+  result.ln_f = t.ln_f;
+  result.G = t.G;
+  result.max_gradient = t.max_gradient;
+  return result;
 }
 
 }  // namespace quarn::equilibrium

@@ -16,7 +16,7 @@ using equilibrium::Vector;
 constexpr int kNodesCO2 = 56;
 constexpr double kLogitSpan = 9.0;
 // Salinities: logarithmic from 0.01 to 2 wt% (the CO2-rich fluids), then at
-// most 2.5 wt% apart up to the cap (the brines).
+// most 2.5 wt% apart up to the salinity limit (the brines).
 constexpr int kLogNodes = 10;
 constexpr double kLowestSalinity = 0.01;
 constexpr double kLogTop = 2.0;
@@ -31,22 +31,22 @@ std::vector<double> NodesCO2() {
   return nodes;
 }
 
-std::vector<double> NodesSalinity(double cap_wt) {
+std::vector<double> NodesSalinity(double limit_wt) {
   std::vector<double> nodes;
-  const double top = std::min(kLogTop, cap_wt);
+  const double top = std::min(kLogTop, limit_wt);
   for (int k = 0; k < kLogNodes; ++k) {
     const double W = kLowestSalinity * std::pow(top / kLowestSalinity, double(k) / (kLogNodes - 1));
-    if (W <= cap_wt) nodes.push_back(W);
+    if (W <= limit_wt) nodes.push_back(W);
   }
-  if (cap_wt > kLogTop) {
-    const int steps = static_cast<int>(std::ceil((cap_wt - kLogTop) / kLinearSpacing));
-    for (int k = 1; k <= steps; ++k) nodes.push_back(kLogTop + (cap_wt - kLogTop) * k / steps);
+  if (limit_wt > kLogTop) {
+    const int steps = static_cast<int>(std::ceil((limit_wt - kLogTop) / kLinearSpacing));
+    for (int k = 1; k <= steps; ++k) nodes.push_back(kLogTop + (limit_wt - kLogTop) * k / steps);
   }
   return nodes;
 }
 
 bool MakeGrid(const Conditions& conditions, const equilibrium::Species& species,
-              std::vector<double> nodes_CO2, std::vector<double> nodes_salinity, double cap_wt,
+              std::vector<double> nodes_CO2, std::vector<double> nodes_salinity, double limit_wt,
               int& evaluations, TrialGrid& grid) {
   grid.species = species;
   grid.x_CO2 = std::move(nodes_CO2);
@@ -61,7 +61,7 @@ bool MakeGrid(const Conditions& conditions, const equilibrium::Species& species,
       const Vector y = {u, (1.0 - u) * (1.0 - s), (1.0 - u) * s};
       Vector ln_f{}, ln_phi{};
       const bool ok =
-          equilibrium::InDomain(y, species, cap_wt) && model.LnFugacity(y, species, ln_f, ln_phi);
+          equilibrium::InDomain(y, species, limit_wt) && model.LnFugacity(y, species, ln_f, ln_phi);
       grid.y.push_back(y);
       grid.ln_f.push_back(ln_f);
       grid.valid.push_back(ok);
@@ -97,15 +97,33 @@ const TrialGrid* TrialGrids::For(const equilibrium::Species& species) const {
   return nullptr;
 }
 
-bool MakeTrialGrids(const Conditions& conditions, double cap_wt, TrialGrids& grids) {
+double DomainLimit(const Conditions& conditions, double cap_wt, double limit_wt) {
+  constexpr double kStep = 0.5;
+  constexpr double kDiluteCO2 = 1e-6;
+  auto ln_phi_CO2 = [&](double W) {
+    const Evaluation e =
+        conditions.Evaluate(CompositionFromSalinity(kDiluteCO2, W), Method::kUnrounded);
+    return e.fault ? std::numeric_limits<double>::quiet_NaN() : e.result.ln_phi[0];
+  };
+  double previous = ln_phi_CO2(cap_wt);
+  for (double W = cap_wt; W < limit_wt; W += kStep) {
+    const double next = ln_phi_CO2(W + kStep);
+    // A failing model ends the domain as well.
+    if (!((next - previous) / kStep >= kRunawaySlope)) return W;
+    previous = next;
+  }
+  return limit_wt;
+}
+
+bool MakeTrialGrids(const Conditions& conditions, double limit_wt, TrialGrids& grids) {
   using equilibrium::PresentIn;
-  grids.cap_wt = cap_wt;
-  const bool ternary = MakeGrid(conditions, PresentIn({1, 1, 1}), NodesCO2(), NodesSalinity(cap_wt),
-                                cap_wt, grids.evaluations, grids.ternary);
-  const bool salt_free = MakeGrid(conditions, PresentIn({1, 1, 0}), NodesCO2(), {0.0}, cap_wt,
+  grids.limit_wt = limit_wt;
+  const bool ternary = MakeGrid(conditions, PresentIn({1, 1, 1}), NodesCO2(), NodesSalinity(limit_wt),
+                                limit_wt, grids.evaluations, grids.ternary);
+  const bool salt_free = MakeGrid(conditions, PresentIn({1, 1, 0}), NodesCO2(), {0.0}, limit_wt,
                                   grids.evaluations, grids.salt_free);
-  const bool water_salt = MakeGrid(conditions, PresentIn({0, 1, 1}), {0.0}, NodesSalinity(cap_wt),
-                                   cap_wt, grids.evaluations, grids.water_salt);
+  const bool water_salt = MakeGrid(conditions, PresentIn({0, 1, 1}), {0.0}, NodesSalinity(limit_wt),
+                                   limit_wt, grids.evaluations, grids.water_salt);
   return ternary && salt_free && water_salt;
 }
 
@@ -122,20 +140,20 @@ struct TrialPoint {
   double tm = 0.0, tpd = 0.0, residual = 0.0;  // residual: max_i |ln Y_i + ln phi_i - d_i|
 };
 
-// A trial beyond the cap goes back onto it at its x_CO2, so that a minimisation
-// can slide along the cap.
-Vector OntoCap(const Vector& y, const Species& species, double cap_wt) {
-  if (!species.present[2] || Salinity(y) <= cap_wt) return y;
-  const double s = SaltFractionOfSolvent(cap_wt);
+// A trial beyond the salinity limit goes back onto it at its x_CO2, so that a
+// minimisation can slide along the limit.
+Vector OntoLimit(const Vector& y, const Species& species, double limit_wt) {
+  if (!species.present[2] || Salinity(y) <= limit_wt) return y;
+  const double s = SaltFractionOfSolvent(limit_wt);
   const double solvent = 1.0 - y[0];
   return {y[0], solvent * (1.0 - s), solvent * s};
 }
 
-bool Evaluate(Model& model, const Species& species, const Vector& d, const Vector& Y, double cap_wt,
+bool Evaluate(Model& model, const Species& species, const Vector& d, const Vector& Y, double limit_wt,
               TrialPoint& p) {
-  p.y = OntoCap(Normalised(Y, species), species, cap_wt);
-  if (!InDomain(p.y, species, cap_wt)) return false;
-  // The amounts keep their total; a trial put back onto the cap changes them.
+  p.y = OntoLimit(Normalised(Y, species), species, limit_wt);
+  if (!InDomain(p.y, species, limit_wt)) return false;
+  // The amounts keep their total; a trial put back onto the limit changes them.
   double total = 0.0;
   for (int k = 0; k < species.count; ++k) total += Y[species.index[k]];
   for (int i = 0; i < 3; ++i) p.Y[i] = p.y[i] * total;
@@ -158,14 +176,14 @@ bool Evaluate(Model& model, const Species& species, const Vector& d, const Vecto
 }  // namespace
 
 TrialMinimum MinimiseTangentPlaneDistance(Model& model, const Species& species, const Vector& d,
-                                          const Vector& y0, double cap_wt) {
+                                          const Vector& y0, double limit_wt) {
   constexpr int kSubstitutions = 3;
   constexpr int kNewtonSteps = 25;
   constexpr double kConverged = 1e-10;
   const int m = species.count;
   TrialMinimum best{y0, std::numeric_limits<double>::infinity()};
   TrialPoint p;
-  if (!Evaluate(model, species, d, y0, cap_wt, p)) return best;
+  if (!Evaluate(model, species, d, y0, limit_wt, p)) return best;
   auto keep = [&](const TrialPoint& q) {
     if (q.tpd < best.tpd) best = {q.y, q.tpd};
   };
@@ -177,7 +195,7 @@ TrialMinimum MinimiseTangentPlaneDistance(Model& model, const Species& species, 
     for (int k = 0; k < m; ++k)
       Y[species.index[k]] = std::exp(d[species.index[k]] - p.ln_phi[species.index[k]]);
     TrialPoint q;
-    if (!Evaluate(model, species, d, Y, cap_wt, q) || !(q.tm < p.tm)) break;
+    if (!Evaluate(model, species, d, Y, limit_wt, q) || !(q.tm < p.tm)) break;
     p = q;
     keep(p);
   }
@@ -212,7 +230,7 @@ TrialMinimum MinimiseTangentPlaneDistance(Model& model, const Species& species, 
         Y[species.index[a]] = 0.25 * x * x;
       }
       TrialPoint q;
-      if (!positive || !Evaluate(model, species, d, Y, cap_wt, q)) continue;
+      if (!positive || !Evaluate(model, species, d, Y, limit_wt, q)) continue;
       keep(q);
       // Close to a stationary point the residual decides: tm changes there by
       // less than the model's departure from an exact Gibbs energy.
@@ -229,7 +247,7 @@ TrialMinimum MinimiseTangentPlaneDistance(Model& model, const Species& species, 
 }
 
 bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, const Vector& d,
-                             std::span<const Vector> known, int seeds, double cap_wt,
+                             std::span<const Vector> known, int seeds, double limit_wt,
                              TangentPlaneSearch& search) {
   const Species& species = grid.species;
   const std::size_t n = grid.size();
@@ -271,7 +289,9 @@ bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, cons
           lowest = tpd[static_cast<std::size_t>(jw) * nu + ju] >= tpd[k];
         }
       }
-      if (!lowest) continue;
+      // A point on the salinity limit is no start: the distance there mostly
+      // slopes on beyond the domain, and minimising slides along the edge.
+      if (!lowest || (nw > 1 && iw == nw - 1)) continue;
       bool near_known = false;
       for (std::size_t j = 0; j < known_count; ++j) {
         near_known = near_known || (std::fabs(known_at[j][0] - iu) <= 1.5 &&
@@ -286,7 +306,7 @@ bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, cons
     minima.resize(std::min<std::size_t>(seeds, kMaxSeeds));
   }
   for (std::size_t k : minima) {
-    const TrialMinimum local = MinimiseTangentPlaneDistance(model, species, d, grid.y[k], cap_wt);
+    const TrialMinimum local = MinimiseTangentPlaneDistance(model, species, d, grid.y[k], limit_wt);
     ++search.trial_phases;
     if (local.tpd < search.lowest.tpd) search.lowest = local;
     if (std::isfinite(local.tpd)) search.minima[search.minima_count++] = local;

@@ -12,7 +12,7 @@ namespace quarn::internal {
 
 // Trial compositions over x_CO2 (logistic nodes, dense towards both ends) and
 // the solvent salinity (logarithmic nodes up to 2 wt%, then every 2.5 wt% or
-// less up to the cap), for the species of one kind of feed, with ln f of each.
+// less up to the salinity limit), for the species of one kind of feed, with ln f of each.
 struct TrialGrid {
   equilibrium::Species species;
   int nodes_CO2 = 0, nodes_salinity = 0;
@@ -32,15 +32,26 @@ struct TrialGrids {
   TrialGrid salt_free;   // CO2 and H2O
   TrialGrid water_salt;  // H2O and NaCl
   int evaluations = 0;
-  double cap_wt = 50.0;
+  double limit_wt = 50.0;  // the largest salinity of a trial phase
 
   // The grid for a feed of these species; null for one species or for CO2 with
   // NaCl alone (a solvent of salt only, beyond any cap).
   const TrialGrid* For(const equilibrium::Species& species) const;
 };
 
-// Makes the grids; false when the model failed on every point of one of them.
-bool MakeTrialGrids(const Conditions& conditions, double cap_wt, TrialGrids& grids);
+// Makes the grids of trial phases up to limit_wt; false when the model failed
+// on every point of one of them.
+bool MakeTrialGrids(const Conditions& conditions, double limit_wt, TrialGrids& grids);
+
+// The largest salinity a trial or equilibrium phase may have at these
+// conditions: limit_wt, or less where the model runs away first. At low
+// temperatures the solvent's root term, a cubic in W, is extrapolated beyond
+// the brines it was fitted to, and above some 58 wt% (350 C) to 93 wt% (400 C)
+// ln phi of dilute CO2 falls steeply with salinity: brines there would lie far
+// below any tangent plane for no physical reason. The domain ends where that
+// slope first passes kRunawaySlope per wt%, never below cap_wt.
+inline constexpr double kRunawaySlope = -0.25;
+double DomainLimit(const Conditions& conditions, double cap_wt, double limit_wt);
 
 }  // namespace quarn::internal
 
@@ -64,7 +75,7 @@ struct TangentPlaneSearch {
   int minima_count = 0;
 };
 bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, const Vector& d,
-                             std::span<const Vector> known, int seeds, double cap_wt,
+                             std::span<const Vector> known, int seeds, double limit_wt,
                              TangentPlaneSearch& search);
 
 // Minimises the distance locally from y0 (within the domain): successive
@@ -72,6 +83,6 @@ bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, cons
 // 2 sqrt(Y_i), each accepted only where it descends and stays in the domain.
 // Returns the lowest distance met on the way, at a point of the domain.
 TrialMinimum MinimiseTangentPlaneDistance(Model& model, const Species& species, const Vector& d,
-                                          const Vector& y0, double cap_wt);
+                                          const Vector& y0, double limit_wt);
 
 }  // namespace quarn::equilibrium

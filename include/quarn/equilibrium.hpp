@@ -23,14 +23,16 @@
 namespace quarn {
 
 struct EquilibriumOptions {
-  // The largest solvent salinity, in wt% NaCl, of a feed and of the trial
-  // phases of the stability test and of the global check. Brines above about
+  // The largest solvent salinity, in wt% NaCl, of a feed. Brines above about
   // 50 wt% would precipitate halite, which the model lacks.
   double salinity_cap_wt = 50.0;
-  // The largest salinity of an equilibrium phase. A brine between the cap and
-  // this limit is given, its answer flagged kPhaseBeyondCap; beyond it the
-  // flash is undecided. At 350-375 C the model's ln phi runs away above some
-  // 58-78 wt%, so keep it below that. Not below the cap.
+  // The largest salinity of a trial phase of the stability test and the global
+  // check, and of an equilibrium phase: the domain over which the answers are
+  // global. A brine between the cap and this limit is given, its answer flagged
+  // kPhaseBeyondCap; beyond it the flash is undecided. Below about 400 C the
+  // model's ln phi runs away at lower salinities (some 58 wt% at 350 C), and
+  // the domain then ends there instead (EquilibriumConditions::
+  // domain_limit_wt). Not below the cap.
   double phase_salinity_limit_wt = 75.0;
 };
 
@@ -52,15 +54,16 @@ double SalinityWt(const Composition& x) noexcept;
 Composition CompositionFromSalinity(double x_CO2, double wt_NaCl) noexcept;
 
 enum class Stability : unsigned char {
-  kStable,     // no trial phase within the cap lies below the feed's tangent plane
+  kStable,     // no trial phase of the domain lies below the feed's tangent plane
   kUnstable,   // one does: the fluid unmixes
   kUndecided,  // the model failed on the way, or the feed lies beyond the cap
 };
 const char* StabilityName(Stability verdict) noexcept;  // "stable", "unstable", "undecided"
 
 // The tangent-plane test: tpd(y) = sum_i y_i (ln f_i(y) - ln f_i(z)), in units
-// of RT per mole of the trial phase y, over a grid of trial compositions within
-// the cap and then minimised locally from the lowest of them.
+// of RT per mole of the trial phase y, over a grid of trial compositions up to
+// the domain's salinity limit and then minimised locally from the lowest of
+// them and from starts around the feed, where incipient phases appear first.
 struct StabilityResult {
   Stability verdict = Stability::kUndecided;
   double tpd_min = 0.0;  // the smallest distance found (NaN when undecided early)
@@ -77,8 +80,9 @@ enum class FlashStatus : unsigned char {
                      // model's g is concave along salinity there; a property of the
                      // model, not a known behaviour of nature
   kUndecided,        // no answer that passed every check
+  kThreePhases,      // a brine, a saline CO2-bearing phase and a CO2-rich fluid
 };
-// "one phase", "brine + CO2-rich", "salt split", "undecided"
+// "one phase", "brine + CO2-rich", "salt split", "undecided", "three phases"
 const char* FlashStatusName(FlashStatus status) noexcept;
 
 // Why a flash is undecided.
@@ -89,8 +93,7 @@ enum class Undecided : unsigned char {
   kFeedBeyondCap,     // the feed's salinity is above the cap
   kPhaseBeyondLimit,  // an equilibrium phase would lie beyond the phase salinity limit
   kNotConverged,      // the solver did not reach equal fugacities
-  kNotGlobal,         // a trial phase stays below every two-phase tangent plane
-                      // found: three phases, perhaps, which are not solved for
+  kNotGlobal,         // a trial phase stays below every tangent plane found
 };
 const char* UndecidedName(Undecided reason) noexcept;
 
@@ -100,21 +103,22 @@ struct Phase {
   Result result;         // the report-exact method's numbers for it
 };
 
-// Why to trust a two-phase answer.
+// Why to trust an answer of two or three phases.
 struct FlashCertificate {
-  // The largest |ln f_i(brine) - ln f_i(CO2-rich)| with the report-exact
-  // method (about 1e-7: its single-precision steps), and with the unrounded one
-  // the solver uses (rounding level).
+  // The largest |ln f_i(one phase) - ln f_i(another)| over the pairs of
+  // phases, with the report-exact method (about 1e-7: its single-precision
+  // steps), and with the unrounded one the solver uses (rounding level).
   double max_delta_ln_f = 0.0;
   double max_delta_ln_f_unrounded = 0.0;
-  // The largest |beta y_i + (1 - beta) x_i - z_i| over the species.
+  // The largest |sum over the phases of share times x_i - z_i| over the species.
   double mass_balance = 0.0;
-  // The Gibbs energy of the split less that of the feed as one phase, per mole
-  // of feed, in units of RT: negative.
+  // The Gibbs energy of the phases less that of the feed as one phase, per
+  // mole of feed, in units of RT: negative.
   double delta_G_RT = 0.0;
   // The smallest tangent-plane distance from the equilibrium's tangent plane
-  // over the trial grid and the local minimisations from its lowest points:
-  // not below -1e-9 for an answer that passed.
+  // over the trial grid up to the domain's salinity limit and the local
+  // minimisations from its lowest points: not below -1e-9 for an answer that
+  // passed.
   double min_tpd = 0.0;
   int trial_phases = 0;  // trial compositions that went into min_tpd
 };
@@ -122,12 +126,18 @@ struct FlashCertificate {
 struct FlashResult {
   FlashStatus status = FlashStatus::kUndecided;
   Undecided undecided = Undecided::kNo;
-  int phases = 0;     // 1 or 2; 0 when undecided
+  int phases = 0;     // 1, 2 or 3; 0 when undecided
   double beta = 0.0;  // share of the moles in the CO2-rich phase; NaN for one phase
-  // The brine is the phase of the higher salinity. For one phase both are the
-  // bulk fluid.
-  Phase brine, co2_rich;
-  FlashCertificate certificate;  // for two phases
+  // Share of the moles in the saline CO2-bearing phase: NaN unless three
+  // phases. The brine has the rest.
+  double beta_saline = 0.0;
+  // Of two phases, the brine is the one of the higher salinity (of a salt
+  // split) or the lower x_CO2. Of three, the CO2-rich fluid is the freshest,
+  // the brine the poorer in CO2 of the other two, and the saline CO2-bearing
+  // phase the third. For one phase each is the bulk fluid; for two the saline
+  // phase is the brine.
+  Phase brine, co2_rich, saline_co2_bearing;
+  FlashCertificate certificate;  // for two and three phases
   double tpd_min = 0.0;          // of the stability test (one phase: its smallest distance)
   int iterations = 0;            // Newton iterations of the flash
   int evaluations = 0;           // evaluations of the model in this call
@@ -180,6 +190,9 @@ class EquilibriumConditions {
 
   // Evaluations the trial grids took when these conditions were made.
   int grid_evaluations() const noexcept;
+  // The largest salinity of a trial or equilibrium phase here: the phase
+  // salinity limit, or less where the model's ln phi runs away first.
+  double domain_limit_wt() const noexcept { return domain_limit_wt_; }
   // False when the grids could not be made (a cap outside (0, 100), no memory,
   // or the model failed on every trial composition of a kind); every call then
   // answers undecided.
@@ -189,6 +202,7 @@ class EquilibriumConditions {
   double T_K_, P_atm_;
   Conditions conditions_;  // the equation of state's terms of T, worked out once
   EquilibriumOptions options_;
+  double domain_limit_wt_ = 0.0;
   std::shared_ptr<const internal::TrialGrids> grids_;
 };
 
