@@ -44,8 +44,8 @@ Evaluation Conditions::Evaluate(const Composition& x, Method method) const noexc
 
 EvaluationWithDerivatives Conditions::EvaluateWithDerivatives(const Composition& x) const noexcept {
   EvaluationWithDerivatives e;
-  TRKMIXWithDerivatives(temperature_terms_, P_atm_, {x.x_CO2, x.x_H2O, x.x_NaCl}, e.evaluation.result,
-                        e.d_ln_phi_d_x, e.evaluation.fault);
+  TRKMIXWithDerivatives(temperature_terms_, P_atm_, {x.x_CO2, x.x_H2O, x.x_NaCl},
+                        e.evaluation.result, e.d_ln_phi_d_x, e.evaluation.fault);
   return e;
 }
 

@@ -60,8 +60,8 @@ FlashResult OnePhase(FlashResult r, const Model& model, const Feed& feed) {
 // The global check of phases in equilibrium: the lowest tangent-plane
 // distance of trial phases from the plane of their common ln f.
 equilibrium::TangentPlaneSearch Check(Model& model, const internal::TrialGrid& grid,
-                                      std::span<const Vector> phases,
-                                      std::span<const Vector> ln_f, double limit_wt) {
+                                      std::span<const Vector> phases, std::span<const Vector> ln_f,
+                                      double limit_wt) {
   Vector mu{};
   for (const Vector& l : ln_f) {
     for (int i = 0; i < 3; ++i) mu[i] += l[i] / static_cast<double>(ln_f.size());
@@ -114,7 +114,8 @@ FlashResult Decided(FlashResult r, const Model& model, const Feed& feed,
   auto salinity = [](const FoundPhase& p) { return equilibrium::Salinity(p.x); };
   if (phases.size() == 2) {
     // Without salt there is no salt split, however close the phases' x_CO2.
-    const bool salt_split = s.present[2] && std::fabs(phases[0].x[0] - phases[1].x[0]) < kSaltSplitGap;
+    const bool salt_split =
+        s.present[2] && std::fabs(phases[0].x[0] - phases[1].x[0]) < kSaltSplitGap;
     // The CO2-rich phase is the one richer in CO2; in a salt split, the fresher.
     const bool first_is_co2_rich =
         salt_split ? salinity(phases[0]) < salinity(phases[1]) : phases[0].x[0] > phases[1].x[0];
@@ -211,8 +212,8 @@ bool TryThreePhases(FlashResult& r, Model& model, const internal::TrialGrid& gri
         static_cast<int>(std::min_element(share.begin(), share.end()) - share.begin());
     pair_starts.push_back(three.n[(smallest + 1) % 3]);
   }
-  if (!three.converged || !Distinct(three.x[0], three.x[1]) ||
-      !Distinct(three.x[0], three.x[2]) || !Distinct(three.x[1], three.x[2])) {
+  if (!three.converged || !Distinct(three.x[0], three.x[1]) || !Distinct(three.x[0], three.x[2]) ||
+      !Distinct(three.x[1], three.x[2])) {
     return false;
   }
   const equilibrium::TangentPlaneSearch check = Check(model, grid, three.x, three.ln_f, limit_wt);
@@ -309,8 +310,7 @@ std::vector<Vector> StartsFrom(const equilibrium::FeedStability& test, const Fee
     }
   }
   if (!lowest_is_a_minimum) {
-    starts.push_back(
-        equilibrium::StartFromTrial(feed, test.lowest.y, limit_wt, test.lowest.tpd));
+    starts.push_back(equilibrium::StartFromTrial(feed, test.lowest.y, limit_wt, test.lowest.tpd));
   }
   // Last, a brine of the feed's x_CO2 well inside the limit: where the model's
   // g is concave along salinity (a salt split), the distance may fall all the

@@ -221,8 +221,7 @@ Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double limit_
       break;
     }
     Matrix dv, dl;
-    if (!model.LnPhiDerivatives(p.y, s, dv) ||
-        !model.LnPhiDerivatives(p.x, s, dl)) {
+    if (!model.LnPhiDerivatives(p.y, s, dv) || !model.LnPhiDerivatives(p.x, s, dl)) {
       break;
     }
     double V = 0.0, L = 0.0;
@@ -322,8 +321,7 @@ bool EvaluateTriple(Model& model, const Feed& feed, const Vector& n0, const Vect
 }
 
 // d ln f_i / d n_j of one phase of amounts n: delta_ij / n_i - 1/N + Phi_ij / n_j.
-bool FugacityJacobian(Model& model, const Species& s, const Vector& n, const Vector& x,
-                      Matrix& J) {
+bool FugacityJacobian(Model& model, const Species& s, const Vector& n, const Vector& x, Matrix& J) {
   Matrix Phi;
   if (!model.LnPhiDerivatives(x, s, Phi)) return false;
   double N = 0.0;

@@ -118,8 +118,9 @@ double DomainLimit(const Conditions& conditions, double cap_wt, double limit_wt)
 bool MakeTrialGrids(const Conditions& conditions, double limit_wt, TrialGrids& grids) {
   using equilibrium::PresentIn;
   grids.limit_wt = limit_wt;
-  const bool ternary = MakeGrid(conditions, PresentIn({1, 1, 1}), NodesCO2(), NodesSalinity(limit_wt),
-                                limit_wt, grids.evaluations, grids.ternary);
+  const bool ternary =
+      MakeGrid(conditions, PresentIn({1, 1, 1}), NodesCO2(), NodesSalinity(limit_wt), limit_wt,
+               grids.evaluations, grids.ternary);
   const bool salt_free = MakeGrid(conditions, PresentIn({1, 1, 0}), NodesCO2(), {0.0}, limit_wt,
                                   grids.evaluations, grids.salt_free);
   const bool water_salt = MakeGrid(conditions, PresentIn({0, 1, 1}), {0.0}, NodesSalinity(limit_wt),
@@ -149,8 +150,8 @@ Vector OntoLimit(const Vector& y, const Species& species, double limit_wt) {
   return {y[0], solvent * (1.0 - s), solvent * s};
 }
 
-bool Evaluate(Model& model, const Species& species, const Vector& d, const Vector& Y, double limit_wt,
-              TrialPoint& p) {
+bool Evaluate(Model& model, const Species& species, const Vector& d, const Vector& Y,
+              double limit_wt, TrialPoint& p) {
   p.y = OntoLimit(Normalised(Y, species), species, limit_wt);
   if (!InDomain(p.y, species, limit_wt)) return false;
   // The amounts keep their total; a trial put back onto the limit changes them.

@@ -140,13 +140,13 @@ TEST(Equilibrium, RandomFeedsAreCertifiedAndRarelyUndecided) {
       ++(T_C < 375.0 ? undecided_cold : undecided);
     } else if (r.phases >= 2) {
       ++certified;
-      if (r.phases == 2 && k % 10 == 0) ExpectCertified(T_C, P_bar, z, r);  // the dense grid is slow
+      if (r.phases == 2 && k % 10 == 0)
+        ExpectCertified(T_C, P_bar, z, r);  // the dense grid is slow
     } else if (++stable % 3 == 0) {
-      EXPECT_GT(
-          LowestDistance(T_K_of(T_C), P_atm_of(P_bar),
-                         LnFugacity(T_K_of(T_C), P_atm_of(P_bar), z, Method::kUnrounded), true,
-                         c.domain_limit_wt()),
-          -1e-6)
+      EXPECT_GT(LowestDistance(T_K_of(T_C), P_atm_of(P_bar),
+                               LnFugacity(T_K_of(T_C), P_atm_of(P_bar), z, Method::kUnrounded),
+                               true, c.domain_limit_wt()),
+                -1e-6)
           << T_C << " C " << P_bar << " bar";
     }
   }
@@ -330,8 +330,8 @@ TEST(Equilibrium, BatchEqualsSingleCallsOnAnyThreadCount) {
 
 // The lowest distance of our own dense grid from the plane of phase x.
 double LowestDistanceFrom(double T_K, double P_atm, const Composition& x, double limit_wt) {
-  return LowestDistance(T_K, P_atm, LnFugacity(T_K, P_atm, x, Method::kUnrounded),
-                        x.x_NaCl > 0.0, limit_wt);
+  return LowestDistance(T_K, P_atm, LnFugacity(T_K, P_atm, x, Method::kUnrounded), x.x_NaCl > 0.0,
+                        limit_wt);
 }
 
 TEST(ThreePhases, TheWorkedExampleIsSolvedAndCertified) {
@@ -342,8 +342,8 @@ TEST(ThreePhases, TheWorkedExampleIsSolvedAndCertified) {
   const Composition z = CompositionFromSalinity(0.467, 29.7);
   const EquilibriumConditions c(T_K_of(T_C), P_atm_of(P_bar));
   const FlashResult r = c.Flash(z);
-  ASSERT_EQ(r.status, FlashStatus::kThreePhases) << FlashStatusName(r.status) << " "
-                                                 << UndecidedName(r.undecided);
+  ASSERT_EQ(r.status, FlashStatus::kThreePhases)
+      << FlashStatusName(r.status) << " " << UndecidedName(r.undecided);
   EXPECT_EQ(r.phases, 3);
   struct Expected {
     const Phase& phase;
@@ -396,8 +396,8 @@ TEST(ThreePhases, AnswersAreGlobalOverTheWholeDomain) {
     three += r.phases == 3;
     const Composition& plane = r.phases == 1 ? z : r.co2_rich.x;
     EXPECT_GT(LowestDistanceFrom(T_K_of(T_C), P_atm_of(P_bar), plane, c.domain_limit_wt()), -1e-6)
-        << T_C << " C " << P_bar << " bar feed " << z.x_CO2 << " " << SalinityWt(z) << " wt%: "
-        << FlashStatusName(r.status);
+        << T_C << " C " << P_bar << " bar feed " << z.x_CO2 << " " << SalinityWt(z)
+        << " wt%: " << FlashStatusName(r.status);
   }
   EXPECT_LE(undecided, feeds * 4 / 100);
   EXPECT_GT(three, 0);
@@ -476,7 +476,8 @@ TEST(Boundaries, ColdWarmAndBatchGiveOneAnswer) {
   const double T_C[] = {519.3, 550.0, 600.0, 568.0};
   const double P_bar[] = {3651.0, 1500.0, 2000.0, 1230.0};
   const Composition z[] = {CompositionFromSalinity(0.467, 29.7), CompositionFromSalinity(0.1, 10.0),
-                           CompositionFromSalinity(0.118, 6.0), CompositionFromSalinity(0.56, 15.0)};
+                           CompositionFromSalinity(0.118, 6.0),
+                           CompositionFromSalinity(0.56, 15.0)};
   std::vector<double> T_K, P_atm, x_CO2, x_H2O, x_NaCl;
   for (int k = 0; k < 4; ++k) {
     T_K.push_back(T_K_of(T_C[k]));

@@ -96,7 +96,8 @@ int quarn_evaluate(double T_C, double P_bar, double x_CO2, double x_H2O, double 
 
 // The phases of one state. numbers: phases, beta, the brine's x (3) and
 // wt% NaCl, the CO2-rich phase's x (3) and wt% NaCl, max |delta ln f|, mass
-// balance, delta G / RT, min tpd, the domain bits, evaluations. text: the
+// balance, delta G / RT, min tpd, the domain bits, evaluations, then the
+// saline CO2-bearing phase's share, x (3) and wt% NaCl (three phases). text: the
 // status ("brine + CO2-rich", ...), then a tab and the undecided reason.
 int quarn_flash(double T_C, double P_bar, double x_CO2, double x_H2O, double x_NaCl,
                 int single_precision) {
@@ -119,7 +120,12 @@ int quarn_flash(double T_C, double P_bar, double x_CO2, double x_H2O, double x_N
                            r.certificate.delta_G_RT,
                            r.certificate.min_tpd,
                            static_cast<double>(r.domain),
-                           static_cast<double>(r.evaluations)};
+                           static_cast<double>(r.evaluations),
+                           r.beta_saline,
+                           r.saline_co2_bearing.x.x_CO2,
+                           r.saline_co2_bearing.x.x_H2O,
+                           r.saline_co2_bearing.x.x_NaCl,
+                           r.saline_co2_bearing.wt_NaCl};
   std::memcpy(numbers, values, sizeof values);
   text = quarn::FlashStatusName(r.status);
   text += '\t';

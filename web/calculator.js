@@ -129,7 +129,7 @@ function showResult(state) {
 function showPhases(state) {
   const [xc, xh, xn] = state.x;
   quarn._quarn_flash(state.T, state.P, xc, xh, xn, state.single ? 1 : 0);
-  const n = numbers(16);
+  const n = numbers(21);
   const [status, reason] = text().split("\t");
   $("phases").hidden = false;
   const body = $("phase-table").querySelector("tbody");
@@ -137,10 +137,16 @@ function showPhases(state) {
   let words = status;
   if (reason) words += ` (${reason})`;
   if (n[0] === 2) words += `: β = ${eight(n[1])} of the moles in the CO2-rich fluid`;
+  if (n[0] === 3) {
+    words += `: ${eight(n[1])} of the moles in the CO2-rich fluid, ${eight(n[16])} in the ` +
+             `saline CO2-bearing phase, ${eight(1 - n[1] - n[16])} in the brine`;
+  }
   $("phase-status").textContent = words;
-  $("phase-table").hidden = n[0] !== 2;
-  if (n[0] === 2) {
-    for (const [name, first] of [["brine", 2], ["CO2-rich fluid", 6]]) {
+  $("phase-table").hidden = n[0] < 2;
+  if (n[0] >= 2) {
+    const rows = [["brine", 2], ["CO2-rich fluid", 6]];
+    if (n[0] === 3) rows.splice(1, 0, ["saline CO2-bearing phase", 17]);
+    for (const [name, first] of rows) {
       const row = document.createElement("tr");
       for (const cell of [name, ...n.slice(first, first + 4).map(eight)]) {
         const td = document.createElement("td");

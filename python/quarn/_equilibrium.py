@@ -22,7 +22,7 @@ _PHASE_FIELDS = ("x_CO2", "x_H2O", "x_NaCl", "wt_NaCl", "phi_CO2", "phi_H2O", "p
                  "ln_phi_CO2", "ln_phi_H2O", "ln_phi_NaCl")
 _CERTIFICATE = ("max_delta_ln_f", "max_delta_ln_f_unrounded", "mass_balance", "delta_G_RT",
                 "min_tpd", "tpd_min")
-FLASH_STATUSES = ("one phase", "brine + CO2-rich", "salt split", "undecided")
+FLASH_STATUSES = ("one phase", "brine + CO2-rich", "salt split", "undecided", "three phases")
 _STATE = ("T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl")
 
 
@@ -51,20 +51,25 @@ class FlashResult:
     """The two-phase flash of every state, each field an array of the
     broadcast shape.
 
-    ``phases``: 1 or 2, 0 where undecided. ``status``: "one phase", "brine +
+    ``phases``: 1, 2 or 3, 0 where undecided. ``status``: "one phase", "brine +
     CO2-rich", "salt split" (two phases of nearly equal x_CO2 and different
-    salinity: a property of the model) or "undecided"; ``undecided`` says why
-    ("" where decided). ``beta``: the share of the moles in the CO2-rich phase
-    (NaN for one phase). ``brine`` and ``co2_rich``: the phases (:class:`PhaseArrays`;
-    for one phase both are the bulk fluid).
+    salinity: a property of the model), "three phases" (a brine, a saline
+    CO2-bearing phase and a CO2-rich fluid) or "undecided"; ``undecided`` says
+    why ("" where decided). ``beta``: the share of the moles in the CO2-rich
+    phase (NaN for one phase); ``beta_saline``: the share in the saline
+    CO2-bearing phase (NaN unless three phases); the brine has the rest.
+    ``brine``, ``co2_rich`` and ``saline_co2_bearing``: the phases
+    (:class:`PhaseArrays`; for one phase the first two are the bulk fluid; the
+    saline phase is NaN unless three phases).
 
     The certificate of a two-phase answer: ``max_delta_ln_f`` (largest |ln f_i
     brine - ln f_i CO2-rich| with the report-exact method), and
     ``max_delta_ln_f_unrounded`` (with the unrounded method the solver uses),
-    ``mass_balance`` (largest |beta y + (1 - beta) x - z|), ``delta_G_RT`` (the
-    split's Gibbs energy less the feed's, per mole, in RT), ``min_tpd`` (the
-    smallest tangent-plane distance of any trial phase within the cap from the
-    equilibrium's plane). ``tpd_min``: the stability test's smallest distance.
+    ``mass_balance`` (largest |sum of share times x - z|), ``delta_G_RT`` (the
+    phases' Gibbs energy less the feed's, per mole, in RT), ``min_tpd`` (the
+    smallest tangent-plane distance of any trial phase up to the phase salinity
+    limit from the equilibrium's plane). ``max_delta_ln_f`` is over every pair
+    of phases. ``tpd_min``: the stability test's smallest distance.
     ``iterations`` and ``evaluations``: the solver's Newton iterations and
     evaluations of the model. ``in_range``: the state lies in the stated range
     (350-600 C, at least 500 bar); ``beyond_cap``: a phase is saltier than the
@@ -94,10 +99,12 @@ class FlashResult:
     in_range: Any
     beyond_cap: Any
     normalised: Any
+    beta_saline: Any = None
+    saline_co2_bearing: PhaseArrays | None = None
 
     def to_dataframe(self) -> Any:
         """A pandas DataFrame with one row per state; the phases' columns are
-        prefixed brine_ and co2_rich_ (needs pandas)."""
+        prefixed brine_, co2_rich_ and saline_co2_bearing_ (needs pandas)."""
         try:
             pandas = importlib.import_module("pandas")
         except ImportError:
@@ -105,7 +112,8 @@ class FlashResult:
         return pandas.DataFrame(self.columns())
 
     def columns(self) -> dict[str, Any]:
-        """Every field as a flat array, the phases' prefixed brine_ and co2_rich_."""
+        """Every field as a flat array, the phases' prefixed brine_, co2_rich_
+        and saline_co2_bearing_."""
         out: dict[str, Any] = {}
         for f in fields(self):
             value = getattr(self, f.name)
@@ -217,11 +225,14 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     The arguments broadcast together like those of :func:`quarn.fugacity`
     (NumPy's rules; xarray DataArrays by their dimension names, coordinates
     kept, Dask-backed ones computed; pint quantities converted): the temperature in degrees
-    Celsius, the pressure in bar and the bulk mole fractions. Each state gets a
-    stability test over trial compositions within ``salinity_cap`` (wt% NaCl of
-    the solvent), and where it is unstable the split, checked against the same
-    trial phases. An equilibrium phase may be saltier than the cap up to
-    ``phase_salinity_limit`` (flagged in ``beyond_cap``). Nothing raises for a
+    Celsius, the pressure in bar and the bulk mole fractions. Feeds must lie
+    within ``salinity_cap`` (wt% NaCl of the solvent). Each state gets a
+    stability test over trial compositions up to ``phase_salinity_limit`` (or
+    less below about 400 C, where the model's ln phi runs away at lower
+    salinities), and where it is unstable the split into two or three phases,
+    checked against the same trial phases: the answer is global over that
+    domain. An equilibrium phase saltier than the cap is flagged in
+    ``beyond_cap``. Nothing raises for a
     state: a state without an answer that passed every check is "undecided",
     with the reason. ``threads`` limits the threads (default: all cores); the
     answers never depend on it. Ctrl-C interrupts within a fraction of a second.
@@ -234,7 +245,7 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
         return labelled  # type: ignore[no-any-return]
     columns, shape, inputs = _columns(_STATE, values)
     n = int(np.prod(shape))
-    rows = np.empty((31, n))
+    rows = np.empty((44, n))
     codes = np.zeros((6, n), dtype=np.int32)
     T, P, c, h, s = columns
     _core.flash(T, P, c, h, s, rows, codes, float(salinity_cap), float(phase_salinity_limit),
@@ -243,6 +254,7 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     rows[:, phases == 0] = np.nan
     rows[0, phases == 1] = np.nan
     rows[25:30, phases == 1] = np.nan
+    rows[31:44, phases != 3] = np.nan
     out = [r.reshape(shape) for r in rows]
 
     def phase(first: int) -> PhaseArrays:
@@ -251,9 +263,10 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     return FlashResult(
         T_C=inputs[0], P_bar=inputs[1], x_CO2=inputs[2], x_H2O=inputs[3], x_NaCl=inputs[4],
         phases=phases.reshape(shape),
-        status=_names(codes[0], _core.flash_status_name, 4).reshape(shape),
+        status=_names(codes[0], _core.flash_status_name, 5).reshape(shape),
         undecided=_names(codes[1], _core.undecided_name, 7).reshape(shape),
         beta=out[0], brine=phase(1), co2_rich=phase(13),
+        beta_saline=out[31], saline_co2_bearing=phase(32),
         max_delta_ln_f=out[25], max_delta_ln_f_unrounded=out[26], mass_balance=out[27],
         delta_G_RT=out[28], min_tpd=out[29], tpd_min=out[30],
         iterations=codes[4].reshape(shape), evaluations=codes[5].reshape(shape),

@@ -75,10 +75,10 @@ void StorePhase(const quarn::Phase& phase, double* const* row, std::size_t first
 
 // Rows: beta, the brine's 12 (x_CO2, x_H2O, x_NaCl, wt_NaCl, phi x3, Z, V, ln
 // phi x3), the CO2-rich phase's 12, then max_delta_ln_f,
-// max_delta_ln_f_unrounded, mass_balance, delta_G_RT, min_tpd, tpd_min.
-// Codes: status, undecided reason, phases, domain bits, iterations,
-// evaluations.
-constexpr std::size_t kFlashRows = 31, kFlashCodes = 6;
+// max_delta_ln_f_unrounded, mass_balance, delta_G_RT, min_tpd, tpd_min, then
+// beta_saline and the saline CO2-bearing phase's 12. Codes: status, undecided
+// reason, phases, domain bits, iterations, evaluations.
+constexpr std::size_t kFlashRows = 44, kFlashCodes = 6;
 
 void Flash(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows rows,
            Codes codes, double cap_wt, double limit_wt, unsigned threads) {
@@ -107,6 +107,8 @@ void Flash(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, 
                                     c.mass_balance,   c.delta_G_RT,
                                     c.min_tpd,        r.tpd_min};
       for (std::size_t k = 0; k < std::size(certificate); ++k) row[25 + k][i] = certificate[k];
+      row[31][i] = r.beta_saline;
+      StorePhase(r.saline_co2_bearing, row, 32, i);
       const std::int32_t code[] = {static_cast<std::int32_t>(r.status),
                                    static_cast<std::int32_t>(r.undecided),
                                    r.phases,

@@ -199,3 +199,29 @@ def test_dataarrays_keep_their_dimensions_and_coordinates():
         quarn.flash(T, 2000.0, shifted, h, s)
     with pytest.raises(TypeError, match="DataArrays or scalars"):
         quarn.flash(T, 2000.0, np.array([0.1, 0.2, 0.3]), h, s)
+
+
+def test_three_phases_come_with_every_phase_and_their_shares():
+    # An independent solution of this state: a brine of x_CO2 0.0489 and
+    # 51.1 wt%, a saline CO2-bearing phase of 0.4469 and 42.4 wt%, a CO2-rich
+    # fluid of 0.5587 and 0.43 wt%, with shares 0.098, 0.377 and 0.525.
+    z = np.array(quarn.mole_fractions(0.467, 29.7))
+    r = quarn.flash([519.3, 400.0], [3651.0, 2000.0], *z)
+    assert list(r.status) == ["three phases", "brine + CO2-rich"]
+    assert list(r.phases) == [3, 2]
+    expected = [(r.brine, 0.0489, 51.1), (r.saline_co2_bearing, 0.4469, 42.4),
+                (r.co2_rich, 0.5587, 0.43)]
+    for p, x_CO2, wt in expected:
+        assert abs(p.x_CO2[0] - x_CO2) < 2e-3 and abs(p.wt_NaCl[0] - wt) < 0.5
+    shares = [1 - r.beta[0] - r.beta_saline[0], r.beta_saline[0], r.beta[0]]
+    assert np.allclose(shares, [0.098, 0.377, 0.525], atol=0.01)
+    phases = [phase(p)[:, 0] for p, _, _ in expected]
+    assert np.all(np.abs(sum(s * x for s, x in zip(shares, phases)) - z) < 1e-9)
+    reference = ln_f(519.3, 3651.0, phases[2])
+    for x in phases[:2]:
+        assert np.all(np.abs(ln_f(519.3, 3651.0, x) - reference) < 1e-5)
+    assert r.max_delta_ln_f[0] < 1e-5 and r.min_tpd[0] > -1e-9 and r.delta_G_RT[0] < 0
+    # Of two phases there is no saline phase and no share of it.
+    assert np.isnan(r.beta_saline[1]) and np.isnan(r.saline_co2_bearing.x_CO2[1])
+    frame_columns = r.columns()
+    assert frame_columns["saline_co2_bearing_wt_NaCl"].shape == (2,)
