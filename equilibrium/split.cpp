@@ -18,6 +18,21 @@ struct PhasePair {
   double max_gradient = 0.0;
 };
 
+// Whether a Newton step of the Gibbs energy from G to G_new (along a descent
+// of `descent`, negative) is taken: where it descends, or close to the
+// solution where it halves the largest difference of ln f. G changes there by
+// less than the model's departure from an exact Gibbs energy (its ln phi_i are
+// the derivatives of n g to some 1e-7), which can make an exact Newton step
+// look uphill. `stalled` counts the steps taken that did not halve it.
+bool AcceptStep(double G, double G_new, double descent, double gradient, double gradient_new,
+                int& stalled) {
+  const bool descends = G_new <= G + 1e-4 * descent;
+  const bool closer = gradient < 1e-3 && gradient_new < 0.5 * gradient;
+  if (!descends && !closer) return false;
+  stalled = gradient_new < 0.5 * gradient ? 0 : stalled + 1;
+  return true;
+}
+
 bool EvaluatePair(Model& model, const Feed& feed, const Vector& v, double limit_wt, PhasePair& p) {
   const Species& s = feed.species;
   p.v = v;
@@ -256,14 +271,7 @@ Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double limit_
       for (int a = 0; a < m; ++a) v[s.index[a]] = p.v[s.index[a]] + scale * step[a];
       PhasePair q;
       if (!EvaluatePair(model, feed, v, limit_wt, q)) continue;
-      // Close to the solution the gradient decides: G changes there by less
-      // than the model's departure from an exact Gibbs energy (its ln phi_i
-      // are the derivatives of n g to some 1e-7), which can make an exact
-      // Newton step look uphill.
-      const bool descends = q.G <= p.G + 1e-4 * scale * slope;
-      const bool closer = p.max_gradient < 1e-3 && q.max_gradient < 0.5 * p.max_gradient;
-      if (descends || closer) {
-        stalled = q.max_gradient < 0.5 * p.max_gradient ? 0 : stalled + 1;
+      if (AcceptStep(p.G, q.G, scale * slope, p.max_gradient, q.max_gradient, stalled)) {
         p = q;
         accepted = true;
       }
@@ -395,10 +403,7 @@ ThreePhases SolveThreePhases(Model& model, const Feed& feed, const std::array<Ve
       }
       PhaseTriple u;
       if (!EvaluateTriple(model, feed, n0, n1, limit_wt, u)) continue;
-      const bool descends = u.G <= t.G + 1e-4 * scale * slope;
-      const bool closer = t.max_gradient < 1e-3 && u.max_gradient < 0.5 * t.max_gradient;
-      if (descends || closer) {
-        stalled = u.max_gradient < 0.5 * t.max_gradient ? 0 : stalled + 1;
+      if (AcceptStep(t.G, u.G, scale * slope, t.max_gradient, u.max_gradient, stalled)) {
         t = u;
         accepted = true;
       }
