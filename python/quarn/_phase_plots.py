@@ -109,6 +109,7 @@ def ternary(T_C: float, P_bar: float, ax: Any = None, salinity_cap: float = 50.0
               ((r.status == "brine + CO2-rich") & ~beyond, "#e59866", "brine + CO2-rich"),
               ((r.status == "salt split") & ~beyond, SALT_SPLIT, "salt split"),
               (beyond, "#c0392b", f"two phases, the brine beyond {salinity_cap:g} wt%"),
+              (r.status == "three phases", "#1e8449", "three phases"),
               (r.status == "undecided", UNDECIDED, "undecided"))
     for chosen, colour, label in styles:
         if chosen.any():
@@ -128,6 +129,20 @@ def ternary(T_C: float, P_bar: float, ax: Any = None, salinity_cap: float = 50.0
             ex, ey = _ternary_xy(end[0], 100.0 * 58.448 * end[2] / (18.016 * end[1] + 58.448 * end[2]),
                                  salinity_cap)
             panel.plot(ex, ey, "o", color="0.15", ms=3)
+    # At one T and P the three-phase field is one triangle: its corners are the
+    # three phases of any feed inside it (drawn where all lie within the cap),
+    # its sides straight in mole fractions and so curved on the salinity scale.
+    three = np.flatnonzero((r.phases == 3).ravel())
+    if three.size:
+        k = three[0]
+        ends = [np.array([p.x_CO2.flat[k], p.x_H2O.flat[k], p.x_NaCl.flat[k]])
+                for p in (r.brine, r.saline_co2_bearing, r.co2_rich)]
+        if all(100.0 * 58.448 * e[2] / (18.016 * e[1] + 58.448 * e[2]) <= salinity_cap for e in ends):
+            t = np.linspace(0.0, 1.0, 30)[:, None]
+            sides = np.vstack([(1.0 - t) * ends[j] + t * ends[(j + 1) % 3] for j in range(3)])
+            W = 100.0 * 58.448 * sides[:, 2] / (18.016 * sides[:, 1] + 58.448 * sides[:, 2])
+            tx, ty = _ternary_xy(sides[:, 0], W, salinity_cap)
+            panel.plot(tx, ty, "-", color="#1e8449", lw=1.2, label="three-phase triangle")
     panel.plot([0.0, 1.0, 0.5, 0.0], [0.0, 0.0, np.sqrt(3.0) / 2.0, 0.0], "-", color="0.3", lw=1)
     for W in (0.5, 2, 5, 10, 20, 30, 40, 50):
         if W <= salinity_cap:

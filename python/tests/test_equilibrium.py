@@ -225,3 +225,12 @@ def test_three_phases_come_with_every_phase_and_their_shares():
     assert np.isnan(r.beta_saline[1]) and np.isnan(r.saline_co2_bearing.x_CO2[1])
     frame_columns = r.columns()
     assert frame_columns["saline_co2_bearing_wt_NaCl"].shape == (2,)
+
+
+def test_ternary_draws_the_three_phase_field(tmp_path):
+    pytest.importorskip("matplotlib")
+    from quarn import plot
+    figure = plot.ternary(519.3, 3651.0, salinity_cap=60.0)
+    panel = figure.axes[0]
+    labels = [text.get_text() for text in panel.get_legend().get_texts()]
+    assert "three phases" in labels and "three-phase triangle" in labels
