@@ -20,7 +20,6 @@ struct Dual {
 
   Dual() = default;
   Dual(double value) : v(value) {}  // NOLINT: constants mix with duals as in the scalar method
-  Dual(double value, const std::array<double, 3>& gradient) : v(value), g(gradient) {}
   // The mole fraction of species k, varied alone.
   static Dual Variable(double value, int k) {
     Dual d(value);
@@ -92,9 +91,6 @@ inline bool operator<(const Dual& a, double b) {
 }
 inline bool operator>=(const Dual& a, double b) {
   return a.v >= b;
-}
-inline bool operator>(const Dual& a, const Dual& b) {
-  return a.v > b.v;
 }
 
 // The method's operations on duals, with the elementary functions of build A

@@ -148,13 +148,13 @@ FlashResult Decided(FlashResult r, const Model& model, const Feed& feed,
 
   FlashCertificate& c = r.certificate;
   c = {};
-  const Phase* named[] = {&r.co2_rich, &r.saline_co2_bearing, &r.brine};
-  const std::size_t count = phases.size() == 2 ? 2 : 3;
-  const Phase* found[3] = {named[0], phases.size() == 2 ? named[2] : named[1], named[2]};
+  // The phases as named, in the order of `phases`.
+  const Phase* found[] = {&r.co2_rich, phases.size() == 3 ? &r.saline_co2_bearing : &r.brine,
+                          &r.brine};
   for (int a = 0; a < s.count; ++a) {
     const int i = s.index[a];
-    for (std::size_t p = 0; p < count; ++p) {
-      for (std::size_t q = p + 1; q < count; ++q) {
+    for (std::size_t p = 0; p < phases.size(); ++p) {
+      for (std::size_t q = p + 1; q < phases.size(); ++q) {
         const auto xp = equilibrium::ToVector(found[p]->x), xq = equilibrium::ToVector(found[q]->x);
         const double difference = (std::log(xp[i]) + found[p]->result.ln_phi[i]) -
                                   (std::log(xq[i]) + found[q]->result.ln_phi[i]);

@@ -110,14 +110,14 @@ FeedStability TestFeed(Model& model, const Feed& feed, const internal::TrialGrid
     // Two rings of eight starts: 0.3 and 0.8 in the logit of x_CO2 and in the
     // logarithm of the salinity (a grid cell is some 0.33 and 2.5 wt%).
     for (int direction = 0; direction < 16; ++direction) {
-      const double kLogitStep = direction < 8 ? 0.3 : 0.8, kSalinityStep = kLogitStep;
+      const double radius = direction < 8 ? 0.3 : 0.8;
       const double angle = (direction % 8) * 0.7853981633974483;
       const double dt = std::cos(angle), dw = std::sin(angle);
       if ((!s.present[0] && std::fabs(dt) > 1e-9) || (!s.present[2] && std::fabs(dw) > 1e-9)) {
         continue;
       }
-      const double u = s.present[0] ? 1.0 / (1.0 + std::exp(-(t0 + kLogitStep * dt))) : 0.0;
-      const double W = s.present[2] ? W0 * std::exp(kSalinityStep * dw) : 0.0;
+      const double u = s.present[0] ? 1.0 / (1.0 + std::exp(-(t0 + radius * dt))) : 0.0;
+      const double W = s.present[2] ? W0 * std::exp(radius * dw) : 0.0;
       const Vector start = ToVector(CompositionFromSalinity(u, std::min(W, limit_wt)));
       if (!InDomain(start, s, limit_wt)) continue;
       const TrialMinimum local =
@@ -138,12 +138,12 @@ FeedStability TestFeed(Model& model, const Feed& feed, const internal::TrialGrid
   return result;
 }
 
-Vector StartFromTrial(const Feed& feed, const Vector& trial, double cap_wt, double tpd) {
-  // A trial on the cap starts a little inside it, so that the first steps of
-  // the split may go either way.
+Vector StartFromTrial(const Feed& feed, const Vector& trial, double limit_wt, double tpd) {
+  // A trial on the salinity limit starts a little inside it, so that the first
+  // steps of the split may go either way.
   Vector y = trial;
-  if (feed.species.present[2] && Salinity(y) > 0.95 * cap_wt) {
-    const double s = SaltFractionOfSolvent(0.95 * cap_wt);
+  if (feed.species.present[2] && Salinity(y) > 0.95 * limit_wt) {
+    const double s = SaltFractionOfSolvent(0.95 * limit_wt);
     y = {y[0], (1.0 - y[0]) * (1.0 - s), (1.0 - y[0]) * s};
   }
   double room = std::numeric_limits<double>::infinity();
@@ -152,7 +152,7 @@ Vector StartFromTrial(const Feed& feed, const Vector& trial, double cap_wt, doub
     room = std::min(room, feed.z[i] / y[i]);
   }
   // Half the largest share of the trial phase the feed can give, less while
-  // the remainder's salinity is beyond the cap. A trial barely below the
+  // the remainder's salinity is beyond the limit. A trial barely below the
   // feed's plane is an incipient phase: just past a phase boundary its share
   // is a trace, of the order of the distance, and the split starts there.
   double beta = std::min(0.5, 30.0 * std::fabs(tpd)) * std::min(room, 1.0);
@@ -163,7 +163,7 @@ Vector StartFromTrial(const Feed& feed, const Vector& trial, double cap_wt, doub
       v[i] = beta * y[i];
       l[i] = feed.z[i] - v[i];
     }
-    if (InDomain(Normalised(l, feed.species), feed.species, cap_wt)) break;
+    if (InDomain(Normalised(l, feed.species), feed.species, limit_wt)) break;
   }
   return v;
 }
@@ -416,7 +416,13 @@ ThreePhases SolveThreePhases(Model& model, const Feed& feed, const std::array<Ve
   result.x = t.x;
   result.ln_f = t.ln_f;
   result.G = t.G;
+  // The iteration watches phases 0 and 1 against phase 2; the answer states
+  // every pair.
   result.max_gradient = t.max_gradient;
+  for (int a = 0; a < m; ++a) {
+    const int i = s.index[a];
+    result.max_gradient = std::max(result.max_gradient, std::fabs(t.ln_f[0][i] - t.ln_f[1][i]));
+  }
   return result;
 }
 
