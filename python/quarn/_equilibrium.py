@@ -88,6 +88,8 @@ class FlashResult:
     beta: Any
     brine: PhaseArrays
     co2_rich: PhaseArrays
+    beta_saline: Any
+    saline_co2_bearing: PhaseArrays
     max_delta_ln_f: Any
     max_delta_ln_f_unrounded: Any
     mass_balance: Any
@@ -99,8 +101,6 @@ class FlashResult:
     in_range: Any
     beyond_cap: Any
     normalised: Any
-    beta_saline: Any = None
-    saline_co2_bearing: PhaseArrays | None = None
 
     def to_dataframe(self) -> Any:
         """A pandas DataFrame with one row per state; the phases' columns are
