@@ -6,12 +6,14 @@ states in its link.
     .venv/bin/python -m pytest web/tests      (after cmake --workflow --preset web)
 """
 
+import json
 import os
 import pathlib
 import re
 import shutil
 import subprocess
 import threading
+import time
 from functools import partial
 from html import unescape
 from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
@@ -111,14 +113,80 @@ def served_site():
     server.shutdown()
 
 
+class DevTools:
+    """A headless Chromium driven over its DevTools pipe (fd 3 in, fd 4 out,
+    messages of JSON ended by NUL): the test waits for what the page does, not
+    for a time, so a loaded machine only makes it slower."""
+
+    def __init__(self, url):
+        chromium = shutil.which("chromium") or shutil.which("chromium-browser")
+        assert chromium, "Chromium is needed for the web tests"
+        to_chrome, self._out = os.pipe()
+        self._in, from_chrome = os.pipe()
+
+        def pipes_as_3_and_4():
+            # Through fresh descriptors first: either end may itself be 3 or 4.
+            reading, writing = os.dup(to_chrome), os.dup(from_chrome)
+            os.dup2(reading, 3)
+            os.dup2(writing, 4)
+
+        self._process = subprocess.Popen(
+            [chromium, "--headless", "--no-sandbox", "--disable-gpu", "--remote-debugging-pipe",
+             url], preexec_fn=pipes_as_3_and_4, close_fds=False, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, env={**os.environ, "HOME": os.environ.get("HOME", "/tmp")})
+        os.close(to_chrome)
+        os.close(from_chrome)
+        self._buffer = b""
+        self._next_id = 0
+        targets = self.call("Target.getTargets")["targetInfos"]
+        target = next(t["targetId"] for t in targets if t["type"] == "page")
+        self._session = self.call("Target.attachToTarget", targetId=target,
+                                  flatten=True)["sessionId"]
+
+    def call(self, method, session=None, **params):
+        self._next_id += 1
+        message = {"id": self._next_id, "method": method, "params": params}
+        if session:
+            message["sessionId"] = session
+        os.write(self._out, json.dumps(message).encode() + b"\0")
+        while True:
+            while b"\0" not in self._buffer:
+                chunk = os.read(self._in, 1 << 16)
+                assert chunk, "Chromium closed its DevTools pipe"
+                self._buffer += chunk
+            text, self._buffer = self._buffer.split(b"\0", 1)
+            answer = json.loads(text)
+            if answer.get("id") == self._next_id:
+                assert "error" not in answer, answer
+                return answer["result"]
+
+    def evaluate(self, expression):
+        return self.call("Runtime.evaluate", self._session, expression=expression,
+                         returnByValue=True)["result"].get("value")
+
+    def close(self):
+        try:
+            self.call("Browser.close")
+        finally:
+            self._process.wait(timeout=60)
+            os.close(self._in)
+            os.close(self._out)
+
+
 def page(url):
-    chromium = shutil.which("chromium") or shutil.which("chromium-browser")
-    assert chromium, "Chromium is needed for the web tests"
-    done = subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu",
-                           "--virtual-time-budget=10000", "--dump-dom", url],
-                          capture_output=True, text=True, timeout=120,
-                          env={**os.environ, "HOME": os.environ.get("HOME", "/tmp")})
-    return done.stdout
+    """The page's DOM once it has loaded its module and done what the link
+    asks: its status line no longer says it is loading."""
+    browser = DevTools(url)
+    try:
+        loaded = "(s => s !== null && s.textContent !== 'Loading…')(document.getElementById('status'))"
+        # A hang guard, not a speed limit: a page that never loads fails.
+        give_up = time.monotonic() + 600
+        while not browser.evaluate(loaded):
+            assert time.monotonic() < give_up, "the page never finished loading"
+            time.sleep(0.05)
+        return browser.evaluate("document.documentElement.outerHTML")
+    finally:
+        browser.close()
 
 
 def element(dom, id_):
