@@ -240,24 +240,35 @@ def test_run_files_by_any_path_and_of_any_length(tmp_path):
     assert caught.value.number == 22 and "input record too long" in str(caught.value)
 
 
-def test_ctrl_c_ends_a_long_call_within_a_second():
+def test_ctrl_c_ends_a_long_call_within_a_few_looks():
+    # Measured in the child's CPU time, in points' worth of work, so that the
+    # machine's load does not enter: the call looks for Ctrl-C every 2^18
+    # points of each worker, and after the interrupt it must stop within a
+    # few such looks, far short of the 4e7 points it was asked for.
     child = subprocess.Popen([sys.executable, "-c", """
-import time, numpy as np, quarn
+import os, signal, threading, time, numpy as np, quarn
 x = np.linspace(0.0, 0.5, 4 * 10**7)
-print("ready", flush=True)
+small = x[:10**6]
+start = time.process_time()
+quarn.fugacity(500, 2000, small, 0.99 - small, 0.01)
+per_point = (time.process_time() - start) / small.size
+sent = []
+def interrupt(begun):
+    # Once a twentieth of the call's work is done, whatever the machine's speed.
+    while time.process_time() - begun < 0.05 * x.size * per_point:
+        time.sleep(0.005)
+    sent.append(time.process_time())
+    os.kill(os.getpid(), signal.SIGINT)
+threading.Thread(target=interrupt, args=(time.process_time(),), daemon=True).start()
 try:
     quarn.fugacity(500, 2000, x, 0.99 - x, 0.01)
     print("finished", flush=True)
 except KeyboardInterrupt:
-    print("interrupted", time.monotonic(), flush=True)
+    print("interrupted", (time.process_time() - sent[0]) / per_point, flush=True)
 """], stdout=subprocess.PIPE, text=True)
-    assert child.stdout.readline() == "ready\n"
-    time.sleep(0.5)
-    sent = time.monotonic()
-    child.send_signal(signal.SIGINT)
-    said, _ = child.communicate(timeout=120)
-    word, when = said.split()
-    assert word == "interrupted" and float(when) - sent < 1.0
+    said, _ = child.communicate(timeout=600)
+    word, points_after = said.split()
+    assert word == "interrupted" and float(points_after) < 4e6, said
 
 
 def test_fork_while_a_table_is_formatted_in_another_thread():
@@ -272,7 +283,9 @@ def test_fork_while_a_table_is_formatted_in_another_thread():
             if (pid := os.fork()) == 0:
                 rows()
                 os._exit(0)
-            deadline = time.monotonic() + 10
+            # A hang guard, not a speed limit: a child under the sanitizers on
+            # a loaded machine may take seconds.
+            deadline = time.monotonic() + 300
             while os.waitpid(pid, os.WNOHANG) == (0, 0):
                 if time.monotonic() > deadline:
                     os.kill(pid, signal.SIGKILL)
