@@ -57,6 +57,16 @@ std::string FaultText(const quarn::Fault& fault) {
   return out;
 }
 
+// What follows a report line: nothing for one phase, else how the model
+// splits the fluid, or why that is undecided.
+std::string PhaseRemark(const quarn::FlashResult& r) {
+  if (r.status == quarn::FlashStatus::kOnePhase) return "";
+  if (r.status == quarn::FlashStatus::kUndecided) {
+    return std::string(" | phases undecided: ") + quarn::UndecidedName(r.undecided);
+  }
+  return std::string(" | splits: ") + quarn::FlashStatusName(r.status);
+}
+
 }  // namespace
 
 extern "C" {
@@ -136,11 +146,16 @@ int quarn_flash(double T_C, double P_bar, double x_CO2, double x_H2O, double x_N
 // A list of compositions in the run file's free format (three mole fractions
 // a record), at one T and P: text gets one line per composition, its report
 // line, or for a failing elementary function a line starting "!" with the
-// console's message. A record that cannot be read ends the list with the
+// console's message. A report line of a fluid that the model splits ends in
+// " | splits: " and the flash's status ("brine + CO2-rich", "salt split",
+// "three phases"); one whose phases are undecided in " | phases undecided: "
+// and the reason. A record that cannot be read ends the list with the
 // reader's message. Returns the number of compositions.
 int quarn_table(const char* input, int length, double T_C, double P_bar, int single_precision) {
   const State s = Inputs(T_C, P_bar, single_precision);
-  const quarn::Conditions conditions(quarn::KelvinFromCelsius(s.T_C), quarn::AtmFromBar(s.P_bar));
+  const double T_K = quarn::KelvinFromCelsius(s.T_C), P_atm = quarn::AtmFromBar(s.P_bar);
+  const quarn::Conditions conditions(T_K, P_atm);
+  const quarn::EquilibriumConditions phases(T_K, P_atm);
   quarn::Channel channel;
   channel.unit = 5;
   channel.full_path = "the list";
@@ -170,6 +185,7 @@ int quarn_table(const char* input, int length, double T_C, double P_bar, int sin
       text += FaultText(e.fault);
     } else {
       text += ResultLine(x, e.result, s.P_bar);
+      text += PhaseRemark(phases.Flash({x[0], x[1], x[2]}));
     }
     text += '\n';
   }

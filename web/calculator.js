@@ -142,6 +142,17 @@ function showPhases(state) {
              `saline CO2-bearing phase, ${eight(1 - n[1] - n[16])} in the brine`;
   }
   $("phase-status").textContent = words;
+  // The numbers above are those of the fluid as one phase: say so where the
+  // model does not hold it together.
+  const note = $("split-note");
+  note.hidden = n[0] === 1;
+  if (n[0] >= 2) {
+    note.textContent = `The model splits this fluid (${status}): these are the numbers of a ` +
+                       "one-phase fluid that does not form. The phases it forms are below.";
+  } else if (n[0] === 0) {
+    note.textContent = `Whether the model keeps this fluid one phase is undecided` +
+                       (reason ? ` (${reason}).` : ".");
+  }
   $("phase-table").hidden = n[0] < 2;
   if (n[0] >= 2) {
     const rows = [["brine", 2], ["CO2-rich fluid", 6]];
@@ -185,7 +196,8 @@ function computeList() {
     quarn.stringToUTF8(input, pointer, length + 1);
     const count = quarn._quarn_table(pointer, length, state.T, state.P, state.single ? 1 : 0);
     quarn._free(pointer);
-    $("list-output").textContent = `${count} composition(s)\n` + text();
+    $("list-output").textContent =
+        `${count} composition(s); a fluid that the model splits is marked "| splits"\n` + text();
   } catch (error) {
     $("list-output").textContent = error.message;
   }

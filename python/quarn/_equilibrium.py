@@ -278,8 +278,10 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
 def stability(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
               salinity_cap: float = 50.0, threads: int | None = None) -> StabilityResult:
     """The tangent-plane stability test of every state (broadcasting as
-    :func:`flash` does): whether any trial phase with a solvent salinity within
-    ``salinity_cap`` lies below the fluid's tangent plane."""
+    :func:`flash` does): whether any trial phase up to the phase salinity
+    limit (75 wt%, or less below about 400 C where the model's ln phi runs
+    away) lies below the fluid's tangent plane. A feed saltier than
+    ``salinity_cap`` is "undecided"."""
     _check_cap(salinity_cap)
     values = plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl))
     labelled = _labelled(_STATE, values,

@@ -18,9 +18,15 @@ import numpy as np
 from ._model import INPUTS, FugacityResult, MathError, evaluate_arrays
 
 _FIELDS = [f.name for f in fields(FugacityResult)]
-_OUTPUTS = _FIELDS[len(INPUTS):]
 # The outputs' types, where they are not float64.
 _OUTPUT_TYPES = {"fault": np.int32, "in_range": np.bool_, "_fault_function": np.uint8}
+# The stability test's verdicts, carried through Dask's float blocks as their index.
+_VERDICTS = np.array(["stable", "unstable", "undecided"], dtype=object)
+
+
+def _fields(options: dict[str, Any]) -> list[str]:
+    """The result's fields a call fills: ``stability`` only when asked for."""
+    return [f for f in _FIELDS if f != "stability" or options.get("stability")]
 
 
 def evaluate_labelled(values: list[Any], options: dict[str, Any]) -> FugacityResult | None:
@@ -41,14 +47,16 @@ def _with_xarray(xr: Any, values: list[Any], options: dict[str, Any]) -> Fugacit
             raise TypeError(f"{name}: with DataArrays, give DataArrays or scalars (a plain array "
                             "has no dimension names to broadcast by)")
 
+    names = _fields(options)
+
     def compute(*arrays: Any) -> tuple[Any, ...]:
         result = evaluate_labelled(list(arrays), options) or \
             evaluate_arrays(list(arrays), warn=True, **options)
-        return tuple(getattr(result, name) for name in _FIELDS)
+        return tuple(getattr(result, name) for name in names)
 
-    outputs = xr.apply_ufunc(compute, *values, output_core_dims=[[]] * len(_FIELDS),
+    outputs = xr.apply_ufunc(compute, *values, output_core_dims=[[]] * len(names),
                              dask="allowed", join="exact")
-    return FugacityResult(*(out.rename(name) for name, out in zip(_FIELDS, outputs)))
+    return FugacityResult(**{name: out.rename(name) for name, out in zip(names, outputs)})
 
 
 def _with_dask(da: Any, values: list[Any], options: dict[str, Any]) -> FugacityResult:
@@ -62,6 +70,8 @@ def _with_dask(da: Any, values: list[Any], options: dict[str, Any]) -> FugacityR
     chunks = da.broadcast_to(largest, shape).chunks
     arrays = [da.broadcast_to(a.astype(np.float64), shape).rechunk(chunks) for a in arrays]
 
+    names = _fields(options)[len(INPUTS):]
+
     def block(*blocks: Any, block_info: Any = None) -> Any:
         try:
             result = evaluate_arrays(list(blocks), warn=False, **options)
@@ -71,14 +81,23 @@ def _with_dask(da: Any, values: list[Any], options: dict[str, Any]) -> FugacityR
             start = [s[0] for s in where["array-location"][1:]]
             index = int(np.ravel_multi_index([a + b for a, b in zip(local, start)], shape))
             raise MathError(error.number, error.function, index) from None
-        return np.stack([np.asarray(getattr(result, name), dtype=np.float64) for name in _OUTPUTS])
+        return np.stack([_as_numbers(name, getattr(result, name)) for name in names])
 
     stacked = da.map_blocks(block, *arrays, dtype=np.float64, new_axis=0,
-                            chunks=((len(_OUTPUTS),), *chunks), meta=np.empty((0,) * (len(shape) + 1)))
-    outputs = {name: stacked[k] for k, name in enumerate(_OUTPUTS)}
+                            chunks=((len(names),), *chunks), meta=np.empty((0,) * (len(shape) + 1)))
+    outputs = {name: stacked[k] for k, name in enumerate(names)}
     for name, kind in _OUTPUT_TYPES.items():
         outputs[name] = outputs[name].astype(kind)
+    if "stability" in outputs:
+        outputs["stability"] = outputs["stability"].map_blocks(
+            lambda codes: _VERDICTS[codes.astype(np.intp)], dtype=object)
     return FugacityResult(*arrays, **outputs)
+
+
+def _as_numbers(name: str, values: Any) -> Any:
+    if name == "stability":
+        return sum(k * (np.asarray(values) == v) for k, v in enumerate(_VERDICTS)).astype(np.float64)
+    return np.asarray(values, dtype=np.float64)
 
 
 __all__ = ["evaluate_labelled"]

@@ -65,6 +65,10 @@ class FugacityResult:
     number of the failing elementary function of a point (0 where none); and
     ``in_range`` whether the state lies in the model's stated range (350-600 C,
     at least 500 bar, mole fractions in [0, 1] summing to 1 within 1e-6).
+    ``stability`` (asked for with ``stability=True``, else None): whether the
+    model keeps each state one phase, the verdict of :func:`quarn.stability`:
+    "stable", "unstable" (the fluid splits: its phi are those of a fluid that
+    the model does not hold together) or "undecided".
     """
 
     T_C: Any
@@ -86,6 +90,7 @@ class FugacityResult:
     fault: Any
     in_range: Any
     _fault_function: Any = field(repr=False, compare=False)
+    stability: Any = None
 
     def fault_message(self, index: int) -> str:
         """The failure at a flat index as the console words it ("" where none)."""
@@ -103,7 +108,8 @@ class FugacityResult:
         except ImportError:
             raise ImportError("to_dataframe needs pandas: pip install 'quarn[pandas]'") from None
         return pandas.DataFrame({f.name: np.asarray(getattr(self, f.name)).ravel()
-                             for f in fields(self) if not f.name.startswith("_")})
+                                 for f in fields(self)
+                                 if not f.name.startswith("_") and getattr(self, f.name) is not None})
 
 
 def _as_float_array(name: str, value: Any) -> npt.NDArray[np.float64]:
@@ -155,7 +161,7 @@ def _warn_of_fractions(unfit: int, first: int, fractions: list[Any]) -> None:
 
 def fugacity(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
              single_precision_inputs: bool = False, errors: str = "raise",
-             threads: int | None = None) -> FugacityResult:
+             stability: bool = False, threads: int | None = None) -> FugacityResult:
     """Fugacity coefficients and fugacities of CO2, H2O and NaCl.
 
     The five arguments are scalars or arrays that broadcast together (NumPy's
@@ -180,15 +186,23 @@ def fugacity(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
 
     ``errors="raise"`` raises :class:`MathError` for the first point at which
     an elementary function fails; ``errors="nan"`` leaves every value of such a
-    point NaN (ln phi included) and its number in ``fault``. ``threads`` limits
-    the threads the computation runs on (default: all cores); the numbers never
-    depend on it. Ctrl-C interrupts a long call within a fraction of a second.
+    point NaN (ln phi included) and its number in ``fault``.
+
+    ``stability=True`` adds ``stability``, the tangent-plane test of each state
+    (some two thousand evaluations of the model a state, against one): where
+    it says "unstable" the model splits the fluid into two or three phases, and
+    the numbers are those of a one-phase fluid that would not exist
+    (:func:`quarn.flash` gives the phases).
+
+    ``threads`` limits the threads the computation runs on (default: all
+    cores); the numbers never depend on it. Ctrl-C interrupts a long call
+    within a fraction of a second.
     """
     if errors not in ("raise", "nan"):
         raise ValueError(f'errors must be "raise" or "nan", not {errors!r}')
     values = plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl))
     options: dict[str, Any] = {"single_precision_inputs": single_precision_inputs,
-                               "errors": errors, "threads": threads}
+                               "errors": errors, "stability": bool(stability), "threads": threads}
     from . import _interop
 
     labelled = _interop.evaluate_labelled(values, options)
@@ -198,7 +212,7 @@ def fugacity(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
 
 
 def evaluate_arrays(values: list[Any], *, warn: bool, single_precision_inputs: bool,
-                    errors: str, threads: int | None) -> FugacityResult:
+                    errors: str, threads: int | None, stability: bool = False) -> FugacityResult:
     """The model over NumPy arrays (or anything that converts to them)."""
     arrays = [_as_float_array(n, v) for n, v in zip(INPUTS, values)]
     shape = broadcast_shape(INPUTS, arrays)
@@ -224,8 +238,13 @@ def evaluate_arrays(values: list[Any], *, warn: bool, single_precision_inputs: b
     if failed:
         out[:, np.flatnonzero(fault)] = np.nan
     columns_of = {**dict(zip(INPUTS, inputs)), **{n: row.reshape(shape) for n, row in zip(ROWS, out)}}
+    verdict = None
+    if stability:
+        from ._equilibrium import stability as stability_test
+
+        verdict = stability_test(*inputs, threads=threads).verdict
     return FugacityResult(**columns_of, fault=fault.reshape(shape), in_range=in_range.reshape(shape),
-                          _fault_function=function.reshape(shape))
+                          _fault_function=function.reshape(shape), stability=verdict)
 
 
 __all__ = ["FugacityResult", "MathError", "RangeWarning", "fugacity", "in_stated_range"]

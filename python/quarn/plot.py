@@ -4,7 +4,10 @@ where the fluid unmixes; as matplotlib Figures (``quarn plot`` writes them).
 
 Points where an elementary function fails are left as gaps. The model's stated
 range (pressures above 500 bar, 350 to 600 C) is marked: the pressures below it
-shaded, isotherms outside it dashed.
+shaded, isotherms outside it dashed. Where the model splits the fluid into two
+or three phases (its stability test says "unstable") a curve is drawn thin and
+dotted: phi there is that of a one-phase fluid that the model does not hold
+together; points the test leaves undecided are crosses.
 """
 
 from __future__ import annotations
@@ -22,11 +25,23 @@ from ._phase_plots import section, ternary
 SPECIES = ("CO2", "H2O", "NaCl")
 
 
+def _split_parts(verdict: Any) -> tuple[Any, Any]:
+    """Which points a curve draws as one phase, and which as split (a point the
+    model splits, and the stable points next to it, so that the parts meet)."""
+    stable = verdict == "stable"
+    unstable = verdict == "unstable"
+    split = unstable.copy()
+    split[1:] |= unstable[:-1]
+    split[:-1] |= unstable[1:]
+    return stable, split
+
+
 def _figure(x: Any, curves: list[Any], x_label: str, title: str, shade_below: float | None,
             ax: Sequence[Any] | None, switch_at: float | None) -> Any:
     """The three panels, one per species, into `ax` (three Axes) or a new
     Figure. A point at `switch_at` on the x axis, where the model changes to
-    another formula, is drawn as a marker of its own, not joined to the curve."""
+    another formula, is drawn as a marker of its own, not joined to the curve.
+    Each curve is (T, phi of the three species, the stability verdicts)."""
     if ax is None:
         try:
             from matplotlib.figure import Figure
@@ -41,19 +56,36 @@ def _figure(x: Any, curves: list[Any], x_label: str, title: str, shade_below: fl
         figure = axes[0].figure
     from matplotlib.ticker import FuncFormatter, NullFormatter
 
+    from matplotlib.lines import Line2D
+
     joined = np.ones(x.shape, dtype=bool) if switch_at is None else x != switch_at
+    any_split = any((verdict[joined] == "unstable").any() for _, _, verdict in curves)
+    any_undecided = any((verdict[joined] == "undecided").any() for _, _, verdict in curves)
     for k, (panel, species) in enumerate(zip(axes, SPECIES)):
         colors = []
-        for T_C, phi in curves:
+        for T_C, phi, verdict in curves:
             outside = not STATED_T_C[0] <= T_C <= STATED_T_C[1]
-            (line,) = panel.plot(x[joined], phi[k][joined], "--" if outside else "-",
+            stable, split = _split_parts(verdict[joined])
+            y = phi[k][joined]
+            (line,) = panel.plot(x[joined], np.where(stable, y, np.nan), "--" if outside else "-",
                                  label=f"{T_C:g} °C" + (" (outside the stated range)" if outside else ""))
             colors.append(line.get_color())
+            panel.plot(x[joined], np.where(split, y, np.nan), ":", color=line.get_color(),
+                       linewidth=1.0, alpha=0.7)
+            undecided = verdict[joined] == "undecided"
+            panel.plot(x[joined][undecided], y[undecided], "x", color=line.get_color(), markersize=4)
         if not joined.all():
-            for n, ((_, phi), color) in enumerate(zip(curves, colors)):
+            for n, ((_, phi, _), color) in enumerate(zip(curves, colors)):
                 panel.plot(x[~joined], phi[k][~joined], "o", color=color, markersize=4,
                            label=f"x CO2 = {switch_at:g}: the model's no-solvent form" if n == 0 else None)
-        finite = np.concatenate([phi[k][np.isfinite(phi[k]) & (phi[k] > 0)] for _, phi in curves])
+        if any_split:
+            panel.add_line(Line2D([], [], linestyle=":", color="0.3", linewidth=1.0,
+                                  label="dotted: the model splits this fluid into\ntwo or "
+                                        "three phases (φ of a one-phase\nfluid that does not form)"))
+        if any_undecided:
+            panel.add_line(Line2D([], [], linestyle="", marker="x", color="0.3", markersize=4,
+                                  label="×: whether the fluid splits is undecided"))
+        finite = np.concatenate([phi[k][np.isfinite(phi[k]) & (phi[k] > 0)] for _, phi, _ in curves])
         if finite.size and finite.max() / finite.min() > 10:
             panel.set_yscale("log")
             # Plain numbers on the ticks (20, not 2x10^1); minor ticks labelled only
@@ -74,19 +106,21 @@ def _figure(x: Any, curves: list[Any], x_label: str, title: str, shade_below: fl
 
 
 def _curves(T_C: Any, P_bar: Any, x_CO2: Any, wt_NaCl: Any) -> list[Any]:
-    """phi of each species along the axis, one entry per temperature. A figure
-    in which no point at all can be computed is an error that says why."""
+    """phi of each species along the axis and the stability test's verdicts,
+    one entry per temperature. A figure in which no point at all can be
+    computed is an error that says why."""
     curves: list[Any] = []
     why = "no finite value at any point"
     for T in T_C:
-        r = fugacity(T, P_bar, *mole_fractions(x_CO2, wt_NaCl), errors="nan")
-        curves.append((float(T), [r.phi_CO2, r.phi_H2O, r.phi_NaCl]))
+        r = fugacity(T, P_bar, *mole_fractions(x_CO2, wt_NaCl), errors="nan", stability=True)
+        curves.append((float(T), [r.phi_CO2, r.phi_H2O, r.phi_NaCl],
+                       np.broadcast_to(r.stability, r.phi_CO2.shape)))
         failing = np.flatnonzero(r.fault)
         if failing.size == r.fault.size and failing.size:
             i = int(failing[0])
             why = _core.fault_text(int(r.fault.flat[i]), _core.function_name(int(r._fault_function.flat[i])))
             why += " at every point"
-    if not any(np.isfinite(phi).any() for _, species in curves for phi in species):
+    if not any(np.isfinite(phi).any() for _, species, _ in curves for phi in species):
         raise ValueError(f"nothing to draw: {why}")
     return curves
 
@@ -96,7 +130,8 @@ def phi_x(P_bar: float, wt_NaCl: float, T_C: Any, x_CO2: Any = None,
     """φ of CO2, H2O and NaCl against x_CO2 at one pressure (bar) and salinity
     (wt% NaCl of the solvent), one curve per temperature (°C), into three Axes
     `ax` or a new Figure; returns the Figure. At x_CO2 = 1 the model takes its
-    no-solvent form: that point is a marker of its own."""
+    no-solvent form: that point is a marker of its own. Where the model splits
+    the fluid a curve is dotted."""
     x = np.linspace(0.0, 1.0, 201) if x_CO2 is None else np.asarray(x_CO2, dtype=float)
     curves = _curves(T_C, P_bar, x, wt_NaCl)
     below = " (below the stated range)" if P_bar < STATED_P_BAR else ""
@@ -108,7 +143,7 @@ def phi_p(x_CO2: float, wt_NaCl: float, T_C: Any, P_bar: Any = None,
           ax: Sequence[Any] | None = None) -> Any:
     """φ of CO2, H2O and NaCl against the pressure (bar) at one composition,
     one curve per temperature (°C), into three Axes `ax` or a new Figure;
-    returns the Figure."""
+    returns the Figure. Where the model splits the fluid a curve is dotted."""
     P = np.linspace(100.0, 6000.0, 237) if P_bar is None else np.asarray(P_bar, dtype=float)
     curves = _curves(T_C, P, x_CO2, wt_NaCl)
     shade = STATED_P_BAR if P.min() < STATED_P_BAR else None

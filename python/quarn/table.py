@@ -26,7 +26,7 @@ import numpy as np
 from . import _core
 from ._command import Command, CommandError
 from ._composition import mole_fractions
-from ._equilibrium import flash
+from ._equilibrium import flash, stability
 from ._grid import Axis, GridError
 from ._model import evaluate_arrays
 from ._output_file import OutputFile
@@ -35,11 +35,18 @@ RESULT_COLUMNS = ["phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", 
                   "in_range"]
 GRID_COLUMNS = ["T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl", "wt_NaCl"]
 # With --flash: the phases of each state (the brine and the CO2-rich fluid; for
-# one phase both the bulk), the status and the certificate.
+# one phase both the bulk), the status and the certificate, then the share and
+# the composition of the saline CO2-bearing phase of three (empty for fewer).
 FLASH_COLUMNS = ["phases", "status", "beta", "brine_x_CO2", "brine_x_H2O", "brine_x_NaCl",
                  "brine_wt_NaCl", "co2_rich_x_CO2", "co2_rich_x_H2O", "co2_rich_x_NaCl",
                  "co2_rich_wt_NaCl", "max_delta_ln_f", "mass_balance", "delta_G_RT", "min_tpd",
-                 "undecided"]
+                 "undecided", "beta_saline", "saline_x_CO2", "saline_x_H2O", "saline_x_NaCl",
+                 "saline_wt_NaCl"]
+# With --stability: the tangent-plane test's verdict of each state as given (the
+# fluid splits where it is "unstable") and its smallest distance.
+STABILITY_COLUMNS = ["stability", "tpd_min"]
+# The extra column groups, in the order they follow the model's columns.
+EXTRA_COLUMNS = {"flash": FLASH_COLUMNS, "stability": STABILITY_COLUMNS}
 CHUNK = 1 << 16
 # A flash costs about a thousand evaluations of the model: smaller chunks keep
 # the progress line moving and Ctrl-C prompt.
@@ -127,41 +134,56 @@ class _BackgroundWriter:
         self._thread.join(timeout=1.0)
 
 
-def _result_rows(texts: list[tuple[list[str], Any]], *states: Any, with_flash: bool = False) -> bytes:
+def _result_rows(texts: list[tuple[list[str], Any]], *states: Any,
+                 extras: Sequence[str] = ()) -> bytes:
     """CSV rows: the text columns (texts, index of each row's text), then the
-    results of the states (T_C, P_bar, x_CO2, x_H2O, x_NaCl), then with
-    `with_flash` the flash columns. Whether a state is in the stated range is
-    in its own column, not in a warning."""
+    results of the states (T_C, P_bar, x_CO2, x_H2O, x_NaCl), then the column
+    groups named in `extras` ("flash", "stability"). Whether a state is in the
+    stated range is in its own column, not in a warning."""
     r = evaluate_arrays(list(states), warn=False, single_precision_inputs=False, errors="nan",
                         threads=None)
     results = [np.ascontiguousarray(getattr(r, c), dtype=np.float64) for c in RESULT_COLUMNS[:-2]]
     rows = _core.csv_rows(texts, results, r.fault, r._fault_function, r.in_range)
-    if not with_flash:
+    if not extras:
         return rows
-    extra = _flash_fields(states)
-    return "".join(line + tail for line, tail in
-                   zip(rows.decode().splitlines(), extra)).encode()
+    tails = [_flash_fields(states) if e == "flash" else _stability_fields(states) for e in extras]
+    return "".join(line + "".join(t) + "\n" for line, *t in
+                   zip(rows.decode().splitlines(), *tails)).encode()
+
+
+def _number_texts(column: Any) -> Any:
+    """Shortest round-trip texts of a column of numbers, NaN as an empty field."""
+    values = np.ascontiguousarray(column, dtype=np.float64).ravel()
+    text = np.array(_core.shortest(values), dtype=object)
+    text[np.isnan(values)] = ""
+    return text
 
 
 def _flash_fields(states: Sequence[Any]) -> list[str]:
-    """The flash columns of each state as CSV text, from its leading comma to
-    the end of the line; a number that does not apply (beta of one phase, the
-    phases of an undecided state) is empty."""
+    """The flash columns of each state as CSV text from their leading comma; a
+    number that does not apply (beta of one phase, the phases of an undecided
+    state, the saline phase of fewer than three) is empty."""
     r = flash(*states)
-    numbers = [r.beta, r.brine.x_CO2, r.brine.x_H2O, r.brine.x_NaCl, r.brine.wt_NaCl,
-               r.co2_rich.x_CO2, r.co2_rich.x_H2O, r.co2_rich.x_NaCl, r.co2_rich.wt_NaCl,
-               r.max_delta_ln_f, r.mass_balance, r.delta_G_RT, r.min_tpd]
-    texts = []
-    for column in numbers:
-        values = np.ascontiguousarray(column, dtype=np.float64).ravel()
-        text = np.array(_core.shortest(values), dtype=object)
-        text[np.isnan(values)] = ""
-        texts.append(text)
+    s = r.saline_co2_bearing
+    texts = [_number_texts(c) for c in (
+        r.beta, r.brine.x_CO2, r.brine.x_H2O, r.brine.x_NaCl, r.brine.wt_NaCl,
+        r.co2_rich.x_CO2, r.co2_rich.x_H2O, r.co2_rich.x_NaCl, r.co2_rich.wt_NaCl,
+        r.max_delta_ln_f, r.mass_balance, r.delta_G_RT, r.min_tpd)]
+    saline = [_number_texts(c) for c in (r.beta_saline, s.x_CO2, s.x_H2O, s.x_NaCl, s.wt_NaCl)]
     phases = np.asarray(r.phases).ravel().astype(str)
     status = np.asarray(r.status).ravel()
     undecided = np.asarray(r.undecided).ravel()
-    return ["," + ",".join([phases[i], status[i], *(t[i] for t in texts), undecided[i]]) + "\n"
+    return ["," + ",".join([phases[i], status[i], *(t[i] for t in texts), undecided[i],
+                            *(t[i] for t in saline)])
             for i in range(len(phases))]
+
+
+def _stability_fields(states: Sequence[Any]) -> list[str]:
+    """The stability columns of each state as CSV text from their leading comma."""
+    r = stability(*states)
+    verdict = np.asarray(r.verdict).ravel()
+    tpd = _number_texts(r.tpd_min)
+    return ["," + verdict[i] + "," + tpd[i] for i in range(len(verdict))]
 
 
 def _distinct(begin: int, end: int, stride: int, length: int) -> tuple[np.ndarray, np.ndarray]:
@@ -175,17 +197,21 @@ def _distinct(begin: int, end: int, stride: int, length: int) -> tuple[np.ndarra
     return np.arange(first, last + 1, dtype=np.int64) % length, (q - first).astype(np.int32)
 
 
-def grid_table(axes: Sequence[Axis], out: Any, with_flash: bool = False) -> int:
+def _extra_columns(extras: Sequence[str]) -> list[str]:
+    return [c for e in extras for c in EXTRA_COLUMNS[e]]
+
+
+def grid_table(axes: Sequence[Axis], out: Any, extras: Sequence[str] = ()) -> int:
     """Writes the grid T x P x x_CO2 x wt_NaCl (the last varying fastest) as CSV;
     returns the number of rows. Each chunk works out only the axis values and
     the (x_CO2, wt_NaCl) pairs it meets, so memory does not grow with the grid."""
     T, P, x, w = axes
     total = len(T) * len(P) * len(x) * len(w)
-    columns_out = GRID_COLUMNS + RESULT_COLUMNS + (FLASH_COLUMNS if with_flash else [])
+    columns_out = GRID_COLUMNS + RESULT_COLUMNS + _extra_columns(extras)
     out.write((",".join(columns_out) + "\n").encode())
     progress = _Progress(total)
     strides = (len(P) * len(x) * len(w), len(x) * len(w), len(w), 1)
-    for begin, end in _chunks(total, FLASH_CHUNK if with_flash else CHUNK):
+    for begin, end in _chunks(total, FLASH_CHUNK if extras else CHUNK):
         columns = []
         for axis, stride in zip(axes, strides):
             indices, codes = _distinct(begin, end, stride, len(axis))
@@ -196,7 +222,7 @@ def grid_table(axes: Sequence[Axis], out: Any, with_flash: bool = False) -> int:
         texts[3:3] = [(_core.shortest(np.ascontiguousarray(f)), pair_codes) for f in (x_H2O, x_NaCl)]
         (T_values, T_codes), (P_values, P_codes), (x_values, x_codes), _ = columns
         out.write(_result_rows(texts, T_values[T_codes], P_values[P_codes], x_values[x_codes],
-                               x_H2O[pair_codes], x_NaCl[pair_codes], with_flash=with_flash))
+                               x_H2O[pair_codes], x_NaCl[pair_codes], extras=extras))
         progress.update(end)
     return total
 
@@ -232,10 +258,10 @@ class CsvStates:
     them: a byte-order mark, CR LF, blank and all-empty rows are taken as they
     come. Made from the open file, it has read and checked the header."""
 
-    def __init__(self, binary: BinaryIO, name: str, with_flash: bool = False):
+    def __init__(self, binary: BinaryIO, name: str, extras: Sequence[str] = ()):
         self.name = name
-        self.with_flash = with_flash
-        self.results = RESULT_COLUMNS + (FLASH_COLUMNS if with_flash else [])
+        self.extras = tuple(extras)
+        self.results = RESULT_COLUMNS + _extra_columns(extras)
         head = binary.peek(4096)[:4096] if hasattr(binary, "peek") else b""
         kind = _not_csv_text(head)
         if kind:
@@ -310,7 +336,7 @@ class CsvStates:
         rows = 0
         while True:
             block = [self._values(line, fields) for line, fields in
-                     itertools.islice(self._records, FLASH_CHUNK if self.with_flash else CHUNK)]
+                     itertools.islice(self._records, FLASH_CHUNK if self.extras else CHUNK)]
             if not block:
                 return rows
             good = [v for _, v in block if not isinstance(v, str)]
@@ -319,7 +345,7 @@ class CsvStates:
                 T_C, P_bar, x_CO2, *rest = np.array(good, dtype=np.float64).T
                 x_H2O, x_NaCl = mole_fractions(x_CO2, rest[0])[1:] if self._by_salinity else rest
                 computed = iter(_result_rows([], T_C, P_bar, x_CO2, x_H2O, x_NaCl,
-                                             with_flash=self.with_flash).decode()
+                                             extras=self.extras).decode()
                                 .splitlines(keepends=True))
             lines = []
             for fields, values in block:
@@ -347,8 +373,13 @@ def _parser() -> argparse.ArgumentParser:
         parser.add_argument(f"--{option}", help=f"grid values ({unit}): a, a,b,c or start:stop:step "
                                                 "(inclusive, exact decimals)")
     parser.add_argument("--flash", action="store_true",
-                        help="add the phases of each state: the two-phase flash (brine and "
-                             "CO2-rich fluid, status, beta, their compositions, the certificate)")
+                        help="add the phases of each state: the flash (brine and CO2-rich "
+                             "fluid, status, beta, their compositions, the certificate; the "
+                             "saline CO2-bearing phase of three)")
+    parser.add_argument("--stability", action="store_true",
+                        help="add whether the model keeps each state one phase: the stability "
+                             "test's verdict (stable, unstable: the fluid splits, undecided) "
+                             "and its smallest tangent-plane distance")
     parser.add_argument("--max-points", type=int, default=MAX_POINTS,
                         help=f"the largest grid to start (default {MAX_POINTS:.0e})")
     return parser
@@ -396,18 +427,19 @@ def _run(command: Command, argv: Sequence[str]) -> int:
             _same_file(args.input, args.output):
         raise CommandError(f"{args.output} is the input file: write the table to another file")
     axes = _grid_axes(args) if args.input is None else None
+    extras = [e for e, wanted in (("flash", args.flash), ("stability", args.stability)) if wanted]
     binary = None
     try:
         if axes is None:
             binary = _open_input(args.input)
             states = CsvStates(binary, "<stdin>" if args.input == "-" else args.input,
-                               with_flash=args.flash)
+                               extras=extras)
         with OutputFile(args.output) as output:
             with _BackgroundWriter(output.file) as writer:
                 if axes is None:
                     states.write(writer)
                 else:
-                    grid_table(axes, writer, with_flash=args.flash)
+                    grid_table(axes, writer, extras=extras)
             output.commit()
     finally:
         if binary is not None and args.input != "-":

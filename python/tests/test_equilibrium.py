@@ -128,8 +128,8 @@ def test_results_pickle_whole():
 
 def test_table_flash_columns(capsys):
     source = io.BytesIO(b"T_C,P_bar,x_CO2,wt_NaCl,sample\n400,2000,0.2,20,a\n400,2000,0.01,20,b\n"
-                        b"400,x,0.2,20,c\n")
-    states = table.CsvStates(source, "states.csv", with_flash=True)
+                        b"400,x,0.2,20,c\n519.3,3651,0.467,29.7,d\n")
+    states = table.CsvStates(source, "states.csv", extras=("flash",))
     out = io.BytesIO()
     states.write(out)
     rows = list(csv.DictReader(io.StringIO(out.getvalue().decode())))
@@ -140,8 +140,32 @@ def test_table_flash_columns(capsys):
     assert float(rows[0]["brine_wt_NaCl"]) == expected.brine.wt_NaCl
     assert rows[1]["status"] == "one phase" and rows[1]["beta"] == ""
     assert rows[2]["fault"] == "line 4: P_bar 'x' is not a number" and rows[2]["status"] == ""
+    assert rows[0]["beta_saline"] == "" and rows[0]["saline_wt_NaCl"] == ""
+    # A three-phase state, its phases as a search of 27,900 trial phases found them.
+    assert rows[3]["status"] == "three phases" and rows[3]["phases"] == "3"
+    found = [(rows[3][f"{p}_x_CO2"], rows[3][f"{p}_wt_NaCl"]) for p in ("brine", "saline", "co2_rich")]
+    for (x, w), (x_expected, w_expected) in zip(found, [(0.0489, 51.1), (0.4469, 42.4),
+                                                         (0.5587, 0.43)]):
+        assert float(x) == pytest.approx(x_expected, abs=2e-3)
+        assert float(w) == pytest.approx(w_expected, abs=0.5)
+    assert float(rows[3]["beta_saline"]) == pytest.approx(0.377, abs=0.01)
     with pytest.raises(quarn.table.CommandError, match="result columns"):
-        table.CsvStates(io.BytesIO(b"T_C,P_bar,x_CO2,wt_NaCl,beta\n"), "x.csv", with_flash=True)
+        table.CsvStates(io.BytesIO(b"T_C,P_bar,x_CO2,wt_NaCl,beta\n"), "x.csv", extras=("flash",))
+
+
+def test_table_stability_columns():
+    # Verdicts of a dense search of trial phases: 550 C, 1500 bar, x_CO2 0.1 in
+    # 10 wt% has a trial phase (x_CO2 0.1192, 5.68 wt%) at tpd -1.28e-4.
+    source = io.BytesIO(b"T_C,P_bar,x_CO2,wt_NaCl\n550,1500,0.1,10\n400,2000,0.01,20\n"
+                        b"400,2000,0.2,20\n400,2000,0.2,60\n")
+    out = io.BytesIO()
+    table.CsvStates(source, "s.csv", extras=("flash", "stability")).write(out)
+    rows = list(csv.DictReader(io.StringIO(out.getvalue().decode())))
+    assert [r["stability"] for r in rows] == ["unstable", "stable", "unstable", "undecided"]
+    assert float(rows[0]["tpd_min"]) <= -1.28e-4
+    assert float(rows[1]["tpd_min"]) >= 0.0
+    assert list(rows[0])[-2:] == ["stability", "tpd_min"]
+    assert [r["phases"] for r in rows] == ["2", "1", "2", "0"]
 
 
 def test_grid_table_with_flash(tmp_path):

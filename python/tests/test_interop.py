@@ -107,6 +107,31 @@ def test_dask_on_a_two_worker_cluster():
     np.testing.assert_array_equal(got, numpy_result(450.0, 3000, x_values).phi_H2O)
 
 
+# x_CO2 0.3 in 10 wt% brine splits at 400-600 C from 1000 bar up, and CO2 at
+# x 0.01 stays dissolved in a 20 wt% brine at 400 C, 2000 bar (a search of
+# trial phases over the whole domain).
+VERDICT_CASES = [((400.0, 2000.0, 0.01, 20.0), "stable"), ((400.0, 1000.0, 0.3, 10.0), "unstable"),
+                 ((500.0, 3000.0, 0.3, 10.0), "unstable"), ((600.0, 5000.0, 0.3, 10.0), "unstable")]
+
+
+def test_stability_verdict_rides_along_every_kind_of_array():
+    T, P, x, w = (np.array(c) for c in zip(*(case for case, _ in VERDICT_CASES)))
+    z = quarn.mole_fractions(x, w)
+    plain = quarn.fugacity(T, P, *z)
+    assert plain.stability is None and "stability" not in plain.to_dataframe().columns
+    r = quarn.fugacity(T, P, *z, stability=True)
+    assert r.stability.tolist() == [v for _, v in VERDICT_CASES]
+    np.testing.assert_array_equal(r.phi_CO2, plain.phi_CO2)
+    assert r.to_dataframe()["stability"].tolist() == r.stability.tolist()
+    labelled = quarn.fugacity(*(xr.DataArray(v, dims="state") for v in (T, P, *z)), stability=True)
+    assert labelled.stability.dims == ("state",)
+    assert labelled.stability.values.tolist() == r.stability.tolist()
+    lazy = quarn.fugacity(da.from_array(T, chunks=3), P, *z, stability=True)
+    assert isinstance(lazy.stability, da.Array)
+    assert lazy.stability.compute().tolist() == r.stability.tolist()
+    assert quarn.fugacity(da.from_array(T, chunks=3), P, *z).stability is None
+
+
 def test_package_version_plot_and_types(tmp_path):
     assert quarn.__version__ == (ROOT / "VERSION").read_text().strip()
     assert callable(quarn.plot.phi_x)

@@ -95,7 +95,15 @@ def test_a_list_gives_the_console_programs_lines(tmp_path):
     (tmp_path / "list.txt").write_text(listing)
     shown = run_node("table", 450.5, 1500, tmp_path / "list.txt").splitlines()
     lines, _ = console_lines(450.5, 1500, compositions, tmp_path / "run")
-    assert shown == lines
+    assert [line.split(" | ")[0] for line in shown] == lines
+    # Each fluid that the native flash splits is marked with its status; the
+    # list's T and P are single precision, as the run file's reader keeps them.
+    T, P = float(np.float32(450.5)), float(np.float32(1500))
+    r = quarn.flash(T, P, *np.array(compositions).T)
+    expected = ["" if s == "one phase" else f" | splits: {s}" if s != "undecided"
+                else f" | phases undecided: {u}" for s, u in zip(r.status, r.undecided)]
+    assert [line[len(lines[k]):] for k, line in enumerate(shown)] == expected
+    assert sum(e.startswith(" | splits") for e in expected) > 30
     (tmp_path / "bad.txt").write_text("0.1 0.8 0.1\n0.9 0 0.1\nx y z\n")
     shown = run_node("table", 350, 500, tmp_path / "bad.txt").splitlines()
     assert shown[1] == "! line 2, x = 0.9 0 0.1: exp: OVERFLOW error"
@@ -216,6 +224,10 @@ def test_the_page_answers_the_phase_question(served_site):
     status = element(dom, "phase-status")
     assert status.startswith("brine + CO2-rich") and "0.5775897" in status
     assert "32.727335" in dom  # the brine's salinity, 8 digits
+    # The Result's phi are those of the unsplit fluid: the page says so.
+    assert element(dom, "split-note").startswith("The model splits this fluid (brine + CO2-rich)")
+    one_phase = page(f"{served_site}/index.html?T=400&P=2000&xco2=0.01&wt=20&single=0")
+    assert re.search(r'id="split-note"[^>]*hidden', one_phase)
 
 
 def test_the_one_file_page_works_opened_from_disk(tmp_path):
