@@ -12,12 +12,23 @@ from ._composition import mole_fractions
 from ._equilibrium import flash, one_phase_limit
 from ._model import STATED_P_BAR
 
-# Colours of the regions and the markers.
+# Colours of the verdicts: the section's cells and the ternary's points.
 ONE_PHASE = "#d8e8f5"
+ONE_PHASE_POINT = "#5d9cce"
 TWO_PHASES = "#f7dcc4"
-SALT_SPLIT = "#8e44ad"
-UNDECIDED = "0.55"
+TWO_PHASES_POINT = "#e59866"
+SALT_SPLIT = "#b889cc"
+SALT_SPLIT_POINT = "#8e44ad"
+BEYOND_CAP = "#e6a19a"
+BEYOND_CAP_POINT = "#c0392b"
+THREE_PHASES = "#8fd1a8"
+THREE_PHASES_POINT = "#1e8449"
+UNDECIDED = "#ffffff"
+UNDECIDED_POINT = "0.55"
 LIMIT = "#1f4e79"
+# The section's default grid: 5 C by 0.01 in x_CO2.
+SECTION_T_C = np.linspace(350.0, 600.0, 51)
+SECTION_X_CO2 = np.linspace(0.005, 0.895, 90)
 
 
 def _new_axes(count: int, width: float, height: float) -> tuple[Any, list[Any]]:
@@ -30,17 +41,49 @@ def _new_axes(count: int, width: float, height: float) -> tuple[Any, list[Any]]:
     return figure, list(axes)
 
 
+def verdict_classes(r: Any, salinity_cap: float) -> list[tuple[Any, str, str, str]]:
+    """The flash's answers sorted into what a figure shows: (where, cell colour,
+    point colour, legend label) for one phase, brine + CO2-rich, salt split, two
+    phases with the brine beyond the cap, three phases and undecided. Every
+    state is in exactly one."""
+    beyond = r.beyond_cap & (r.phases >= 2)
+    return [(r.status == "one phase", ONE_PHASE, ONE_PHASE_POINT, "one phase"),
+            ((r.status == "brine + CO2-rich") & ~beyond, TWO_PHASES, TWO_PHASES_POINT,
+             "brine + CO2-rich"),
+            ((r.status == "salt split") & ~beyond, SALT_SPLIT, SALT_SPLIT_POINT,
+             "salt split (two phases of equal x CO2)"),
+            (beyond & (r.phases == 2), BEYOND_CAP, BEYOND_CAP_POINT,
+             f"two phases, the brine beyond {salinity_cap:g} wt%"),
+            (r.status == "three phases", THREE_PHASES, THREE_PHASES_POINT, "three phases"),
+            (r.status == "undecided", UNDECIDED, UNDECIDED_POINT, "undecided")]
+
+
+def _edges(centres: Any) -> Any:
+    """Cell edges halfway between centres, the outer ones as far out."""
+    c = np.asarray(centres, dtype=float)
+    if c.size == 1:
+        return np.array([c[0] - 0.5, c[0] + 0.5])
+    middle = 0.5 * (c[1:] + c[:-1])
+    return np.concatenate([[2 * c[0] - middle[0]], middle, [2 * c[-1] - middle[-1]]])
+
+
 def section(P_bar: float, wt_NaCl: Any, T_C: Any = None, x_CO2: Any = None,
             ax: Sequence[Any] | None = None, salinity_cap: float = 50.0) -> Any:
     """Sections of constant solvent salinity at one pressure: temperature
     against bulk x_CO2, one panel per salinity (wt% NaCl of the solvent). Each
-    shows the one-phase limit (the lowest x_CO2 at which the fluid unmixes),
-    the one-phase field left of it and the two-phase field right of it shaded,
-    and the flash's salt split and undecided states marked. Into one Axes per
-    salinity `ax`, or a new Figure; returns the Figure."""
+    cell of the grid `T_C` x `x_CO2` (default 350-600 C by 5, x_CO2
+    0.005-0.895 by 0.01: the range and the resolution) is coloured by the
+    flash's answer at its centre: one phase, brine + CO2-rich, salt split, a
+    brine beyond the cap, three phases; undecided cells are left blank, not
+    counted as either. The one-phase limit (the lowest x_CO2 at which the fluid
+    unmixes, to 1e-6) is drawn over them. Into one Axes per salinity `ax`, or
+    a new Figure; returns the Figure."""
+    from matplotlib.colors import ListedColormap
+    from matplotlib.patches import Patch
+
     salinities = [float(w) for w in np.atleast_1d(wt_NaCl)]
-    T = np.linspace(350.0, 600.0, 26) if T_C is None else np.asarray(T_C, dtype=float)
-    x = np.linspace(0.005, 0.9, 60) if x_CO2 is None else np.asarray(x_CO2, dtype=float)
+    T = SECTION_T_C if T_C is None else np.asarray(T_C, dtype=float)
+    x = SECTION_X_CO2 if x_CO2 is None else np.asarray(x_CO2, dtype=float)
     if ax is None:
         figure, axes = _new_axes(len(salinities), 4.2, 4.4)
     else:
@@ -48,31 +91,32 @@ def section(P_bar: float, wt_NaCl: Any, T_C: Any = None, x_CO2: Any = None,
         if len(axes) != len(salinities):
             raise ValueError(f"ax: one Axes per salinity is needed ({len(salinities)}), not {len(axes)}")
         figure = axes[0].figure
+    shown: dict[str, str] = {}
     for panel, W in zip(axes, salinities):
-        limit = one_phase_limit(T, P_bar, W, salinity_cap=salinity_cap)
-        edge = np.where(limit.status == "no limit", x.max(), limit.x_CO2)
-        panel.fill_betweenx(T, 0.0, edge, color=ONE_PHASE, label="one phase")
-        panel.fill_betweenx(T, edge, x.max(), color=TWO_PHASES, label="two phases")
-        panel.plot(limit.x_CO2, T, "-", color=LIMIT, lw=1.8, label="one-phase limit")
         grid_T, grid_x = np.meshgrid(T, x, indexing="ij")
         r = flash(grid_T, P_bar, *mole_fractions(grid_x, W), salinity_cap=salinity_cap)
-        split = r.status == "salt split"
-        panel.plot(grid_x[split], grid_T[split], "x", color=SALT_SPLIT, ms=3.5,
-                   label="salt split (phases of equal x CO2)")
-        undecided = r.status == "undecided"
-        if undecided.any():
-            panel.plot(grid_x[undecided], grid_T[undecided], ".", color=UNDECIDED, ms=3,
-                       label="undecided")
-        beyond = r.beyond_cap & (r.phases == 2)
-        if beyond.any():
-            panel.plot(grid_x[beyond], grid_T[beyond], "+", color="#c0392b", ms=3.5,
-                       label=f"brine beyond {salinity_cap:g} wt%")
-        panel.set_xlim(0.0, x.max())
-        panel.set_ylim(T.min(), T.max())
+        classes = verdict_classes(r, salinity_cap)
+        kind = np.zeros(grid_T.shape, dtype=int)
+        for k, (where, colour, _, label) in enumerate(classes):
+            kind[where] = k
+            if where.any():
+                shown[label + (" (left blank)" if label == "undecided" else "")] = colour
+        panel.pcolormesh(_edges(x), _edges(T), kind, cmap=ListedColormap([c[1] for c in classes]),
+                         vmin=-0.5, vmax=len(classes) - 0.5, shading="flat", rasterized=True)
+        limit = one_phase_limit(T, P_bar, W, salinity_cap=salinity_cap)
+        panel.plot(limit.x_CO2, T, "-", color=LIMIT, lw=1.8, label="one-phase limit")
+        edges_x, edges_T = _edges(x), _edges(T)
+        panel.set_xlim(edges_x[0], edges_x[-1])
+        panel.set_ylim(edges_T[0], edges_T[-1])
         panel.set_xlabel("bulk x CO2 (mole fraction)")
         panel.set_ylabel("T (°C)")
         panel.set_title(f"solvent of {W:g} wt% NaCl")
-    axes[-1].legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1.0))
+    from matplotlib.lines import Line2D
+
+    handles: list[Any] = [Patch(facecolor=c, edgecolor="0.6", label=label)
+                          for label, c in shown.items()]
+    handles.append(Line2D([], [], color=LIMIT, lw=1.8, label="one-phase limit"))
+    axes[-1].legend(handles=handles, fontsize="small", loc="upper left", bbox_to_anchor=(1.02, 1.0))
     below = " (below the stated range)" if P_bar < STATED_P_BAR else ""
     figure.suptitle(f"Where the fluid unmixes at {P_bar:g} bar{below}")
     return figure
@@ -104,14 +148,8 @@ def ternary(T_C: float, P_bar: float, ax: Any = None, salinity_cap: float = 50.0
     x_grid, w_grid = np.meshgrid(heights, salinities, indexing="ij")
     r = flash(T_C, P_bar, *mole_fractions(x_grid, w_grid), salinity_cap=salinity_cap)
     px, py = _ternary_xy(x_grid, w_grid, salinity_cap)
-    beyond = r.beyond_cap & (r.phases == 2)
-    styles = ((r.status == "one phase", ONE_PHASE, "one phase"),
-              ((r.status == "brine + CO2-rich") & ~beyond, "#e59866", "brine + CO2-rich"),
-              ((r.status == "salt split") & ~beyond, SALT_SPLIT, "salt split"),
-              (beyond, "#c0392b", f"two phases, the brine beyond {salinity_cap:g} wt%"),
-              (r.status == "three phases", "#1e8449", "three phases"),
-              (r.status == "undecided", UNDECIDED, "undecided"))
-    for chosen, colour, label in styles:
+    beyond = r.beyond_cap & (r.phases >= 2)
+    for chosen, _, colour, label in verdict_classes(r, salinity_cap):
         if chosen.any():
             panel.scatter(px[chosen], py[chosen], s=9, color=colour, label=label, linewidths=0)
     # Tie-lines of feeds spread over the two-phase states within the cap, drawn
@@ -144,6 +182,14 @@ def ternary(T_C: float, P_bar: float, ax: Any = None, salinity_cap: float = 50.0
             tx, ty = _ternary_xy(sides[:, 0], W, salinity_cap)
             panel.plot(tx, ty, "-", color="#1e8449", lw=1.2, label="three-phase triangle")
     panel.plot([0.0, 1.0, 0.5, 0.0], [0.0, 0.0, np.sqrt(3.0) / 2.0, 0.0], "-", color="0.3", lw=1)
+    # The x_CO2 scale: lines of constant x_CO2 are level, labelled on the
+    # H2O-CO2 side.
+    for level in (0.2, 0.4, 0.6, 0.8):
+        (lx, rx), (ly, _) = _ternary_xy([level, level], [0.0, salinity_cap], salinity_cap)
+        panel.plot([lx, rx], [ly, ly], ":", color="0.6", lw=0.6, zorder=0)
+        panel.plot([lx - 0.012, lx], [ly, ly], color="0.3", lw=0.8)
+        panel.text(lx - 0.02, ly, f"{level:g}", ha="right", va="center", fontsize="small")
+    panel.text(0.16, 0.5, "x CO2 (mole fraction)", rotation=60, ha="center", va="center")
     for W in (0.5, 2, 5, 10, 20, 30, 40, 50):
         if W <= salinity_cap:
             bx, _ = _ternary_xy(0.0, W, salinity_cap)
@@ -151,13 +197,16 @@ def ternary(T_C: float, P_bar: float, ax: Any = None, salinity_cap: float = 50.0
             panel.text(bx, -0.03, f"{W:g}", ha="center", va="top", fontsize="small")
     panel.text(0.5, -0.09, "salinity of the solvent (wt% NaCl, square-root scale)", ha="center",
                va="top")
+    panel.text(0.5, -0.15, "Height is x CO2; across, the salinity of the H2O + NaCl. Tie-lines are "
+               "straight in mole fractions,\nso they curve on the salinity scale; their ends are "
+               "the coexisting phases.", ha="center", va="top", fontsize="small", color="0.25")
     panel.text(0.5, np.sqrt(3.0) / 2.0 + 0.02, "CO2", ha="center", va="bottom")
     panel.text(-0.02, -0.01, "H2O", ha="right", va="top")
     panel.text(1.02, -0.01, f"{salinity_cap:g} wt%", ha="left", va="top")
     panel.set_aspect("equal")
     panel.set_axis_off()
     panel.set_xlim(-0.12, 1.12)
-    panel.set_ylim(-0.16, 0.95)
+    panel.set_ylim(-0.24, 0.95)
     panel.legend(fontsize="small", loc="upper right", markerscale=2)
     below = " (outside the stated range)" if P_bar < STATED_P_BAR or not 350 <= T_C <= 600 else ""
     figure.suptitle(f"{T_C:g} °C, {P_bar:g} bar{below}: phases and tie-lines")

@@ -174,7 +174,9 @@ def _run(argv: Sequence[str]) -> int:
     sub.add_argument("--P", type=float, required=True, help="pressure (bar)")
     sub.add_argument("--wt-NaCl", required=True,
                      help="salinities of the solvent (wt%% NaCl): a,b,c or start:stop:step")
-    sub.add_argument("--T", help="temperatures (C), default 350:600:10")
+    sub.add_argument("--T", help="the cells' temperatures (C): the range and the resolution, "
+                                 "default 350:600:5")
+    sub.add_argument("--x-CO2", help="the cells' bulk x CO2, default 0.005:0.895:0.01")
     sub.add_argument("-o", "--output", required=True, help="figure file: .png, .svg or .pdf")
     sub = kinds.add_parser("ternary", help="the two-phase region and tie-lines at one T and P")
     sub.add_argument("--T", type=float, required=True, help="temperature (C)")
@@ -192,11 +194,14 @@ def _run(argv: Sequence[str]) -> int:
             if len(salinities) > 6:
                 raise CommandError(f"--wt-NaCl: {len(salinities)} salinities are more panels than "
                                    "a figure can show (at most 6)")
-            T = None if args.T is None else Axis(args.T, "T")
-            if T is not None and not 2 <= len(T) <= 200:
-                raise CommandError(f"--T: {len(T)} temperatures; a section needs 2 to 200")
-            figure = section(args.P, salinities.values(np.arange(len(salinities))),
-                             None if T is None else T.values(np.arange(len(T))))
+            cells: list[Any] = []
+            for text, name, what in ((args.T, "T", "temperatures"), (args.x_CO2, "x-CO2", "values")):
+                axis = None if text is None else Axis(text, name)
+                if axis is not None and not 2 <= len(axis) <= 400:
+                    raise CommandError(f"--{name}: {len(axis)} {what}; a section needs 2 to 400")
+                cells.append(None if axis is None else axis.values(np.arange(len(axis))))
+            figure = section(args.P, salinities.values(np.arange(len(salinities))), T_C=cells[0],
+                             x_CO2=cells[1])
         else:
             figure = _phi_figure(args)
     except (ImportError, GridError, ValueError) as error:

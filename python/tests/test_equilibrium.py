@@ -191,6 +191,37 @@ def test_figures_show_the_limits_and_the_tie_lines(tmp_path):
     assert cli.main(["plot", "section", "--P", "2000", "--wt-NaCl", "1:10:1", "-o",
                      str(tmp_path / "s.png")]) == 2  # ten panels are too many: a usage error
     assert not (tmp_path / "s.png").exists()
+    assert cli.main(["plot", "section", "--P", "2000", "--wt-NaCl", "10", "--x-CO2", "0.1",
+                     "-o", str(tmp_path / "s.png")]) == 2  # one column of cells is no section
+    assert cli.main(["plot", "section", "--P", "2000", "--wt-NaCl", "10", "--T", "350:380:10",
+                     "--x-CO2", "0.02:0.8:0.26", "-o", str(tmp_path / "s.png")]) == 0
+
+
+# Cells of a section at 2000 bar, 10 wt%, by what a search of trial phases
+# over the domain finds there: one phase, a brine + CO2-rich split, and brines
+# beyond the salinity at which the model runs away (undecided) at 370 C.
+SECTION_CELLS = [((400.0, 0.02), "one phase"), ((400.0, 0.3), "brine + CO2-rich"),
+                 ((370.0, 0.8), "undecided")]
+
+
+def test_section_cells_say_the_flashs_answer_and_leave_undecided_blank():
+    pytest.importorskip("matplotlib")
+    from matplotlib.colors import to_hex
+
+    T = np.array([370.0, 400.0])
+    x = np.array([0.02, 0.3, 0.8])
+    panel = quarn.plot.section(2000.0, 10.0, T_C=T, x_CO2=x).axes[0]
+    mesh = panel.collections[0]
+    colours = mesh.cmap(mesh.norm(mesh.get_array())).reshape(len(T), len(x), 4)
+    expected_colour = {"one phase": "#d8e8f5", "brine + CO2-rich": "#f7dcc4", "undecided": "#ffffff"}
+    for (T_C, x_CO2), verdict in SECTION_CELLS:
+        i, j = int(np.flatnonzero(T == T_C)[0]), int(np.flatnonzero(x == x_CO2)[0])
+        assert to_hex(colours[i, j]) == expected_colour[verdict], (T_C, x_CO2)
+    labels = [t.get_text() for t in panel.get_legend().get_texts()]
+    assert {"one phase", "brine + CO2-rich", "undecided (left blank)", "one-phase limit"} <= set(labels)
+    # The cells tile the axes: each centre in its cell, none overlapping.
+    edges_x = mesh.get_coordinates()[0, :, 0]
+    assert np.all(np.diff(edges_x) > 0) and np.all((edges_x[:-1] < x) & (x < edges_x[1:]))
 
 
 def test_readme_unmixing_example():
@@ -258,3 +289,10 @@ def test_ternary_draws_the_three_phase_field(tmp_path):
     panel = figure.axes[0]
     labels = [text.get_text() for text in panel.get_legend().get_texts()]
     assert "three phases" in labels and "three-phase triangle" in labels
+    # The x_CO2 scale, and one-phase points that show on white.
+    texts = [t.get_text() for t in panel.texts]
+    assert {"0.2", "0.4", "0.6", "0.8", "x CO2 (mole fraction)"} <= set(texts)
+    assert any("curve on the salinity scale" in t for t in texts)
+    from matplotlib.colors import to_rgb
+    one_phase = [c for c in panel.collections if c.get_label() == "one phase"][0]
+    assert max(to_rgb(one_phase.get_facecolor()[0])) - min(to_rgb(one_phase.get_facecolor()[0])) > 0.3
