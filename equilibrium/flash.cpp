@@ -25,6 +25,8 @@ constexpr int kCheckSeeds = 3;
 constexpr std::size_t kAttempts = 8;
 // Phases closer than this in every mole fraction are one.
 constexpr double kDistinct = 1e-6;
+// A phase saltier than this share of the salinity limit lies on it.
+constexpr double kAtLimit = 0.98;
 
 Phase MakePhase(const Model& model, const Vector& x, Fault& fault) {
   Phase phase;
@@ -229,6 +231,57 @@ bool TryThreePhases(FlashResult& r, Model& model, const internal::TrialGrid& gri
   return true;
 }
 
+// The shares of the feed in the triangle of three phases (the lever rule of
+// three: z = sum of share times x, the shares summing to 1), by Cramer's rule;
+// false where the phases lie on a line.
+bool SharesInTriangle(const Vector& z, const std::array<Vector, 3>& x,
+                      std::array<double, 3>& share) {
+  auto det = [](const Vector& a, const Vector& b, const Vector& c) {
+    return a[0] * (b[1] * c[2] - b[2] * c[1]) - b[0] * (a[1] * c[2] - a[2] * c[1]) +
+           c[0] * (a[1] * b[2] - a[2] * b[1]);
+  };
+  const double d = det(x[0], x[1], x[2]);
+  if (!(std::fabs(d) > 1e-12)) return false;
+  share = {det(z, x[1], x[2]) / d, det(x[0], z, x[2]) / d, det(x[0], x[1], z) / d};
+  return true;
+}
+
+// Three phases started from a neighbour's three (a nearby feed, temperature or
+// pressure): inside their triangle the amounts by the lever rule, checked as
+// every answer is. False, with a split start from the two phases of the
+// largest shares added to `pair_starts`, where that does not pass.
+bool WarmThreePhases(FlashResult& r, Model& model, const internal::TrialGrid& grid,
+                     const Feed& feed, const Vector& feed_ln_f, const FlashResult& near,
+                     double limit_wt, double cap_wt, std::vector<Vector>& pair_starts) {
+  const std::array<Vector, 3> x = {equilibrium::ToVector(near.brine.x),
+                                   equilibrium::ToVector(near.saline_co2_bearing.x),
+                                   equilibrium::ToVector(near.co2_rich.x)};
+  std::array<double, 3> share{};
+  if (feed.species.count != 3 || !SharesInTriangle(feed.z, x, share)) return false;
+  const int smallest =
+      static_cast<int>(std::min_element(share.begin(), share.end()) - share.begin());
+  pair_starts.push_back(StartOnTieLine(feed, x[(smallest + 1) % 3], x[(smallest + 2) % 3]));
+  if (!(share[smallest] > 0.0)) return false;
+  std::array<Vector, 3> start{};
+  for (int p = 0; p < 3; ++p) {
+    for (int i = 0; i < 3; ++i) start[p][i] = share[p] * x[p][i];
+  }
+  const equilibrium::ThreePhases three =
+      equilibrium::SolveThreePhases(model, feed, start, limit_wt);
+  r.iterations += three.iterations;
+  if (!three.converged || !Distinct(three.x[0], three.x[1]) || !Distinct(three.x[0], three.x[2]) ||
+      !Distinct(three.x[1], three.x[2])) {
+    return false;
+  }
+  const equilibrium::TangentPlaneSearch check = Check(model, grid, three.x, three.ln_f, limit_wt);
+  if (check.lowest.tpd < -equilibrium::kTpdTolerance) return false;
+  std::vector<FoundPhase> phases;
+  for (int p = 0; p < 3; ++p) phases.push_back({three.x[p], Share(three.n[p], feed.species)});
+  r = Decided(r, model, feed, std::move(phases), three.G, three.max_gradient, feed_ln_f, check,
+              cap_wt);
+  return true;
+}
+
 // Splits from each start in turn, checks, and where a trial phase lies below
 // the plane tries three phases and splits started from it; the first answer
 // that passes, or undecided with the last reason. An answer that passes is the
@@ -237,6 +290,11 @@ FlashResult SplitAndCheck(FlashResult r, Model& model, const internal::TrialGrid
                           const Feed& feed, const Vector& feed_ln_f, std::vector<Vector> starts,
                           double limit_wt, double cap_wt) {
   Undecided reason = Undecided::kNotConverged;
+  // The lowest trial phase below a split's plane, and whether it lies on the
+  // salinity limit: then the phase the fluid wants is beyond the domain, which
+  // is the reason to give.
+  double lowest_below = 0.0;
+  bool lowest_below_at_limit = false;
   std::vector<std::array<Vector, 2>> seen;  // the splits checked already
   for (std::size_t attempt = 0; attempt < starts.size() && attempt < kAttempts; ++attempt) {
     const Split split = equilibrium::SolveSplit(model, feed, starts[attempt], limit_wt);
@@ -246,7 +304,7 @@ FlashResult SplitAndCheck(FlashResult r, Model& model, const internal::TrialGrid
     if (!split.converged || !Distinct(x, y)) {
       const bool at_limit =
           feed.species.present[2] &&
-          std::max(equilibrium::Salinity(x), equilibrium::Salinity(y)) > 0.98 * limit_wt;
+          std::max(equilibrium::Salinity(x), equilibrium::Salinity(y)) > kAtLimit * limit_wt;
       // A split that passed everything but the check says more than a later
       // start that went nowhere: that reason stands.
       if (reason != Undecided::kNotGlobal) {
@@ -273,6 +331,11 @@ FlashResult SplitAndCheck(FlashResult r, Model& model, const internal::TrialGrid
     }
     reason = Undecided::kNotGlobal;
     r.certificate.min_tpd = check.lowest.tpd;
+    if (check.lowest.tpd < lowest_below) {
+      lowest_below = check.lowest.tpd;
+      lowest_below_at_limit =
+          feed.species.present[2] && equilibrium::Salinity(check.lowest.y) > kAtLimit * limit_wt;
+    }
     Vector w = check.lowest.y;
     std::vector<Vector> next;
     for (int round = 0; round < 2; ++round) {
@@ -291,6 +354,9 @@ FlashResult SplitAndCheck(FlashResult r, Model& model, const internal::TrialGrid
                   next.end());
   }
   if (model.fault) r.fault = model.fault;
+  if (reason == Undecided::kNotGlobal && lowest_below_at_limit) {
+    reason = Undecided::kPhaseBeyondLimit;
+  }
   return Undecide(r, reason);
 }
 
@@ -388,7 +454,7 @@ FlashResult EquilibriumConditions::Flash(const Composition& x) const noexcept {
 
 FlashResult EquilibriumConditions::Flash(const Composition& x,
                                          const FlashResult& near) const noexcept {
-  if (near.phases != 2 || !grids_) return Flash(x);
+  if (near.phases < 2 || !grids_) return Flash(x);
   FlashResult r;
   r.beta = kNaN;
   r.tpd_min = kNaN;
@@ -400,10 +466,21 @@ FlashResult EquilibriumConditions::Flash(const Composition& x,
   Vector feed_ln_f, ln_phi;
   if (!model.LnFugacity(feed.z, feed.species, feed_ln_f, ln_phi)) return Flash(x);
 
-  const Vector v0 = StartOnTieLine(feed, equilibrium::ToVector(near.brine.x),
-                                   equilibrium::ToVector(near.co2_rich.x));
-  r = SplitAndCheck(r, model, *grid, feed, feed_ln_f, {v0}, domain_limit_wt_,
-                    options_.salinity_cap_wt);
+  std::vector<Vector> starts;
+  if (near.phases == 3) {
+    if (WarmThreePhases(r, model, *grid, feed, feed_ln_f, near, domain_limit_wt_,
+                        options_.salinity_cap_wt, starts)) {
+      r.evaluations = model.evaluations;
+      return r;
+    }
+  } else {
+    starts.push_back(StartOnTieLine(feed, equilibrium::ToVector(near.brine.x),
+                                    equilibrium::ToVector(near.co2_rich.x)));
+  }
+  if (!starts.empty()) {
+    r = SplitAndCheck(r, model, *grid, feed, feed_ln_f, starts, domain_limit_wt_,
+                      options_.salinity_cap_wt);
+  }
   r.evaluations = model.evaluations;
   if (r.phases >= 2) return r;
   // A warm start that fails proves nothing: the cold flash decides.

@@ -390,6 +390,11 @@ TEST(ThreePhases, AnswersAreGlobalOverTheWholeDomain) {
     const EquilibriumConditions c(T_K_of(T_C), P_atm_of(P_bar));
     const FlashResult r = c.Flash(z);
     if (r.phases == 0) {
+      // From 400 C the brines in equilibrium lie within the domain (some
+      // 79 wt% at most); below it, where the model runs away, a brine may
+      // lie beyond it, and only that is a reason.
+      EXPECT_LT(T_C, 400.0) << P_bar << " bar feed " << z.x_CO2 << " " << SalinityWt(z);
+      EXPECT_EQ(r.undecided, Undecided::kPhaseBeyondLimit) << T_C << " C " << P_bar << " bar";
       ++undecided;
       continue;
     }
@@ -399,7 +404,7 @@ TEST(ThreePhases, AnswersAreGlobalOverTheWholeDomain) {
         << T_C << " C " << P_bar << " bar feed " << z.x_CO2 << " " << SalinityWt(z)
         << " wt%: " << FlashStatusName(r.status);
   }
-  EXPECT_LE(undecided, feeds * 4 / 100);
+  EXPECT_LE(undecided, feeds * 5 / 100);
   EXPECT_GT(three, 0);
 }
 
@@ -409,7 +414,7 @@ TEST(Domain, EndsWhereTheModelRunsAwayAndNeverBelowTheCap) {
   // the option's limit holds.
   const struct {
     double T_C, lowest, highest;
-  } rows[] = {{350.0, 55.0, 62.0}, {375.0, 68.0, 75.0}, {425.0, 75.0, 75.0}, {600.0, 75.0, 75.0}};
+  } rows[] = {{350.0, 55.0, 62.0}, {375.0, 68.0, 75.0}, {425.0, 85.0, 85.0}, {600.0, 85.0, 85.0}};
   for (const auto& row : rows) {
     const double limit = EquilibriumConditions(T_K_of(row.T_C), P_atm_of(2000.0)).domain_limit_wt();
     EXPECT_GE(limit, row.lowest) << row.T_C;
@@ -502,6 +507,9 @@ TEST(Boundaries, ColdWarmAndBatchGiveOneAnswer) {
       EXPECT_NEAR(r->co2_rich.x.x_CO2, cold.co2_rich.x.x_CO2, 1e-6) << k;
       EXPECT_NEAR(r->saline_co2_bearing.wt_NaCl, cold.saline_co2_bearing.wt_NaCl, 1e-4) << k;
     }
+    // The neighbour's phases are a start close to the answer: the warm flash
+    // skips the stability test and its starts, three phases included.
+    EXPECT_LT(warm.evaluations, cold.evaluations) << k;
   }
 }
 

@@ -29,11 +29,12 @@ struct EquilibriumOptions {
   // The largest salinity of a trial phase of the stability test and the global
   // check, and of an equilibrium phase: the domain over which the answers are
   // global. A brine between the cap and this limit is given, its answer flagged
-  // kPhaseBeyondCap; beyond it the flash is undecided. Below about 400 C the
-  // model's ln phi runs away at lower salinities (some 58 wt% at 350 C), and
-  // the domain then ends there instead (EquilibriumConditions::
+  // kPhaseBeyondCap; beyond it the flash is undecided. Brines in equilibrium
+  // with CO2-rich fluids reach some 79 wt% in the model from 400 C up. Below
+  // about 400 C the model's ln phi runs away at lower salinities (some 58 wt%
+  // at 350 C), and the domain then ends there instead (EquilibriumConditions::
   // domain_limit_wt). Not below the cap.
-  double phase_salinity_limit_wt = 75.0;
+  double phase_salinity_limit_wt = 85.0;
 };
 
 // Bits of `domain` in the answers: what lies outside the model's stated range
@@ -171,7 +172,7 @@ struct TrialGrids;
 }
 
 // The phase equilibria of one temperature and pressure. Making it evaluates
-// the model on the trial grids (some 1,700 evaluations, under a millisecond), which
+// the model on the trial grids (some 2,500 evaluations, under a millisecond), which
 // every call then shares; copies share them too.
 class EquilibriumConditions {
  public:
@@ -181,9 +182,10 @@ class EquilibriumConditions {
   // The cold flash: the stability test, then the split from its trial phase,
   // then the global check of the split's tangent plane.
   FlashResult Flash(const Composition& feed) const noexcept;
-  // The warm flash: the split started from the phases of `near` (a two-phase
-  // answer of a nearby feed, temperature or pressure), then the same global
-  // check. Falls back to the cold flash when `near` has no two phases or the
+  // The warm flash: the split started from the phases of `near` (an answer of
+  // two or three phases of a nearby feed, temperature or pressure; three phases
+  // by the lever rule inside their triangle), then the same global check.
+  // Falls back to the cold flash when `near` has one phase or none, or the
   // start fails.
   FlashResult Flash(const Composition& feed, const FlashResult& near) const noexcept;
   OnePhaseLimit OnePhaseLimitAt(double wt_NaCl) const noexcept;

@@ -217,7 +217,7 @@ def _names(codes: Any, name: Any, count: int) -> Any:
 
 
 def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
-          salinity_cap: float = 50.0, phase_salinity_limit: float = 75.0,
+          salinity_cap: float = 50.0, phase_salinity_limit: float = 85.0,
           threads: int | None = None) -> FlashResult:
     """The isothermal-isobaric two-phase flash of H2O-CO2-NaCl fluids, NaCl
     partitioning freely between a brine and a CO2-rich fluid.
@@ -279,7 +279,7 @@ def stability(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
               salinity_cap: float = 50.0, threads: int | None = None) -> StabilityResult:
     """The tangent-plane stability test of every state (broadcasting as
     :func:`flash` does): whether any trial phase up to the phase salinity
-    limit (75 wt%, or less below about 400 C where the model's ln phi runs
+    limit (85 wt%, or less below about 400 C where the model's ln phi runs
     away) lies below the fluid's tangent plane. A feed saltier than
     ``salinity_cap`` is "undecided"."""
     _check_cap(salinity_cap)
