@@ -135,4 +135,17 @@ void BM_EvaluateBatchColumns(benchmark::State& state) {
 }
 BENCHMARK(BM_EvaluateBatchColumns)->Apply(PathsAndThreads);
 
+// The self-test a lane loop passes before its first use (61 states through it
+// and through the scalar loop), once per process.
+void BM_SimdSelfTest(benchmark::State& state) {
+  const auto path = static_cast<quarn::batch::SimdPath>(state.range(0));
+  if (!quarn::batch::Supports(path)) {
+    state.SkipWithError("the processor lacks this path");
+    return;
+  }
+  state.SetLabel(quarn::batch::SimdPathName(path));
+  for (auto _ : state) benchmark::DoNotOptimize(quarn::batch::PassesSelfTest(path));
+}
+BENCHMARK(BM_SimdSelfTest)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
 }  // namespace

@@ -11,8 +11,10 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <ostream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "elementary/correctly_rounded.hpp"
@@ -334,6 +336,89 @@ TEST(SimdPath, TheWidestOfferedIsTheDefault) {
                                                 : batch::SimdPath::kScalar;
   EXPECT_EQ(batch::ActiveSimdPath(), widest);
   EXPECT_TRUE(batch::Supports(batch::SimdPath::kScalar));
+}
+
+// Each loop the processor offers passes its self-test; one bit wrong fails it.
+TEST(SimdSelfTest, PassesOnEveryOfferedLoopAndFailsOnOneWrongBit) {
+  for (batch::SimdPath path :
+       {batch::SimdPath::kScalar, batch::SimdPath::kAvx2, batch::SimdPath::kAvx512}) {
+    if (!batch::Supports(path)) {
+      EXPECT_FALSE(batch::PassesSelfTest(path)) << batch::SimdPathName(path);
+      continue;
+    }
+    EXPECT_TRUE(batch::PassesSelfTest(path)) << batch::SimdPathName(path);
+    if (path != batch::SimdPath::kScalar) {
+      EXPECT_FALSE(batch::PassesSelfTest(path, true)) << batch::SimdPathName(path);
+    }
+  }
+}
+
+// The environment of a test, put back as it was afterwards.
+class Environment {
+ public:
+  // A null value unsets the variable.
+  void Set(const char* name, const char* value) {
+    const char* old = std::getenv(name);
+    saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~Environment() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->second) {
+        setenv(it->first.c_str(), it->second->c_str(), 1);
+      } else {
+        unsetenv(it->first.c_str());
+      }
+    }
+    batch::ResolveSimdPath();
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// The choice of loop, by what the processor offers, QUARN_SIMD and the
+// self-test: {QUARN_SIMD, the loop whose self-test is spoiled, the loop
+// expected, words of the note ("" for none)}.
+TEST(SimdSelfTest, AFailingLoopGivesWayToTheNextAndSaysSo) {
+  using batch::SimdPath;
+  const bool avx2 = batch::Supports(SimdPath::kAvx2), avx512 = batch::Supports(SimdPath::kAvx512);
+  const SimdPath widest = avx512 ? SimdPath::kAvx512 : avx2 ? SimdPath::kAvx2 : SimdPath::kScalar;
+  const SimdPath next = widest == SimdPath::kAvx512 ? SimdPath::kAvx2 : SimdPath::kScalar;
+  const struct {
+    const char *simd, *spoiled;
+    SimdPath expected;
+    const char* words;
+  } rows[] = {
+      {nullptr, "none", widest, ""},
+      {"scalar", "none", SimdPath::kScalar, ""},
+      {"sse9", "none", widest, "QUARN_SIMD=sse9 names no evaluation loop"},
+      {"avx512", "none", widest, avx512 ? "" : "QUARN_SIMD=avx512: this processor lacks it"},
+      {nullptr, batch::SimdPathName(widest), widest == SimdPath::kScalar ? widest : next,
+       widest == SimdPath::kScalar ? "" : "loop gave other bits than the scalar loop"},
+      {"avx2", "avx2", avx2 ? SimdPath::kScalar : widest,
+       avx2 ? "the avx2 loop gave other bits than the scalar loop in its self-test; the scalar "
+              "loop is in use"
+            : "this processor lacks it"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::Message() << (row.simd ? row.simd : "(unset)") << " " << row.spoiled);
+    Environment environment;
+    environment.Set("QUARN_SIMD", row.simd);
+    environment.Set("QUARN_SIMD_SELF_TEST_FAULT", row.spoiled);
+    batch::ResolveSimdPath();
+    EXPECT_EQ(batch::ActiveSimdPath(), row.expected);
+    const std::string note = batch::SimdPathNote();
+    if (*row.words) {
+      EXPECT_NE(note.find(row.words), std::string::npos) << note;
+    } else {
+      EXPECT_EQ(note, "");
+    }
+  }
 }
 
 }  // namespace

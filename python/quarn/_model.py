@@ -112,6 +112,21 @@ class FugacityResult:
                                  if not f.name.startswith("_") and getattr(self, f.name) is not None})
 
 
+_simd_note_said = False
+
+
+def _say_simd_note() -> None:
+    """Once a process: a RuntimeWarning where the batch's evaluation loop is not
+    the widest the processor offers (QUARN_SIMD, or a loop that failed its
+    self-test against the scalar loop). The numbers are the same either way."""
+    global _simd_note_said
+    if not _simd_note_said:
+        _simd_note_said = True
+        note = _core.simd_path_note()
+        if note:
+            warnings.warn(f"quarn: {note}", RuntimeWarning, stacklevel=4)
+
+
 def _as_float_array(name: str, value: Any) -> npt.NDArray[np.float64]:
     if isinstance(value, np.ma.MaskedArray):
         # Computing the values under the mask would give numbers for points the
@@ -226,6 +241,7 @@ def evaluate_arrays(values: list[Any], *, warn: bool, single_precision_inputs: b
     function = np.empty(n, dtype=np.uint8)
     in_range = np.empty(n, dtype=bool)
     T, P, x_c, x_h, x_n = columns
+    _say_simd_note()
     failed, first_failed, unfit, first_unfit = _core.evaluate(
         T, P, x_c, x_h, x_n, out, fault, function, in_range,
         (*STATED_T_C, STATED_P_BAR, SUM_TOLERANCE), 0 if threads is None else threads)

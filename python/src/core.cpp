@@ -436,5 +436,9 @@ NB_MODULE(_core, m) {
   m.def(
       "simd_path", [] { return quarn::batch::SimdPathName(quarn::batch::ActiveSimdPath()); },
       "The evaluation loop the batch calls use: \"avx512\", \"avx2\" or \"scalar\".");
+  m.def(
+      "simd_path_note", [] { return std::string(quarn::batch::SimdPathNote()); },
+      "Why the loop in use is not the widest the processor offers (QUARN_SIMD, or a loop that "
+      "failed its self-test against the scalar loop); empty where it is.");
   BindEquilibrium(m);
 }

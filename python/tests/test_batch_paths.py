@@ -1,6 +1,7 @@
 """The batch call as quarn.fugacity runs it: spread over worker threads, each
 forming f, the faults and the range flags of its own share; and the SIMD loop
 chosen by QUARN_SIMD giving the same bits as the scalar one."""
+import json
 import os
 import subprocess
 import sys
@@ -88,6 +89,31 @@ def test_quarn_simd_forces_a_path_the_processor_offers():
     assert _run("from quarn import _core; print(_core.simd_path())", "no-such-path") == widest
     if widest != "avx512":
         assert _run("from quarn import _core; print(_core.simd_path())", "avx512") == widest
+
+
+def test_a_loop_that_fails_its_self_test_gives_way_with_one_warning():
+    widest = _run("from quarn import _core; print(_core.simd_path())", None)
+    if widest == "scalar":
+        pytest.skip("this processor has no lane loop")
+    code = """
+import json, warnings, numpy as np, quarn
+from quarn import _core
+with warnings.catch_warnings(record=True) as caught:
+    warnings.simplefilter("always")
+    a = quarn.fugacity(500, 2000, [0.1, 0.3], [0.89, 0.6], [0.01, 0.1])
+    b = quarn.fugacity(400, 1000, 0.2, 0.7, 0.1)
+said = [str(w.message) for w in caught if issubclass(w.category, RuntimeWarning)]
+print(json.dumps([_core.simd_path(), said, a.phi_CO2.tolist()]))
+"""
+    env = dict(os.environ, QUARN_SIMD_SELF_TEST_FAULT=widest)
+    env.pop("QUARN_SIMD", None)
+    done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
+                          check=True)
+    path, said, phi = json.loads(done.stdout)
+    assert path == {"avx512": "avx2", "avx2": "scalar"}[widest]
+    assert said == [f"quarn: the {widest} loop gave other bits than the scalar loop in its "
+                    f"self-test; the {path} loop is in use"]
+    assert phi == quarn.fugacity(500, 2000, [0.1, 0.3], [0.89, 0.6], [0.01, 0.1]).phi_CO2.tolist()
 
 
 def test_every_path_gives_the_scalar_bits(tmp_path):
