@@ -12,11 +12,18 @@ namespace quarn {
 // Below this many points a part is not worth a thread.
 inline constexpr std::size_t kPointsPerThread = 4096;
 
+// The threads to run on: `threads`, none meaning every hardware thread, and
+// never more than the hardware has (more only queue behind each other).
+inline unsigned ThreadCount(unsigned threads) {
+  const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
+  return threads == 0 ? hardware : std::min(threads, hardware);
+}
+
 // How many parts n points make on up to `threads` threads (0: every hardware
 // thread): at least one, and none smaller than kPointsPerThread.
 inline std::size_t PartCount(std::size_t n, unsigned threads) {
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  return std::max<std::size_t>(1, std::min<std::size_t>(threads, n / kPointsPerThread));
+  return std::max<std::size_t>(1,
+                               std::min<std::size_t>(ThreadCount(threads), n / kPointsPerThread));
 }
 
 // Calls work(k, from, to) for each of `parts` contiguous parts k of [begin,

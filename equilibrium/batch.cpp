@@ -37,8 +37,10 @@ void ForEachPoint(std::span<const double> T_K, std::span<const double> P_atm, st
       work(*conditions, i);
     }
   };
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t count = std::min<std::size_t>(threads, n);
+  // Never more threads than the hardware has: more would only queue.
+  const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t count =
+      std::min<std::size_t>(threads == 0 ? hardware : std::min(threads, hardware), n);
   if (count <= 1) {
     slice(0, n);
     return;

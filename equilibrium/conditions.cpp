@@ -20,20 +20,32 @@ unsigned RangeBits(double T_K, double P_atm) {
   return bits;
 }
 
+// The relative rounding of a salinity's round trip through mole fractions.
+constexpr double kCapRounding = 1e-12;
+
 Feed PrepareFeed(const Composition& x, double T_K, double P_atm, double cap_wt) {
   Feed feed;
   feed.domain = RangeBits(T_K, P_atm);
-  const Vector raw = ToVector(x);
-  double sum = 0.0;
+  Vector raw = ToVector(x);
+  double sum = 0.0, largest = 0.0;
   for (double v : raw) {
     if (!(v >= 0.0) || !std::isfinite(v)) return feed;
     sum += v;
+    largest = std::max(largest, v);
   }
   if (!(sum > 0.0)) return feed;
+  if (!std::isfinite(sum)) {
+    // Fractions so large that their sum overflows: scaled by the largest first.
+    for (double& v : raw) v /= largest;
+    sum = raw[0] + raw[1] + raw[2];
+    feed.domain |= kFeedNormalised;
+  }
   if (std::fabs(sum - 1.0) > 1e-6) feed.domain |= kFeedNormalised;
   for (int i = 0; i < 3; ++i) feed.z[i] = raw[i] / sum;
   feed.species = PresentIn(feed.z);
-  if (feed.species.present[2] && Salinity(feed.z) > cap_wt) {
+  // A feed made from a salinity of exactly the cap may come back a rounding
+  // above it: that is the cap.
+  if (feed.species.present[2] && Salinity(feed.z) > cap_wt * (1.0 + kCapRounding)) {
     feed.domain |= kFeedBeyondCap;
     return feed;
   }
@@ -55,8 +67,10 @@ Composition CompositionFromSalinity(double x_CO2, double wt_NaCl) noexcept {
 EquilibriumConditions::EquilibriumConditions(double T_K, double P_atm,
                                              const EquilibriumOptions& options) noexcept
     : T_K_(T_K), P_atm_(P_atm), conditions_(T_K, P_atm), options_(options) {
-  // A cap outside (0, 100) leaves nothing to decide.
+  // A cap outside (0, 100), or a temperature or pressure that is not a
+  // positive number, leaves nothing to decide.
   if (!(options.salinity_cap_wt > 0.0 && options.salinity_cap_wt < 100.0)) return;
+  if (!ConditionsUsable()) return;
   options_.phase_salinity_limit_wt =
       std::clamp(options.phase_salinity_limit_wt, options.salinity_cap_wt, 99.0);
   domain_limit_wt_ = internal::DomainLimit(conditions_, options_.salinity_cap_wt,
@@ -119,6 +133,8 @@ const char* UndecidedName(Undecided reason) noexcept {
       return "not converged";
     case Undecided::kNotGlobal:
       return "a trial phase below the tangent plane";
+    case Undecided::kInvalidConditions:
+      return "not a temperature and pressure";
   }
   return "";
 }

@@ -424,6 +424,7 @@ FlashResult EquilibriumConditions::Flash(const Composition& x) const noexcept {
   r.tpd_min = kNaN;
   const Feed feed = equilibrium::PrepareFeed(x, T_K_, P_atm_, options_.salinity_cap_wt);
   r.domain = feed.domain;
+  if (!ConditionsUsable()) return Undecide(r, Undecided::kInvalidConditions);
   if (!grids_) return Undecide(r, Undecided::kModelFailed);
   if (!feed.usable) {
     return Undecide(

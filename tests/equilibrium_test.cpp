@@ -296,6 +296,43 @@ TEST(Equilibrium, BadFeedsAndStatesAreAnsweredNotRefused) {
   EXPECT_EQ(no_cap.OnePhaseLimitAt(20.0).status, LimitStatus::kUndecided);
 }
 
+TEST(Equilibrium, HostileValuesAreRefusedNotDecided) {
+  // Fractions whose sum overflows: scaled by the largest first, so the feed is
+  // what they say (equal parts: far beyond the cap; mostly water: a feed of
+  // 1.9 wt% as its ratios give it).
+  const EquilibriumConditions c(T_K_of(500.0), P_atm_of(1000.0));
+  const FlashResult equal = c.Flash({1e308, 1e308, 1e308});
+  EXPECT_EQ(equal.undecided, Undecided::kFeedBeyondCap);
+  const FlashResult huge = c.Flash({1e308, 1.7e308, 1e306});
+  const long double sum = 1e308L + 1.7e308L + 1e306L;
+  const FlashResult plain =
+      c.Flash({static_cast<double>(1e308L / sum), static_cast<double>(1.7e308L / sum),
+               static_cast<double>(1e306L / sum)});
+  ASSERT_NE(huge.phases, 0) << UndecidedName(huge.undecided);
+  EXPECT_TRUE(huge.domain & kFeedNormalised);
+  EXPECT_EQ(huge.status, plain.status);
+  EXPECT_NEAR(huge.brine.x.x_CO2, plain.brine.x.x_CO2, 1e-9);
+  EXPECT_NEAR(huge.co2_rich.wt_NaCl, plain.co2_rich.wt_NaCl, 1e-7);
+  // A temperature or pressure that is not a positive number decides nothing,
+  // whatever the model's numbers there (a negative volume at -5 bar).
+  const double conditions[][2] = {{T_K_of(500.0), P_atm_of(-5.0)},
+                                  {T_K_of(500.0), 0.0},
+                                  {-10.0, P_atm_of(1000.0)},
+                                  {T_K_of(500.0), NAN},
+                                  {INFINITY, P_atm_of(1000.0)}};
+  for (const auto& [T_K, P_atm] : conditions) {
+    const EquilibriumConditions bad(T_K, P_atm);
+    EXPECT_FALSE(bad.ConditionsUsable()) << T_K << " K " << P_atm << " atm";
+    EXPECT_EQ(bad.Flash({0.3, 0.6, 0.1}).undecided, Undecided::kInvalidConditions);
+    EXPECT_EQ(bad.TestStability({0.3, 0.6, 0.1}).verdict, Stability::kUndecided);
+    EXPECT_EQ(bad.OnePhaseLimitAt(10.0).status, LimitStatus::kUndecided);
+  }
+  // A salinity of exactly the cap is within it, whatever its round trip.
+  EXPECT_NE(c.Flash(CompositionFromSalinity(0.1, 50.0)).undecided, Undecided::kFeedBeyondCap);
+  EXPECT_EQ(c.OnePhaseLimitAt(50.0).status, LimitStatus::kFound);
+  EXPECT_EQ(c.Flash(CompositionFromSalinity(0.1, 50.001)).undecided, Undecided::kFeedBeyondCap);
+}
+
 TEST(Equilibrium, BatchEqualsSingleCallsOnAnyThreadCount) {
   const std::vector<double> T_K = {T_K_of(400.0), T_K_of(400.0), T_K_of(500.0), T_K_of(550.0)};
   const std::vector<double> P_atm = {P_atm_of(2000.0)};
@@ -306,7 +343,8 @@ TEST(Equilibrium, BatchEqualsSingleCallsOnAnyThreadCount) {
     x_H2O.push_back(c.x_H2O);
     x_NaCl.push_back(c.x_NaCl);
   }
-  for (unsigned threads : {1u, 3u}) {
+  // A thread count far beyond the hardware's is held to it.
+  for (unsigned threads : {1u, 3u, 1u << 30}) {
     std::vector<FlashResult> flashes(4);
     ASSERT_TRUE(FlashBatch(T_K, P_atm, x_CO2, x_H2O, x_NaCl, flashes, {}, threads));
     std::vector<StabilityResult> tests(4);

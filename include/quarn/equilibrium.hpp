@@ -14,6 +14,7 @@
 // percent of NaCl in the solvent (the H2O and NaCl of a phase), the model's W.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <memory>
 #include <span>
@@ -89,12 +90,13 @@ const char* FlashStatusName(FlashStatus status) noexcept;
 // Why a flash is undecided.
 enum class Undecided : unsigned char {
   kNo,
-  kInvalidFeed,       // mole fractions negative, not finite, or all zero
-  kModelFailed,       // an elementary function failed (see `fault`)
-  kFeedBeyondCap,     // the feed's salinity is above the cap
-  kPhaseBeyondLimit,  // an equilibrium phase would lie beyond the phase salinity limit
-  kNotConverged,      // the solver did not reach equal fugacities
-  kNotGlobal,         // a trial phase stays below every tangent plane found
+  kInvalidFeed,        // mole fractions negative, not finite, or all zero
+  kModelFailed,        // an elementary function failed (see `fault`)
+  kFeedBeyondCap,      // the feed's salinity is above the cap
+  kPhaseBeyondLimit,   // an equilibrium phase would lie beyond the phase salinity limit
+  kNotConverged,       // the solver did not reach equal fugacities
+  kNotGlobal,          // a trial phase stays below every tangent plane found
+  kInvalidConditions,  // T or P not a positive, finite number
 };
 const char* UndecidedName(Undecided reason) noexcept;
 
@@ -195,10 +197,15 @@ class EquilibriumConditions {
   // The largest salinity of a trial or equilibrium phase here: the phase
   // salinity limit, or less where the model's ln phi runs away first.
   double domain_limit_wt() const noexcept { return domain_limit_wt_; }
-  // False when the grids could not be made (a cap outside (0, 100), no memory,
-  // or the model failed on every trial composition of a kind); every call then
-  // answers undecided.
+  // False when the grids could not be made (a cap outside (0, 100), T or P not
+  // a positive finite number, no memory, or the model failed on every trial
+  // composition of a kind); every call then answers undecided.
   bool valid() const noexcept { return grids_ != nullptr; }
+  // Whether T and P are positive finite numbers: the model's own numbers for
+  // others (a negative volume at a negative pressure) decide nothing.
+  bool ConditionsUsable() const noexcept {
+    return T_K_ > 0.0 && P_atm_ > 0.0 && std::isfinite(T_K_) && std::isfinite(P_atm_);
+  }
 
  private:
   double T_K_, P_atm_;

@@ -11,7 +11,8 @@ from typing import Any, Callable
 import numpy as np
 
 from . import _core
-from ._model import STATED_P_BAR, STATED_T_C, _as_float_array, batch_columns, broadcast_shape
+from ._model import (STATED_P_BAR, STATED_T_C, _as_float_array, batch_columns, broadcast_shape,
+                     thread_count)
 from ._units import plain, plain_arguments
 
 # The domain bits of the library's answers.
@@ -108,7 +109,8 @@ class FlashResult:
         try:
             pandas = importlib.import_module("pandas")
         except ImportError:
-            raise ImportError("to_dataframe needs pandas: pip install 'quarn[pandas]'") from None
+            raise ImportError("to_dataframe needs pandas: pip install pandas (or, in the source, "
+                              "pip install '.[pandas]')") from None
         return pandas.DataFrame(self.columns())
 
     def columns(self) -> dict[str, Any]:
@@ -238,6 +240,7 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     answers never depend on it. Ctrl-C interrupts within a fraction of a second.
     """
     _check_cap(salinity_cap, phase_salinity_limit)
+    thread_count(threads)
     values = plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl))
     labelled = _labelled(_STATE, values, lambda v: flash(
         *v, salinity_cap=salinity_cap, phase_salinity_limit=phase_salinity_limit, threads=threads))
@@ -249,7 +252,7 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     codes = np.zeros((6, n), dtype=np.int32)
     T, P, c, h, s = columns
     _core.flash(T, P, c, h, s, rows, codes, float(salinity_cap), float(phase_salinity_limit),
-                0 if threads is None else threads)
+                thread_count(threads))
     phases = codes[2]
     rows[:, phases == 0] = np.nan
     rows[0, phases == 1] = np.nan
@@ -264,7 +267,7 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
         T_C=inputs[0], P_bar=inputs[1], x_CO2=inputs[2], x_H2O=inputs[3], x_NaCl=inputs[4],
         phases=phases.reshape(shape),
         status=_names(codes[0], _core.flash_status_name, 5).reshape(shape),
-        undecided=_names(codes[1], _core.undecided_name, 7).reshape(shape),
+        undecided=_names(codes[1], _core.undecided_name, 8).reshape(shape),
         beta=out[0], brine=phase(1), co2_rich=phase(13),
         beta_saline=out[31], saline_co2_bearing=phase(32),
         max_delta_ln_f=out[25], max_delta_ln_f_unrounded=out[26], mass_balance=out[27],
@@ -293,7 +296,7 @@ def stability(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     rows = np.empty((5, n))
     codes = np.zeros((3, n), dtype=np.int32)
     T, P, c, h, s = columns
-    _core.stability(T, P, c, h, s, rows, codes, float(salinity_cap), 0 if threads is None else threads)
+    _core.stability(T, P, c, h, s, rows, codes, float(salinity_cap), thread_count(threads))
     out = [r.reshape(shape) for r in rows]
     return StabilityResult(
         verdict=_names(codes[0], _core.stability_name, 3).reshape(shape), tpd_min=out[0],
@@ -319,7 +322,7 @@ def one_phase_limit(T_C: Any, P_bar: Any, wt_NaCl: Any, *, salinity_cap: float =
     rows = np.empty((6, n))
     codes = np.zeros((3, n), dtype=np.int32)
     T, P, W = columns
-    _core.one_phase_limit(T, P, W, rows, codes, float(salinity_cap), 0 if threads is None else threads)
+    _core.one_phase_limit(T, P, W, rows, codes, float(salinity_cap), thread_count(threads))
     out = [r.reshape(shape) for r in rows]
     return OnePhaseLimitResult(
         x_CO2=out[0], tolerance=out[1],

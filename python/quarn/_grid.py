@@ -50,8 +50,14 @@ def _decimal_places(q: Fraction) -> int:
     return places
 
 
+def count_text(n: int) -> str:
+    """A count as a user reads it: 1,234,567, or about 10^600 past 10^30."""
+    return f"{n:,}" if n < 10**30 else f"about 10^{len(str(n)) - 1}"
+
+
 class Axis:
-    """The values of one grid option, by index: ``len(axis)`` of them."""
+    """The values of one grid option, by index: ``count`` of them (``len(axis)``
+    where that fits an index)."""
 
     def __init__(self, text: str, option: str):
         self.option = option
@@ -59,7 +65,7 @@ class Axis:
         if len(parts) == 1:
             self._list: npt.NDArray[np.float64] | None = np.array(
                 [float(_decimal(v, option, text)) for v in text.split(",")])
-            self._count = len(self._list)
+            self.count = len(self._list)
             return
         if len(parts) != 3:
             raise GridError(f"--{option}: {text!r} is not a value, a list a,b,c or a range "
@@ -71,19 +77,19 @@ class Axis:
         if (stop - start) * step < 0:
             raise GridError(f"--{option}: the step of {text!r} goes away from its stop")
         self._start, self._step = start, step
-        self._count = math.floor((stop - start) / step) + 1
+        self.count = math.floor((stop - start) / step) + 1
         # start and step as integers over one power of ten, for the exact route.
         self._scale = max(_decimal_places(start), _decimal_places(step))
         power = 10**self._scale
         self._fast = (self._scale <= _EXACT_POWERS_OF_TEN
-                      and max(abs(start), abs(start + (self._count - 1) * step)) * power
+                      and max(abs(start), abs(start + (self.count - 1) * step)) * power
                       < _EXACT_INTEGER)
         if self._fast:
             self._start_scaled = int(start * power)
             self._step_scaled = int(step * power)
 
     def __len__(self) -> int:
-        return self._count
+        return self.count
 
     def values(self, indices: npt.NDArray[np.int64]) -> npt.NDArray[np.float64]:
         """The values at the given indices (an int64 array), as float64."""
@@ -97,4 +103,4 @@ class Axis:
                         dtype=np.float64)
 
 
-__all__ = ["Axis", "GridError"]
+__all__ = ["Axis", "GridError", "count_text"]

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import importlib
+import os
 import warnings
 from dataclasses import dataclass, field, fields
 from typing import Any
@@ -106,7 +107,8 @@ class FugacityResult:
         try:
             pandas = importlib.import_module("pandas")
         except ImportError:
-            raise ImportError("to_dataframe needs pandas: pip install 'quarn[pandas]'") from None
+            raise ImportError("to_dataframe needs pandas: pip install pandas (or, in the source, "
+                              "pip install '.[pandas]')") from None
         return pandas.DataFrame({f.name: np.asarray(getattr(self, f.name)).ravel()
                                  for f in fields(self)
                                  if not f.name.startswith("_") and getattr(self, f.name) is not None})
@@ -137,6 +139,18 @@ def _as_float_array(name: str, value: Any) -> npt.NDArray[np.float64]:
     if array.dtype.kind not in "iuf":
         raise TypeError(f"{name} must be a real number or an array of them, not {array.dtype}")
     return array.astype(np.float64, copy=False)
+
+
+def thread_count(threads: Any) -> int:
+    """The threads a batch call is to run on: 0 (every core) for None, else a
+    whole number from 1 up, at most the machine's cores (more would only queue
+    behind each other)."""
+    if threads is None:
+        return 0
+    if isinstance(threads, bool) or not isinstance(threads, (int, np.integer)) or threads < 1:
+        raise ValueError(f"threads must be a whole number from 1 up, or None for every core, "
+                         f"not {threads!r}")
+    return int(min(threads, os.cpu_count() or 1))
 
 
 def broadcast_shape(names: tuple[str, ...], arrays: list[Any]) -> tuple[int, ...]:
@@ -215,6 +229,7 @@ def fugacity(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     """
     if errors not in ("raise", "nan"):
         raise ValueError(f'errors must be "raise" or "nan", not {errors!r}')
+    thread_count(threads)
     values = plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl))
     options: dict[str, Any] = {"single_precision_inputs": single_precision_inputs,
                                "errors": errors, "stability": bool(stability), "threads": threads}
@@ -244,7 +259,7 @@ def evaluate_arrays(values: list[Any], *, warn: bool, single_precision_inputs: b
     _say_simd_note()
     failed, first_failed, unfit, first_unfit = _core.evaluate(
         T, P, x_c, x_h, x_n, out, fault, function, in_range,
-        (*STATED_T_C, STATED_P_BAR, SUM_TOLERANCE), 0 if threads is None else threads)
+        (*STATED_T_C, STATED_P_BAR, SUM_TOLERANCE), thread_count(threads))
     inputs = [np.broadcast_to(a, shape) for a in arrays]
     if warn:
         _warn_of_fractions(unfit, first_unfit, inputs[2:])

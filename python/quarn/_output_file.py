@@ -66,6 +66,9 @@ class OutputFile:
         try:
             fd, self._temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".part",
                                                    dir=directory)
+        except OSError as error:
+            # Said of the output the user named, not of the temporary file beside it.
+            raise OSError(error.errno, error.strerror or str(error), self.path) from None
         finally:
             signal.pthread_sigmask(signal.SIG_SETMASK, held)
         self.file = os.fdopen(fd, "wb")

@@ -35,7 +35,8 @@ def _new_axes(count: int, width: float, height: float) -> tuple[Any, list[Any]]:
     try:
         from matplotlib.figure import Figure
     except ImportError:
-        raise ImportError("plotting needs matplotlib: pip install 'quarn[plot]'") from None
+        raise ImportError("plotting needs matplotlib: pip install matplotlib (or, in the source, "
+                          "pip install '.[plot]')") from None
     figure = Figure(figsize=(width * count, height), layout="constrained")
     axes = figure.subplots(1, count, squeeze=False)[0]
     return figure, list(axes)

@@ -46,7 +46,8 @@ def _figure(x: Any, curves: list[Any], x_label: str, title: str, shade_below: fl
         try:
             from matplotlib.figure import Figure
         except ImportError:
-            raise ImportError("plotting needs matplotlib: pip install 'quarn[plot]'") from None
+            raise ImportError("plotting needs matplotlib: pip install matplotlib (or, in the source, "
+                              "pip install '.[plot]')") from None
         figure = Figure(figsize=(12, 3.8), layout="constrained")
         axes = list(figure.subplots(1, 3))
     else:
@@ -156,7 +157,7 @@ def _run(argv: Sequence[str]) -> int:
     import zlib
 
     from ._command import CommandError
-    from ._grid import Axis, GridError
+    from ._grid import GridError
     from ._output_file import OutputFile
 
     parser = argparse.ArgumentParser(prog="quarn plot",
@@ -188,20 +189,14 @@ def _run(argv: Sequence[str]) -> int:
         parser.error(f"{args.output}: the figure's name must end in .png, .svg or .pdf")
     try:
         if args.kind == "ternary":
-            figure = ternary(args.T, args.P)
+            figure = ternary(_checked("T", args.T), _checked("P", args.P))
         elif args.kind == "section":
-            salinities = Axis(args.wt_NaCl, "wt-NaCl")
-            if len(salinities) > 6:
-                raise CommandError(f"--wt-NaCl: {len(salinities)} salinities are more panels than "
-                                   "a figure can show (at most 6)")
-            cells: list[Any] = []
-            for text, name, what in ((args.T, "T", "temperatures"), (args.x_CO2, "x-CO2", "values")):
-                axis = None if text is None else Axis(text, name)
-                if axis is not None and not 2 <= len(axis) <= 400:
-                    raise CommandError(f"--{name}: {len(axis)} {what}; a section needs 2 to 400")
-                cells.append(None if axis is None else axis.values(np.arange(len(axis))))
-            figure = section(args.P, salinities.values(np.arange(len(salinities))), T_C=cells[0],
-                             x_CO2=cells[1])
+            salinities = _axis_values(args.wt_NaCl, "wt-NaCl", "salinities are more panels than a "
+                                      "figure can show", 1, 6)
+            cells = [None if text is None else
+                     _axis_values(text, name, "values; a section needs", 2, 400, increasing=True)
+                     for text, name in ((args.T, "T"), (args.x_CO2, "x-CO2"))]
+            figure = section(_checked("P", args.P), salinities, T_C=cells[0], x_CO2=cells[1])
         else:
             figure = _phi_figure(args)
     except (ImportError, GridError, ValueError) as error:
@@ -217,16 +212,53 @@ def _run(argv: Sequence[str]) -> int:
 
 def _phi_figure(args: Any) -> Any:
     """The figure of phi-x or phi-p from the command's arguments."""
-    from ._command import CommandError
-    from ._grid import Axis
-
-    axis = Axis(args.T, "T")
-    if len(axis) > 100:
-        raise CommandError(f"--T: {len(axis)} temperatures are more curves than a figure can show")
-    temperatures = axis.values(np.arange(len(axis)))
+    temperatures = _axis_values(args.T, "T", "temperatures are more curves than a figure can "
+                                "show", 1, 100)
     if args.kind == "phi-x":
-        return phi_x(args.P, args.wt_NaCl, temperatures)
-    return phi_p(args.x_CO2, args.wt_NaCl, temperatures)
+        return phi_x(_checked("P", args.P), _checked("wt-NaCl", args.wt_NaCl), temperatures)
+    return phi_p(_checked("x-CO2", args.x_CO2), _checked("wt-NaCl", args.wt_NaCl), temperatures)
+
+
+# What each option of a figure may take: the lowest and highest value, whether
+# the lowest itself is allowed, and what the values are.
+_OPTION_RANGES = {
+    "T": (-273.15, 10000.0, False, "a temperature above absolute zero and at most 10000 C"),
+    "P": (0.0, 100000.0, False, "a pressure above 0 and at most 100000 bar"),
+    "x-CO2": (0.0, 1.0, True, "a mole fraction from 0 to 1"),
+    "wt-NaCl": (0.0, 100.0, True, "a salinity from 0 to below 100 wt%"),
+}
+
+
+def _checked(option: str, value: float) -> float:
+    """A value of an option that the figure can draw, or a one-line error that
+    names what was given."""
+    from ._command import CommandError
+
+    low, high, low_allowed, words = _OPTION_RANGES[option]
+    fits = (low <= value if low_allowed else low < value) and \
+        (value < high if option == "wt-NaCl" else value <= high)
+    if not fits:  # NaN fails every comparison
+        raise CommandError(f"--{option}: {value:g} is not {words}")
+    return value
+
+
+def _axis_values(text: str, option: str, too_many: str, least: int, most: int,
+                 increasing: bool = False) -> Any:
+    """The values of a list or range option, each checked, their count within
+    [least, most]."""
+    from ._command import CommandError
+    from ._grid import Axis, count_text
+
+    axis = Axis(text, option)
+    if not least <= axis.count <= most:
+        raise CommandError(f"--{option}: {count_text(axis.count)} {too_many} "
+                           f"({least} to {most})")
+    values = axis.values(np.arange(axis.count))
+    for v in values:
+        _checked(option, float(v))
+    if increasing and not np.all(np.diff(values) > 0):
+        raise CommandError(f"--{option}: {text!r}: the values must increase")
+    return values
 
 
 def main(argv: Sequence[str]) -> int:

@@ -16,10 +16,11 @@ import itertools
 import math
 import os
 import queue
+import re
 import sys
 import threading
 import time
-from typing import Any, BinaryIO, Iterator, Sequence, TextIO
+from typing import Any, BinaryIO, Callable, Iterator, Sequence, TextIO
 
 import numpy as np
 
@@ -27,7 +28,7 @@ from . import _core
 from ._command import Command, CommandError
 from ._composition import mole_fractions
 from ._equilibrium import flash, stability
-from ._grid import Axis, GridError
+from ._grid import Axis, GridError, count_text
 from ._model import evaluate_arrays
 from ._output_file import OutputFile
 
@@ -54,6 +55,57 @@ FLASH_CHUNK = 1 << 11
 MAX_POINTS = 10**9
 # Flat grid indices are int64 inside; this keeps every one of them far from its end.
 LARGEST_MAX_POINTS = 2**62
+
+
+# A number as a CSV cell holds it: ASCII decimal digits, a point, an exponent.
+# (Python's float() would also take 1_000, other scripts' digits and "nan".)
+_DECIMAL = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?")
+# How far the mole fractions' sum may be from 1 before the table says so.
+SUM_TOLERANCE = 1e-6
+
+
+class Slips:
+    """Values that are most likely slips (a percentage given as a fraction, a
+    salinity of 120), said once per kind on standard error, naming the column
+    and the first row; the table is computed all the same."""
+
+    def __init__(self, say: Callable[[str], None] | None):
+        self._say = say
+        self._said: set[str] = set()
+
+    def check(self, column: str, values: Any, where: Any, kind: str, what: str) -> None:
+        """`where`: each value's row (a line number, or a grid option's text)."""
+        if self._say is None or kind in self._said:
+            return
+        bad = np.flatnonzero(np.asarray(what_is_bad(kind, values)))
+        if bad.size:
+            self._said.add(kind)
+            k = int(bad[0])
+            value = _core.shortest(np.array([float(np.asarray(values)[k])]))[0]
+            self._say(f"warning: {column} {what}, first at {where[k]} ({value}); computed all "
+                      "the same")
+
+
+def what_is_bad(kind: str, values: Any) -> Any:
+    v = np.asarray(values, dtype=np.float64)
+    if kind.startswith("fraction"):
+        return (v < 0.0) | (v > 1.0)
+    if kind == "sum":
+        return np.abs(v - 1.0) > SUM_TOLERANCE
+    return (v < 0.0) | (v >= 100.0)  # salinity
+
+
+def check_states(slips: Slips, where: Any, x_CO2: Any, x_H2O: Any = None, x_NaCl: Any = None,
+                 wt_NaCl: Any = None) -> None:
+    """Every kind of slip among the states' compositions."""
+    slips.check("x_CO2", x_CO2, where, "fraction x_CO2", "outside [0, 1] (a percentage?)")
+    if wt_NaCl is not None:
+        slips.check("wt_NaCl", wt_NaCl, where, "salinity", "outside [0, 100) wt%")
+    else:
+        slips.check("x_H2O", x_H2O, where, "fraction x_H2O", "outside [0, 1] (a percentage?)")
+        slips.check("x_NaCl", x_NaCl, where, "fraction x_NaCl", "outside [0, 1] (a percentage?)")
+        slips.check("x_CO2 + x_H2O + x_NaCl", np.asarray(x_CO2) + np.asarray(x_H2O)
+                    + np.asarray(x_NaCl), where, "sum", "not summing to 1")
 
 
 def _chunks(total: int, size: int = CHUNK) -> Iterator[tuple[int, int]]:
@@ -135,18 +187,20 @@ class _BackgroundWriter:
 
 
 def _result_rows(texts: list[tuple[list[str], Any]], *states: Any,
-                 extras: Sequence[str] = ()) -> bytes:
+                 extras: Sequence[str] = (), given_wt: Any = None) -> bytes:
     """CSV rows: the text columns (texts, index of each row's text), then the
     results of the states (T_C, P_bar, x_CO2, x_H2O, x_NaCl), then the column
     groups named in `extras` ("flash", "stability"). Whether a state is in the
-    stated range is in its own column, not in a warning."""
+    stated range is in its own column, not in a warning. `given_wt`: the
+    salinities the states were made from, where they were."""
     r = evaluate_arrays(list(states), warn=False, single_precision_inputs=False, errors="nan",
                         threads=None)
     results = [np.ascontiguousarray(getattr(r, c), dtype=np.float64) for c in RESULT_COLUMNS[:-2]]
     rows = _core.csv_rows(texts, results, r.fault, r._fault_function, r.in_range)
     if not extras:
         return rows
-    tails = [_flash_fields(states) if e == "flash" else _stability_fields(states) for e in extras]
+    tails = [_flash_fields(states, given_wt) if e == "flash" else _stability_fields(states)
+             for e in extras]
     return "".join(line + "".join(t) + "\n" for line, *t in
                    zip(rows.decode().splitlines(), *tails)).encode()
 
@@ -159,12 +213,19 @@ def _number_texts(column: Any) -> Any:
     return text
 
 
-def _flash_fields(states: Sequence[Any]) -> list[str]:
+def _flash_fields(states: Sequence[Any], given_wt: Any = None) -> list[str]:
     """The flash columns of each state as CSV text from their leading comma; a
     number that does not apply (beta of one phase, the phases of an undecided
-    state, the saline phase of fewer than three) is empty."""
+    state, the saline phase of fewer than three) is empty. A one phase fluid
+    made from a salinity keeps that salinity as given (3, not the round trip's
+    2.9999999999999996) where its phase is the feed itself."""
     r = flash(*states)
     s = r.saline_co2_bearing
+    if given_wt is not None:
+        given = np.broadcast_to(np.asarray(given_wt, dtype=np.float64), r.phases.shape)
+        itself = (r.phases == 1) & (r.brine.x_CO2 == states[2]) & (r.brine.x_NaCl == states[4])
+        for phase in (r.brine, r.co2_rich):
+            np.copyto(phase.wt_NaCl, given, where=itself)
     texts = [_number_texts(c) for c in (
         r.beta, r.brine.x_CO2, r.brine.x_H2O, r.brine.x_NaCl, r.brine.wt_NaCl,
         r.co2_rich.x_CO2, r.co2_rich.x_H2O, r.co2_rich.x_NaCl, r.co2_rich.wt_NaCl,
@@ -201,11 +262,24 @@ def _extra_columns(extras: Sequence[str]) -> list[str]:
     return [c for e in extras for c in EXTRA_COLUMNS[e]]
 
 
-def grid_table(axes: Sequence[Axis], out: Any, extras: Sequence[str] = ()) -> int:
+def _ends(axis: Axis) -> Any:
+    """The values an axis's range check needs: all of a list, a range's ends."""
+    return axis.values(np.arange(axis.count) if axis.count <= 1000 else
+                       np.array([0, axis.count - 1], dtype=np.int64))
+
+
+def grid_table(axes: Sequence[Axis], out: Any, extras: Sequence[str] = (),
+               slips: Slips | None = None) -> int:
     """Writes the grid T x P x x_CO2 x wt_NaCl (the last varying fastest) as CSV;
     returns the number of rows. Each chunk works out only the axis values and
     the (x_CO2, wt_NaCl) pairs it meets, so memory does not grow with the grid."""
     T, P, x, w = axes
+    if slips is not None:
+        x_ends, w_ends = _ends(x), _ends(w)
+        slips.check("x_CO2", x_ends, ["--x-CO2"] * len(x_ends), "fraction x_CO2",
+                    "outside [0, 1] (a percentage?)")
+        slips.check("wt_NaCl", w_ends, ["--wt-NaCl"] * len(w_ends), "salinity",
+                    "outside [0, 100) wt%")
     total = len(T) * len(P) * len(x) * len(w)
     columns_out = GRID_COLUMNS + RESULT_COLUMNS + _extra_columns(extras)
     out.write((",".join(columns_out) + "\n").encode())
@@ -222,7 +296,8 @@ def grid_table(axes: Sequence[Axis], out: Any, extras: Sequence[str] = ()) -> in
         texts[3:3] = [(_core.shortest(np.ascontiguousarray(f)), pair_codes) for f in (x_H2O, x_NaCl)]
         (T_values, T_codes), (P_values, P_codes), (x_values, x_codes), _ = columns
         out.write(_result_rows(texts, T_values[T_codes], P_values[P_codes], x_values[x_codes],
-                               x_H2O[pair_codes], x_NaCl[pair_codes], extras=extras))
+                               x_H2O[pair_codes], x_NaCl[pair_codes], extras=extras,
+                               given_wt=w.values(pairs % len(w))[pair_codes]))
         progress.update(end)
     return total
 
@@ -258,8 +333,10 @@ class CsvStates:
     them: a byte-order mark, CR LF, blank and all-empty rows are taken as they
     come. Made from the open file, it has read and checked the header."""
 
-    def __init__(self, binary: BinaryIO, name: str, extras: Sequence[str] = ()):
+    def __init__(self, binary: BinaryIO, name: str, extras: Sequence[str] = (),
+                 slips: Slips | None = None):
         self.name = name
+        self.slips = slips or Slips(None)
         self.extras = tuple(extras)
         self.results = RESULT_COLUMNS + _extra_columns(extras)
         head = binary.peek(4096)[:4096] if hasattr(binary, "peek") else b""
@@ -268,7 +345,9 @@ class CsvStates:
             raise CommandError(f"{name} is {kind}, not CSV text: save it as CSV (UTF-8)")
         source: TextIO = io.TextIOWrapper(binary, encoding="utf-8-sig", errors="surrogateescape",
                                           newline="")
-        self._reader = csv.reader(source)
+        # Strict: a quote opened and never closed is an error, not a field that
+        # swallows the rest of the file.
+        self._reader = csv.reader(source, strict=True)
         self._records = self._nonblank_records()
         first = next(self._records, None)
         if first is None:
@@ -306,6 +385,9 @@ class CsvStates:
                 if any(f.strip() for f in fields):
                     yield start, fields
         except csv.Error as error:
+            if "unexpected end of data" in str(error):
+                raise CommandError(f"{self.name}, line {line}: a quote opened in this row is "
+                                   "never closed (the rest of the file would be one field)") from None
             raise CommandError(f"{self.name}, line {self._reader.line_num}: {error}") from None
 
     def _values(self, line: int, fields: list[str]) -> tuple[list[str], list[float] | str]:
@@ -320,13 +402,15 @@ class CsvStates:
             text = fields[k].strip()
             if not text:
                 return fields, f"line {line}: {column} is empty"
-            try:
-                value = float(text)
-            except ValueError:
-                return fields, f"line {line}: {column} {text!r} is not a number"
-            if not math.isfinite(value):
-                return fields, f"line {line}: {column} {text!r} is not a finite number"
-            values.append(value)
+            if not _DECIMAL.fullmatch(text):
+                try:
+                    finite = math.isfinite(float(text))
+                except ValueError:
+                    finite = True
+                return fields, (f"line {line}: {column} {text!r} is not "
+                                + ("a number (decimal digits 0-9 only)" if finite
+                                   else "a finite number"))
+            values.append(float(text))
         return fields, values
 
     def write(self, out: Any) -> int:
@@ -335,18 +419,27 @@ class CsvStates:
         out.write(_encoded(header + "\n"))
         rows = 0
         while True:
-            block = [self._values(line, fields) for line, fields in
-                     itertools.islice(self._records, FLASH_CHUNK if self.extras else CHUNK)]
-            if not block:
+            records = list(itertools.islice(self._records,
+                                            FLASH_CHUNK if self.extras else CHUNK))
+            if not records:
                 return rows
+            block = [self._values(line, fields) for line, fields in records]
             good = [v for _, v in block if not isinstance(v, str)]
             computed: Iterator[str] = iter(())
             if good:
+                where = [f"line {line}" for (line, _), (_, v) in zip(records, block)
+                         if not isinstance(v, str)]
                 T_C, P_bar, x_CO2, *rest = np.array(good, dtype=np.float64).T
-                x_H2O, x_NaCl = mole_fractions(x_CO2, rest[0])[1:] if self._by_salinity else rest
+                if self._by_salinity:
+                    check_states(self.slips, where, x_CO2, wt_NaCl=rest[0])
+                    x_H2O, x_NaCl = mole_fractions(x_CO2, rest[0])[1:]
+                else:
+                    check_states(self.slips, where, x_CO2, *rest)
+                    x_H2O, x_NaCl = rest
                 computed = iter(_result_rows([], T_C, P_bar, x_CO2, x_H2O, x_NaCl,
-                                             extras=self.extras).decode()
-                                .splitlines(keepends=True))
+                                             extras=self.extras,
+                                             given_wt=rest[0] if self._by_salinity else None)
+                                .decode().splitlines(keepends=True))
             lines = []
             for fields, values in block:
                 # A state that cannot be computed: its reason in the fault column.
@@ -392,10 +485,10 @@ def _grid_axes(args: argparse.Namespace) -> list[Axis]:
                 zip((args.T, args.P, args.x_CO2, args.wt_NaCl), names)]
     except GridError as error:
         raise CommandError(str(error)) from None
-    total = math.prod(len(a) for a in axes)
+    total = math.prod(a.count for a in axes)
     if total > args.max_points:
-        raise CommandError(f"the grid has {total:,} points, more than the {args.max_points:,} "
-                           "allowed (--max-points raises the limit)")
+        raise CommandError(f"the grid has {count_text(total)} points, more than the "
+                           f"{args.max_points:,} allowed (--max-points raises the limit)")
     return axes
 
 
@@ -428,18 +521,19 @@ def _run(command: Command, argv: Sequence[str]) -> int:
         raise CommandError(f"{args.output} is the input file: write the table to another file")
     axes = _grid_axes(args) if args.input is None else None
     extras = [e for e, wanted in (("flash", args.flash), ("stability", args.stability)) if wanted]
+    slips = Slips(command.say)
     binary = None
     try:
         if axes is None:
             binary = _open_input(args.input)
             states = CsvStates(binary, "<stdin>" if args.input == "-" else args.input,
-                               extras=extras)
+                               extras=extras, slips=slips)
         with OutputFile(args.output) as output:
             with _BackgroundWriter(output.file) as writer:
                 if axes is None:
                     states.write(writer)
                 else:
-                    grid_table(axes, writer, extras=extras)
+                    grid_table(axes, writer, extras=extras, slips=slips)
             output.commit()
     finally:
         if binary is not None and args.input != "-":

@@ -296,3 +296,44 @@ def test_ternary_draws_the_three_phase_field(tmp_path):
     from matplotlib.colors import to_rgb
     one_phase = [c for c in panel.collections if c.get_label() == "one phase"][0]
     assert max(to_rgb(one_phase.get_facecolor()[0])) - min(to_rgb(one_phase.get_facecolor()[0])) > 0.3
+
+
+# Hostile values: {the state, the flash's status, why undecided}.
+HOSTILE_CASES = [
+    ((500.0, 1000.0, 1e308, 1e308, 1e308), "undecided", "feed beyond the salinity cap"),
+    ((500.0, -5.0, 0.3, 0.6, 0.1), "undecided", "not a temperature and pressure"),
+    ((500.0, 0.0, 0.3, 0.6, 0.1), "undecided", "not a temperature and pressure"),
+    ((-300.0, 1000.0, 0.3, 0.6, 0.1), "undecided", "not a temperature and pressure"),
+    ((500.0, 1000.0, 1e308, 1.7e308, 1e306), None, ""),  # as the fractions normalised exactly
+]
+
+
+@pytest.mark.parametrize("state, status, why", HOSTILE_CASES)
+def test_hostile_values_are_refused_not_decided(state, status, why):
+    r = quarn.flash(*state)
+    if status is None:
+        from fractions import Fraction
+        total = sum(Fraction(v) for v in state[2:])
+        plain = quarn.flash(*state[:2], *(float(Fraction(v) / total) for v in state[2:]))
+        status = str(plain.status)
+        assert r.brine.x_CO2 == pytest.approx(plain.brine.x_CO2, rel=1e-12)
+    assert (str(r.status), str(r.undecided)) == (status, why)
+    if state[2] > 1.0:
+        assert r.normalised
+
+
+def test_a_section_at_exactly_the_cap_is_decided():
+    assert quarn.one_phase_limit(500.0, 1000.0, 50.0).status == "found"
+    assert quarn.flash(500.0, 1000.0, *quarn.mole_fractions(0.1, 50.0)).undecided != \
+        "feed beyond the salinity cap"
+
+
+@pytest.mark.parametrize("threads", [-1, 0, 2.5, True, "2"])
+def test_threads_must_be_a_count(threads):
+    z = quarn.mole_fractions(0.2, 10.0)
+    for call in (lambda: quarn.fugacity(500, 2000, *z, threads=threads),
+                 lambda: quarn.flash(500, 2000, *z, threads=threads),
+                 lambda: quarn.stability(500, 2000, *z, threads=threads),
+                 lambda: quarn.one_phase_limit(500, 2000, 10.0, threads=threads)):
+        with pytest.raises(ValueError, match="threads must be a whole number from 1 up"):
+            call()

@@ -55,7 +55,17 @@ CSV_CASES = [
     ("an empty cell", f"{HEADER}\n500,2000,0.1,10\n500,,0.1,10\n".encode(),
      [(["500", "2000", "0.1", "10"], ""), (["500", "", "0.1", "10"], "line 3: P_bar is empty")]),
     ("text in a number column", f"{HEADER}\n500,abc,0.1,10\n".encode(),
-     [(["500", "abc", "0.1", "10"], "line 2: P_bar 'abc' is not a number")]),
+     [(["500", "abc", "0.1", "10"], "line 2: P_bar 'abc' is not a number (decimal digits 0-9 "
+                                     "only)")]),
+    ("numbers Python would take, a CSV cell would not",
+     f"{HEADER}\n500,2000,1_000,10\n500,2000,0.1,\u0661\u0660\n".encode(),
+     [(["500", "2000", "1_000", "10"], "line 2: x_CO2 '1_000' is not a number (decimal digits "
+                                       "0-9 only)"),
+      (["500", "2000", "0.1", "\u0661\u0660"], "line 3: wt_NaCl '\u0661\u0660' is not a number "
+                                              "(decimal digits 0-9 only)")]),
+    ("an unclosed quote", f'{HEADER},note\n500,2000,0.1,10,a\n500,2000,0.2,10,"inclusion 2\n'
+     f'500,2000,0.3,10,c\n'.encode(),
+     "line 3: a quote opened in this row is never closed"),
     ("not finite", f"{HEADER}\nnan,2000,0.1,10\n500,2000,inf,10\n".encode(),
      [(["nan", "2000", "0.1", "10"], "line 2: T_C 'nan' is not a finite number"),
       (["500", "2000", "inf", "10"], "line 3: x_CO2 'inf' is not a finite number")]),
@@ -70,7 +80,8 @@ CSV_CASES = [
     ("quoted fields carried exactly",
      f'sample,{HEADER}\n"A, ""rim""\nsecond line",500,2000,0.1,10\nB,500,x,0.1,10\n'.encode(),
      [(['A, "rim"\nsecond line', "500", "2000", "0.1", "10"], ""),
-      (["B", "500", "x", "0.1", "10"], "line 4: P_bar 'x' is not a number")]),
+      (["B", "500", "x", "0.1", "10"], "line 4: P_bar 'x' is not a number (decimal digits 0-9 "
+                                       "only)")]),
     ("bytes that are no UTF-8 carried back", f"note,{HEADER}\n".encode() + b"50\xb0C,500,2000,0.1,10\n",
      [(["50\udcb0C", "500", "2000", "0.1", "10"], "")]),
     ("a quoted header", f'"T_C",P_bar,x_CO2,"wt_NaCl","a, b"\n500,2000,0.1,10,c\n'.encode(),
@@ -150,6 +161,7 @@ GRID_CASES = [
     ({"--T": "0:1e12:1"}, "the grid has 1,000,000,000,001 points, more than the 1,000,000,000"),
     ({"--T": "0:4294967295:1", "--P": "0:4294967295:1"}, "18,446,744,073,709,551,616 points"),
     ({"--T": "0:10:1", "--max-points": "10"}, "the grid has 11 points, more than the 10 allowed"),
+    ({"--T": "0:1e300:1e-300"}, "the grid has about 10^600 points, more than the 1,000,000,000"),
 ]
 
 
@@ -163,6 +175,45 @@ def test_grid_options(capsys, tmp_path, options, expected):
     else:
         assert (status, said) == (0, "")
         assert [float(row[2]) for row in rows[1:]] == [float(q) for q in expected]
+
+
+# Slips a table computes all the same, each kind said once with its column and
+# first row: {input (a CSV's rows or grid options), the warnings' words}.
+SLIP_CASES = [
+    (f"T_C,P_bar,x_CO2,x_H2O,x_NaCl\n500,2000,0.1,0.89,0.01\n500,2000,10,89,1\n"
+     f"500,2000,20,70,10\n500,2000,0.1,0.8,0.01\n",
+     ["x_CO2 outside [0, 1] (a percentage?), first at line 3 (10)",
+      "x_H2O outside [0, 1] (a percentage?), first at line 3 (89)",
+      "x_NaCl outside [0, 1] (a percentage?), first at line 4 (10)",
+      "x_CO2 + x_H2O + x_NaCl not summing to 1, first at line 3 (100)"]),
+    (f"{HEADER}\n500,2000,0.1,3\n500,2000,0.1,120\n500,2000,0.1,-1\n",
+     ["wt_NaCl outside [0, 100) wt%, first at line 3 (120)"]),
+    ({"--x-CO2": "20", "--wt-NaCl": "0,100"},
+     ["x_CO2 outside [0, 1] (a percentage?), first at --x-CO2 (20)",
+      "wt_NaCl outside [0, 100) wt%, first at --wt-NaCl (100)"]),
+    (f"{HEADER}\n500,2000,0.1,3\n", []),
+]
+
+
+@pytest.mark.parametrize("given, words", SLIP_CASES)
+def test_slips_are_said_once_per_kind_and_computed(capsys, tmp_path, given, words):
+    if isinstance(given, str):
+        (tmp_path / "in.csv").write_text(given)
+        status, said, rows = run_table(capsys, tmp_path, str(tmp_path / "in.csv"))
+    else:
+        args = {**ONE_POINT, **given}
+        status, said, rows = run_table(capsys, tmp_path, *itertools.chain(*args.items()))
+    assert status == 0 and all(r[-2] == "" for r in rows[1:])  # every row computed
+    assert said.splitlines() == [f"quarn table: warning: {w}; computed all the same" for w in words]
+
+
+def test_a_one_phase_rows_salinity_is_the_decimal_given(capsys, tmp_path):
+    status, said, rows = run_table(capsys, tmp_path, "--T", "500", "--P", "2000", "--x-CO2", "0.01",
+                                   "--wt-NaCl", "3,0.7", "--flash")
+    header, *rows = rows
+    assert [r[header.index("status")] for r in rows] == ["one phase"] * 2
+    assert [r[header.index("brine_wt_NaCl")] for r in rows] == ["3", "0.7"]
+    assert [r[header.index("co2_rich_wt_NaCl")] for r in rows] == ["3", "0.7"]
 
 
 def test_the_output_is_the_file_a_link_names_and_never_the_input(capsys, tmp_path):

@@ -106,13 +106,26 @@ def test_plot_command_writes_each_format(tmp_path):
     (["phi-p", "--x-CO2", "0.9", "--wt-NaCl", "90", "--T", "350"], "phi.png",
      "nothing to draw: exp: OVERFLOW error (6203) at every point"),
     (["phi-x", "--P", "2000", "--wt-NaCl", "10", "--T", "0:1:0.001"], "phi.png",
-     "--T: 1001 temperatures are more curves than a figure can show"),
+     "--T: 1,001 temperatures are more curves than a figure can show (1 to 100)"),
+    (["phi-x", "--P", "2000", "--wt-NaCl", "10", "--T", "0:1e300:1e-300"], "phi.png",
+     "--T: about 10^600 temperatures are more curves"),
+    (["phi-p", "--x-CO2", "20", "--wt-NaCl", "10", "--T", "500"], "phi.png",
+     "--x-CO2: 20 is not a mole fraction from 0 to 1"),
+    (["ternary", "--T", "500", "--P", "nan"], "t.png", "--P: nan is not a pressure above 0"),
+    (["ternary", "--T", "500", "--P", "-5"], "t.png", "--P: -5 is not a pressure above 0"),
+    (["ternary", "--T", "-300", "--P", "1000"], "t.png",
+     "--T: -300 is not a temperature above absolute zero"),
+    (["section", "--P", "2000", "--wt-NaCl", "10", "--T", "1e308,1e308"], "s.png",
+     "--T: 1e+308 is not a temperature above absolute zero"),
+    (["section", "--P", "2000", "--wt-NaCl", "10", "--T", "500,400"], "s.png",
+     "--T: '500,400': the values must increase"),
+    (["section", "--P", "inf", "--wt-NaCl", "10"], "s.png", "--P: inf is not a pressure"),
     (["phi-x", "--P", "2000", "--wt-NaCl", "10", "--T", "400:300:10"], "phi.png",
      "--T: the step of '400:300:10' goes away from its stop"),
     (["phi-x", "--P", "2000", "--wt-NaCl", "10", "--T", "400"], "full.pdf",
      "full.pdf: the PDF could not be written whole"),
     (["phi-x", "--P", "2000", "--wt-NaCl", "10", "--T", "400"], "missing/phi.svg",
-     "No such file or directory"),
+     "missing/phi.svg: No such file or directory"),
 ])
 def test_figure_failures_are_one_line(tmp_path, capsys, kind, output, words):
     (tmp_path / "full.pdf").symlink_to("/dev/full")
@@ -124,7 +137,7 @@ def test_figure_failures_are_one_line(tmp_path, capsys, kind, output, words):
 def test_plot_without_matplotlib_says_so(monkeypatch, capsys):
     monkeypatch.setitem(sys.modules, "matplotlib.figure", None)
     assert plot.main(["phi-x", "--P", "2000", "--wt-NaCl", "10", "--T", "500", "-o", "x.png"]) == 2
-    assert capsys.readouterr().err == "quarn plot: plotting needs matplotlib: pip install 'quarn[plot]'\n"
+    assert capsys.readouterr().err == "quarn plot: plotting needs matplotlib: pip install matplotlib (or, in the source, pip install '.[plot]')\n"
 
 
 def test_quarn_command_runs_the_console_program(tmp_path):
