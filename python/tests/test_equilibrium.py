@@ -139,7 +139,8 @@ def test_table_flash_columns(capsys):
     assert float(rows[0]["beta"]) == expected.beta
     assert float(rows[0]["brine_wt_NaCl"]) == expected.brine.wt_NaCl
     assert rows[1]["status"] == "one phase" and rows[1]["beta"] == ""
-    assert rows[2]["fault"] == "line 4: P_bar 'x' is not a number" and rows[2]["status"] == ""
+    assert rows[2]["fault"] == "line 4: P_bar 'x' is not a number (decimal digits 0-9 only)"
+    assert rows[2]["status"] == ""
     assert rows[0]["beta_saline"] == "" and rows[0]["saline_wt_NaCl"] == ""
     # A three-phase state, its phases as a search of 27,900 trial phases found them.
     assert rows[3]["status"] == "three phases" and rows[3]["phases"] == "3"
