@@ -15,15 +15,11 @@ from ._model import (STATED_P_BAR, STATED_T_C, _as_float_array, batch_columns, b
                      thread_count)
 from ._units import plain, plain_arguments
 
-# The domain bits of the library's answers.
-_FEED_NORMALISED = 8
-_PHASE_BEYOND_CAP = 16
-
 _PHASE_FIELDS = ("x_CO2", "x_H2O", "x_NaCl", "wt_NaCl", "phi_CO2", "phi_H2O", "phi_NaCl", "Z", "V",
                  "ln_phi_CO2", "ln_phi_H2O", "ln_phi_NaCl")
 _CERTIFICATE = ("max_delta_ln_f", "max_delta_ln_f_unrounded", "mass_balance", "delta_G_RT",
                 "min_tpd", "tpd_min")
-FLASH_STATUSES = ("one phase", "brine + CO2-rich", "salt split", "undecided", "three phases")
+FLASH_STATUSES = tuple(_core.flash_statuses)
 _STATE = ("T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl")
 
 
@@ -213,9 +209,19 @@ def _in_range(T_C: Any, P_bar: Any) -> Any:
     return (T_C >= STATED_T_C[0]) & (T_C <= STATED_T_C[1]) & (P_bar >= STATED_P_BAR)
 
 
-def _names(codes: Any, name: Any, count: int) -> Any:
-    table = np.array([name(k) for k in range(count)], dtype=object)
-    return table[codes]
+def _names(codes: Any, names: list[str]) -> Any:
+    """The names of an enumeration's codes, as an array of str objects."""
+    return np.array(names, dtype=object)[codes]
+
+
+def _run(call: Callable[..., None], layout: dict[str, list[str]], columns: list[Any], n: int,
+         *options: Any) -> tuple[dict[str, Any], dict[str, Any]]:
+    """A batch call of the compiled core into arrays it fills: its rows and
+    codes by the names its layout gives them."""
+    rows = np.empty((len(layout["rows"]), n))
+    codes = np.zeros((len(layout["codes"]), n), dtype=np.int32)
+    call(*columns, rows, codes, *options)
+    return dict(zip(layout["rows"], rows)), dict(zip(layout["codes"], codes))
 
 
 def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
@@ -247,35 +253,37 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]
     columns, shape, inputs = _columns(_STATE, values)
-    n = int(np.prod(shape))
-    rows = np.empty((44, n))
-    codes = np.zeros((6, n), dtype=np.int32)
-    T, P, c, h, s = columns
-    _core.flash(T, P, c, h, s, rows, codes, float(salinity_cap), float(phase_salinity_limit),
-                thread_count(threads))
-    phases = codes[2]
-    rows[:, phases == 0] = np.nan
-    rows[0, phases == 1] = np.nan
-    rows[25:30, phases == 1] = np.nan
-    rows[31:44, phases != 3] = np.nan
-    out = [r.reshape(shape) for r in rows]
+    rows, codes = _run(_core.flash, _core.flash_layout, columns, int(np.prod(shape)),
+                       float(salinity_cap), float(phase_salinity_limit), thread_count(threads))
+    phases = codes["phases"]
+    # Numbers that do not apply are NaN: every number of an undecided state, the
+    # CO2-rich share and the split's certificate of one phase (its stability
+    # test's tpd_min stays), the saline phase of fewer than three.
+    for name, row in rows.items():
+        row[phases == 0] = np.nan
+        if (name in _CERTIFICATE and name != "tpd_min") or name == "beta":
+            row[phases == 1] = np.nan
+        if name.startswith("saline_co2_bearing_") or name == "beta_saline":
+            row[phases != 3] = np.nan
+    out = {name: row.reshape(shape) for name, row in rows.items()}
 
-    def phase(first: int) -> PhaseArrays:
-        return PhaseArrays(*out[first:first + len(_PHASE_FIELDS)])
+    def phase(prefix: str) -> PhaseArrays:
+        return PhaseArrays(**{f: out[f"{prefix}_{f}"] for f in _PHASE_FIELDS})
 
+    domain = codes["domain"]
+    bits = _core.domain_bits
     return FlashResult(
         T_C=inputs[0], P_bar=inputs[1], x_CO2=inputs[2], x_H2O=inputs[3], x_NaCl=inputs[4],
         phases=phases.reshape(shape),
-        status=_names(codes[0], _core.flash_status_name, 5).reshape(shape),
-        undecided=_names(codes[1], _core.undecided_name, 8).reshape(shape),
-        beta=out[0], brine=phase(1), co2_rich=phase(13),
-        beta_saline=out[31], saline_co2_bearing=phase(32),
-        max_delta_ln_f=out[25], max_delta_ln_f_unrounded=out[26], mass_balance=out[27],
-        delta_G_RT=out[28], min_tpd=out[29], tpd_min=out[30],
-        iterations=codes[4].reshape(shape), evaluations=codes[5].reshape(shape),
+        status=_names(codes["status"], _core.flash_statuses).reshape(shape),
+        undecided=_names(codes["undecided"], _core.undecided_reasons).reshape(shape),
+        beta=out["beta"], brine=phase("brine"), co2_rich=phase("co2_rich"),
+        beta_saline=out["beta_saline"], saline_co2_bearing=phase("saline_co2_bearing"),
+        **{name: out[name] for name in _CERTIFICATE},
+        iterations=codes["iterations"].reshape(shape), evaluations=codes["evaluations"].reshape(shape),
         in_range=_in_range(inputs[0], inputs[1]),
-        beyond_cap=(codes[3] & _PHASE_BEYOND_CAP).astype(bool).reshape(shape),
-        normalised=(codes[3] & _FEED_NORMALISED).astype(bool).reshape(shape))
+        beyond_cap=(domain & bits["phase_beyond_cap"]).astype(bool).reshape(shape),
+        normalised=(domain & bits["feed_normalised"]).astype(bool).reshape(shape))
 
 
 def stability(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
@@ -292,16 +300,12 @@ def stability(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]
     columns, shape, inputs = _columns(_STATE, values)
-    n = int(np.prod(shape))
-    rows = np.empty((5, n))
-    codes = np.zeros((3, n), dtype=np.int32)
-    T, P, c, h, s = columns
-    _core.stability(T, P, c, h, s, rows, codes, float(salinity_cap), thread_count(threads))
-    out = [r.reshape(shape) for r in rows]
+    rows, codes = _run(_core.stability, _core.stability_layout, columns, int(np.prod(shape)),
+                       float(salinity_cap), thread_count(threads))
     return StabilityResult(
-        verdict=_names(codes[0], _core.stability_name, 3).reshape(shape), tpd_min=out[0],
-        trial_x_CO2=out[1], trial_x_H2O=out[2], trial_x_NaCl=out[3], trial_wt_NaCl=out[4],
-        evaluations=codes[2].reshape(shape), in_range=_in_range(inputs[0], inputs[1]))
+        verdict=_names(codes["verdict"], _core.stability_verdicts).reshape(shape),
+        **{name: row.reshape(shape) for name, row in rows.items()},
+        evaluations=codes["evaluations"].reshape(shape), in_range=_in_range(inputs[0], inputs[1]))
 
 
 def one_phase_limit(T_C: Any, P_bar: Any, wt_NaCl: Any, *, salinity_cap: float = 50.0,
@@ -318,18 +322,12 @@ def one_phase_limit(T_C: Any, P_bar: Any, wt_NaCl: Any, *, salinity_cap: float =
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]
     columns, shape, inputs = _columns(("T_C", "P_bar", "wt_NaCl"), values)
-    n = int(np.prod(shape))
-    rows = np.empty((6, n))
-    codes = np.zeros((3, n), dtype=np.int32)
-    T, P, W = columns
-    _core.one_phase_limit(T, P, W, rows, codes, float(salinity_cap), thread_count(threads))
-    out = [r.reshape(shape) for r in rows]
+    rows, codes = _run(_core.one_phase_limit, _core.limit_layout, columns, int(np.prod(shape)),
+                       float(salinity_cap), thread_count(threads))
     return OnePhaseLimitResult(
-        x_CO2=out[0], tolerance=out[1],
-        status=_names(codes[0], _core.limit_status_name, 3).reshape(shape),
-        incipient_x_CO2=out[2], incipient_x_H2O=out[3], incipient_x_NaCl=out[4],
-        incipient_wt_NaCl=out[5], evaluations=codes[2].reshape(shape),
-        in_range=_in_range(inputs[0], inputs[1]))
+        **{name: row.reshape(shape) for name, row in rows.items()},
+        status=_names(codes["status"], _core.limit_statuses).reshape(shape),
+        evaluations=codes["evaluations"].reshape(shape), in_range=_in_range(inputs[0], inputs[1]))
 
 
 __all__ = ["FlashResult", "OnePhaseLimitResult", "PhaseArrays", "StabilityResult", "flash",

@@ -4,9 +4,14 @@
 #include "equilibrium.hpp"
 
 #include <nanobind/ndarray.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "quarn/equilibrium.hpp"
@@ -64,102 +69,169 @@ void InParts(std::size_t n, std::size_t part, Batch batch) {
   }
 }
 
-void StorePhase(const quarn::Phase& phase, double* const* row, std::size_t first, std::size_t i) {
-  const double values[] = {
-      phase.x.x_CO2,          phase.x.x_H2O,          phase.x.x_NaCl,
-      phase.wt_NaCl,          phase.result.phi[0],    phase.result.phi[1],
-      phase.result.phi[2],    phase.result.Z,         phase.result.V_cm3_per_mol,
-      phase.result.ln_phi[0], phase.result.ln_phi[1], phase.result.ln_phi[2]};
-  for (std::size_t k = 0; k < std::size(values); ++k) row[first + k][i] = values[k];
+// The layout of an answer in the arrays Python gets: a named row of float64
+// for each number, a named column of int32 for each code. The names are
+// exported, and Python builds its results from them, not from positions.
+template <class Answer>
+struct Layout {
+  std::vector<std::string> row_names, code_names;
+  std::vector<std::function<double(const Answer&)>> rows;
+  std::vector<std::function<std::int32_t(const Answer&)>> codes;
+
+  void Row(std::string name, std::function<double(const Answer&)> read) {
+    row_names.push_back(std::move(name));
+    rows.push_back(std::move(read));
+  }
+  void Code(std::string name, std::function<std::int32_t(const Answer&)> read) {
+    code_names.push_back(std::move(name));
+    codes.push_back(std::move(read));
+  }
+  // Answer j of a part goes to column begin + j.
+  void Store(const std::vector<Answer>& answers, std::size_t begin, Rows& out,
+             Codes& out_codes) const {
+    const std::size_t n = out.shape(1);
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      double* row = out.data() + k * n + begin;
+      for (std::size_t j = 0; j < answers.size(); ++j) row[j] = rows[k](answers[j]);
+    }
+    for (std::size_t k = 0; k < codes.size(); ++k) {
+      for (std::size_t j = 0; j < answers.size(); ++j)
+        out_codes(k, begin + j) = codes[k](answers[j]);
+    }
+  }
+};
+
+template <class Enum>
+std::int32_t AsCode(Enum value) {
+  return static_cast<std::int32_t>(value);
 }
 
-// Rows: beta, the brine's 12 (x_CO2, x_H2O, x_NaCl, wt_NaCl, phi x3, Z, V, ln
-// phi x3), the CO2-rich phase's 12, then max_delta_ln_f,
-// max_delta_ln_f_unrounded, mass_balance, delta_G_RT, min_tpd, tpd_min, then
-// beta_saline and the saline CO2-bearing phase's 12. Codes: status, undecided
-// reason, phases, domain bits, iterations, evaluations.
-constexpr std::size_t kFlashRows = 44, kFlashCodes = 6;
+// A phase's twelve rows, each named after the phase.
+void PhaseRows(Layout<quarn::FlashResult>& layout, const std::string& prefix,
+               quarn::Phase quarn::FlashResult::*phase) {
+  using R = quarn::FlashResult;
+  layout.Row(prefix + "_x_CO2", [phase](const R& r) { return (r.*phase).x.x_CO2; });
+  layout.Row(prefix + "_x_H2O", [phase](const R& r) { return (r.*phase).x.x_H2O; });
+  layout.Row(prefix + "_x_NaCl", [phase](const R& r) { return (r.*phase).x.x_NaCl; });
+  layout.Row(prefix + "_wt_NaCl", [phase](const R& r) { return (r.*phase).wt_NaCl; });
+  const char* species[] = {"CO2", "H2O", "NaCl"};
+  for (int i = 0; i < 3; ++i) {
+    layout.Row(prefix + "_phi_" + species[i],
+               [phase, i](const R& r) { return (r.*phase).result.phi[i]; });
+  }
+  layout.Row(prefix + "_Z", [phase](const R& r) { return (r.*phase).result.Z; });
+  layout.Row(prefix + "_V", [phase](const R& r) { return (r.*phase).result.V_cm3_per_mol; });
+  for (int i = 0; i < 3; ++i) {
+    layout.Row(prefix + "_ln_phi_" + species[i],
+               [phase, i](const R& r) { return (r.*phase).result.ln_phi[i]; });
+  }
+}
+
+const Layout<quarn::FlashResult>& FlashLayout() {
+  using R = quarn::FlashResult;
+  static const Layout<R> layout = [] {
+    Layout<R> l;
+    l.Row("beta", [](const R& r) { return r.beta; });
+    l.Row("beta_saline", [](const R& r) { return r.beta_saline; });
+    PhaseRows(l, "brine", &R::brine);
+    PhaseRows(l, "co2_rich", &R::co2_rich);
+    PhaseRows(l, "saline_co2_bearing", &R::saline_co2_bearing);
+    l.Row("max_delta_ln_f", [](const R& r) { return r.certificate.max_delta_ln_f; });
+    l.Row("max_delta_ln_f_unrounded",
+          [](const R& r) { return r.certificate.max_delta_ln_f_unrounded; });
+    l.Row("mass_balance", [](const R& r) { return r.certificate.mass_balance; });
+    l.Row("delta_G_RT", [](const R& r) { return r.certificate.delta_G_RT; });
+    l.Row("min_tpd", [](const R& r) { return r.certificate.min_tpd; });
+    l.Row("tpd_min", [](const R& r) { return r.tpd_min; });
+    l.Code("status", [](const R& r) { return AsCode(r.status); });
+    l.Code("undecided", [](const R& r) { return AsCode(r.undecided); });
+    l.Code("phases", [](const R& r) { return r.phases; });
+    l.Code("domain", [](const R& r) { return AsCode(r.domain); });
+    l.Code("iterations", [](const R& r) { return r.iterations; });
+    l.Code("evaluations", [](const R& r) { return r.evaluations; });
+    return l;
+  }();
+  return layout;
+}
+
+const Layout<quarn::StabilityResult>& StabilityLayout() {
+  using R = quarn::StabilityResult;
+  static const Layout<R> layout = [] {
+    Layout<R> l;
+    l.Row("tpd_min", [](const R& r) { return r.tpd_min; });
+    l.Row("trial_x_CO2", [](const R& r) { return r.trial.x_CO2; });
+    l.Row("trial_x_H2O", [](const R& r) { return r.trial.x_H2O; });
+    l.Row("trial_x_NaCl", [](const R& r) { return r.trial.x_NaCl; });
+    l.Row("trial_wt_NaCl", [](const R& r) { return quarn::SalinityWt(r.trial); });
+    l.Code("verdict", [](const R& r) { return AsCode(r.verdict); });
+    l.Code("domain", [](const R& r) { return AsCode(r.domain); });
+    l.Code("evaluations", [](const R& r) { return r.evaluations; });
+    return l;
+  }();
+  return layout;
+}
+
+const Layout<quarn::OnePhaseLimit>& LimitLayout() {
+  using R = quarn::OnePhaseLimit;
+  static const Layout<R> layout = [] {
+    Layout<R> l;
+    l.Row("x_CO2", [](const R& r) { return r.x_CO2; });
+    l.Row("tolerance", [](const R& r) { return r.x_CO2_tolerance; });
+    l.Row("incipient_x_CO2", [](const R& r) { return r.incipient.x_CO2; });
+    l.Row("incipient_x_H2O", [](const R& r) { return r.incipient.x_H2O; });
+    l.Row("incipient_x_NaCl", [](const R& r) { return r.incipient.x_NaCl; });
+    l.Row("incipient_wt_NaCl", [](const R& r) { return r.incipient_wt_NaCl; });
+    l.Code("status", [](const R& r) { return AsCode(r.status); });
+    l.Code("domain", [](const R& r) { return AsCode(r.domain); });
+    l.Code("evaluations", [](const R& r) { return r.evaluations; });
+    return l;
+  }();
+  return layout;
+}
 
 void Flash(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows rows,
            Codes codes, double cap_wt, double limit_wt, unsigned threads) {
   const std::size_t n = rows.shape(1);
-  CheckLengths({&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, n, rows, kFlashRows, codes, kFlashCodes);
+  const auto& layout = FlashLayout();
+  CheckLengths({&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, n, rows, layout.rows.size(), codes,
+               layout.codes.size());
   const quarn::EquilibriumOptions options{cap_wt, limit_wt};
   std::vector<quarn::FlashResult> results;
   InParts(n, kPointsPerPart, [&](std::size_t begin, std::size_t end) {
     results.assign(end - begin, {});
     const std::vector<double> T_K = Kelvin(Part(T_C, begin, end));
     const std::vector<double> P_atm = Atm(Part(P_bar, begin, end));
-    if (!quarn::FlashBatch(T_K, P_atm, Part(x_CO2, begin, end), Part(x_H2O, begin, end),
-                           Part(x_NaCl, begin, end), results, options, threads)) {
-      return;
-    }
-    double* row[kFlashRows];
-    for (std::size_t k = 0; k < kFlashRows; ++k) row[k] = rows.data() + k * n;
-    for (std::size_t j = 0; j < results.size(); ++j) {
-      const quarn::FlashResult& r = results[j];
-      const std::size_t i = begin + j;
-      row[0][i] = r.beta;
-      StorePhase(r.brine, row, 1, i);
-      StorePhase(r.co2_rich, row, 13, i);
-      const quarn::FlashCertificate& c = r.certificate;
-      const double certificate[] = {c.max_delta_ln_f, c.max_delta_ln_f_unrounded,
-                                    c.mass_balance,   c.delta_G_RT,
-                                    c.min_tpd,        r.tpd_min};
-      for (std::size_t k = 0; k < std::size(certificate); ++k) row[25 + k][i] = certificate[k];
-      row[31][i] = r.beta_saline;
-      StorePhase(r.saline_co2_bearing, row, 32, i);
-      const std::int32_t code[] = {static_cast<std::int32_t>(r.status),
-                                   static_cast<std::int32_t>(r.undecided),
-                                   r.phases,
-                                   static_cast<std::int32_t>(r.domain),
-                                   r.iterations,
-                                   r.evaluations};
-      for (std::size_t k = 0; k < kFlashCodes; ++k) codes(k, i) = code[k];
+    if (quarn::FlashBatch(T_K, P_atm, Part(x_CO2, begin, end), Part(x_H2O, begin, end),
+                          Part(x_NaCl, begin, end), results, options, threads)) {
+      layout.Store(results, begin, rows, codes);
     }
   });
 }
 
-// Rows: tpd_min, the trial's x_CO2, x_H2O, x_NaCl and wt_NaCl. Codes:
-// verdict, domain bits, evaluations.
-constexpr std::size_t kStabilityRows = 5, kStabilityCodes = 3;
-
 void Stability(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows rows,
                Codes codes, double cap_wt, unsigned threads) {
   const std::size_t n = rows.shape(1);
-  CheckLengths({&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, n, rows, kStabilityRows, codes,
-               kStabilityCodes);
+  const auto& layout = StabilityLayout();
+  CheckLengths({&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, n, rows, layout.rows.size(), codes,
+               layout.codes.size());
   const quarn::EquilibriumOptions options{.salinity_cap_wt = cap_wt};
   std::vector<quarn::StabilityResult> results;
   InParts(n, kPointsPerPart, [&](std::size_t begin, std::size_t end) {
     results.assign(end - begin, {});
     const std::vector<double> T_K = Kelvin(Part(T_C, begin, end));
     const std::vector<double> P_atm = Atm(Part(P_bar, begin, end));
-    if (!quarn::StabilityBatch(T_K, P_atm, Part(x_CO2, begin, end), Part(x_H2O, begin, end),
-                               Part(x_NaCl, begin, end), results, options, threads)) {
-      return;
-    }
-    for (std::size_t j = 0; j < results.size(); ++j) {
-      const quarn::StabilityResult& r = results[j];
-      const std::size_t i = begin + j;
-      const double values[] = {r.tpd_min, r.trial.x_CO2, r.trial.x_H2O, r.trial.x_NaCl,
-                               quarn::SalinityWt(r.trial)};
-      for (std::size_t k = 0; k < kStabilityRows; ++k) rows(k, i) = values[k];
-      codes(0, i) = static_cast<std::int32_t>(r.verdict);
-      codes(1, i) = static_cast<std::int32_t>(r.domain);
-      codes(2, i) = r.evaluations;
+    if (quarn::StabilityBatch(T_K, P_atm, Part(x_CO2, begin, end), Part(x_H2O, begin, end),
+                              Part(x_NaCl, begin, end), results, options, threads)) {
+      layout.Store(results, begin, rows, codes);
     }
   });
 }
 
-// Rows: x_CO2, its tolerance, the incipient phase's x_CO2, x_H2O, x_NaCl and
-// wt_NaCl. Codes: status, domain bits, evaluations.
-constexpr std::size_t kLimitRows = 6, kLimitCodes = 3;
-
 void OnePhaseLimit(Column T_C, Column P_bar, Column wt_NaCl, Rows rows, Codes codes, double cap_wt,
                    unsigned threads) {
   const std::size_t n = rows.shape(1);
-  CheckLengths({&T_C, &P_bar, &wt_NaCl}, n, rows, kLimitRows, codes, kLimitCodes);
+  const auto& layout = LimitLayout();
+  CheckLengths({&T_C, &P_bar, &wt_NaCl}, n, rows, layout.rows.size(), codes, layout.codes.size());
   const quarn::EquilibriumOptions options{.salinity_cap_wt = cap_wt};
   std::vector<quarn::OnePhaseLimit> results;
   // A limit takes some tens of stability tests: fewer points per part.
@@ -167,21 +239,30 @@ void OnePhaseLimit(Column T_C, Column P_bar, Column wt_NaCl, Rows rows, Codes co
     results.assign(end - begin, {});
     const std::vector<double> T_K = Kelvin(Part(T_C, begin, end));
     const std::vector<double> P_atm = Atm(Part(P_bar, begin, end));
-    if (!quarn::OnePhaseLimitBatch(T_K, P_atm, Part(wt_NaCl, begin, end), results, options,
-                                   threads)) {
-      return;
-    }
-    for (std::size_t j = 0; j < results.size(); ++j) {
-      const quarn::OnePhaseLimit& r = results[j];
-      const std::size_t i = begin + j;
-      const double values[] = {r.x_CO2,           r.x_CO2_tolerance,  r.incipient.x_CO2,
-                               r.incipient.x_H2O, r.incipient.x_NaCl, r.incipient_wt_NaCl};
-      for (std::size_t k = 0; k < kLimitRows; ++k) rows(k, i) = values[k];
-      codes(0, i) = static_cast<std::int32_t>(r.status);
-      codes(1, i) = static_cast<std::int32_t>(r.domain);
-      codes(2, i) = r.evaluations;
+    if (quarn::OnePhaseLimitBatch(T_K, P_atm, Part(wt_NaCl, begin, end), results, options,
+                                  threads)) {
+      layout.Store(results, begin, rows, codes);
     }
   });
+}
+
+template <class Answer>
+nb::dict Names(const Layout<Answer>& layout) {
+  nb::dict names;
+  names["rows"] = layout.row_names;
+  names["codes"] = layout.code_names;
+  return names;
+}
+
+// The names of an enumeration's values, in the order of their codes.
+template <class Enum, class Name>
+std::vector<std::string> NamesOf(std::initializer_list<Enum> values, Name name) {
+  std::vector<std::string> names;
+  for (Enum v : values) {
+    if (static_cast<std::size_t>(v) != names.size()) throw std::logic_error("codes out of order");
+    names.emplace_back(name(v));
+  }
+  return names;
 }
 
 }  // namespace
@@ -190,28 +271,37 @@ void BindEquilibrium(nb::module_& m) {
   m.def("flash", &Flash, nb::arg("T_C"), nb::arg("P_bar"), nb::arg("x_CO2"), nb::arg("x_H2O"),
         nb::arg("x_NaCl"), nb::arg("rows"), nb::arg("codes"), nb::arg("salinity_cap_wt"),
         nb::arg("phase_salinity_limit_wt"), nb::arg("threads"),
-        "The two-phase flash of every state into rows (31) and codes (6).");
+        "The flash of every state into the rows and codes that flash_layout names.");
   m.def("stability", &Stability, nb::arg("T_C"), nb::arg("P_bar"), nb::arg("x_CO2"),
         nb::arg("x_H2O"), nb::arg("x_NaCl"), nb::arg("rows"), nb::arg("codes"),
         nb::arg("salinity_cap_wt"), nb::arg("threads"),
-        "The stability test of every state into rows (5) and codes (3).");
+        "The stability test of every state into the rows and codes stability_layout names.");
   m.def("one_phase_limit", &OnePhaseLimit, nb::arg("T_C"), nb::arg("P_bar"), nb::arg("wt_NaCl"),
         nb::arg("rows"), nb::arg("codes"), nb::arg("salinity_cap_wt"), nb::arg("threads"),
-        "The one-phase limit of every section into rows (6) and codes (3).");
-  m.def(
-      "flash_status_name",
-      [](int status) { return quarn::FlashStatusName(static_cast<quarn::FlashStatus>(status)); },
-      nb::arg("status"));
-  m.def(
-      "undecided_name",
-      [](int reason) { return quarn::UndecidedName(static_cast<quarn::Undecided>(reason)); },
-      nb::arg("reason"));
-  m.def(
-      "stability_name",
-      [](int verdict) { return quarn::StabilityName(static_cast<quarn::Stability>(verdict)); },
-      nb::arg("verdict"));
-  m.def(
-      "limit_status_name",
-      [](int status) { return quarn::LimitStatusName(static_cast<quarn::LimitStatus>(status)); },
-      nb::arg("status"));
+        "The one-phase limit of every section into the rows and codes limit_layout names.");
+  m.attr("flash_layout") = Names(FlashLayout());
+  m.attr("stability_layout") = Names(StabilityLayout());
+  m.attr("limit_layout") = Names(LimitLayout());
+  using quarn::FlashStatus, quarn::Undecided, quarn::Stability, quarn::LimitStatus;
+  m.attr("flash_statuses") =
+      NamesOf({FlashStatus::kOnePhase, FlashStatus::kBrineAndCO2Rich, FlashStatus::kSaltSplit,
+               FlashStatus::kUndecided, FlashStatus::kThreePhases},
+              quarn::FlashStatusName);
+  m.attr("undecided_reasons") =
+      NamesOf({Undecided::kNo, Undecided::kInvalidFeed, Undecided::kModelFailed,
+               Undecided::kFeedBeyondCap, Undecided::kPhaseBeyondLimit, Undecided::kNotConverged,
+               Undecided::kNotGlobal, Undecided::kInvalidConditions},
+              quarn::UndecidedName);
+  m.attr("stability_verdicts") = NamesOf(
+      {Stability::kStable, Stability::kUnstable, Stability::kUndecided}, quarn::StabilityName);
+  m.attr("limit_statuses") =
+      NamesOf({LimitStatus::kFound, LimitStatus::kNoLimit, LimitStatus::kUndecided},
+              quarn::LimitStatusName);
+  nb::dict domain;
+  domain["temperature_outside_range"] = quarn::kTemperatureOutsideRange;
+  domain["pressure_outside_range"] = quarn::kPressureOutsideRange;
+  domain["feed_beyond_cap"] = quarn::kFeedBeyondCap;
+  domain["feed_normalised"] = quarn::kFeedNormalised;
+  domain["phase_beyond_cap"] = quarn::kPhaseBeyondCap;
+  m.attr("domain_bits") = domain;
 }
