@@ -80,8 +80,25 @@ const char* quarn_text() {
   return text.c_str();
 }
 
-// One state. numbers: phi (3), f in bar (3), Z, V, ln phi (3), T_K, P_atm, the
-// fault's number and its function (quarn::MathFunction). text: the console's report line, or its
+// The names of the numbers each call leaves, in their order, comma-separated:
+// the page reads them by name.
+constexpr const char* kEvaluateNames =
+    "phi_CO2,phi_H2O,phi_NaCl,f_CO2,f_H2O,f_NaCl,Z,V,ln_phi_CO2,ln_phi_H2O,ln_phi_NaCl,T_K,P_atm,"
+    "fault,fault_function";
+constexpr const char* kFlashNames =
+    "phases,beta,brine_x_CO2,brine_x_H2O,brine_x_NaCl,brine_wt_NaCl,co2_rich_x_CO2,"
+    "co2_rich_x_H2O,co2_rich_x_NaCl,co2_rich_wt_NaCl,max_delta_ln_f,mass_balance,delta_G_RT,"
+    "min_tpd,phase_beyond_cap,evaluations,beta_saline,saline_x_CO2,saline_x_H2O,saline_x_NaCl,"
+    "saline_wt_NaCl";
+const char* quarn_evaluate_names() {
+  return kEvaluateNames;
+}
+const char* quarn_flash_names() {
+  return kFlashNames;
+}
+
+// One state; numbers as quarn_evaluate_names names them (the fault's function
+// as its quarn::MathFunction). text: the console's report line, or its
 // message for a failing elementary function. Returns the fault's number (0 for none).
 int quarn_evaluate(double T_C, double P_bar, double x_CO2, double x_H2O, double x_NaCl,
                    int single_precision) {
@@ -104,10 +121,8 @@ int quarn_evaluate(double T_C, double P_bar, double x_CO2, double x_H2O, double 
   return e.fault.number;
 }
 
-// The phases of one state. numbers: phases, beta, the brine's x (3) and
-// wt% NaCl, the CO2-rich phase's x (3) and wt% NaCl, max |delta ln f|, mass
-// balance, delta G / RT, min tpd, the domain bits, evaluations, then the
-// saline CO2-bearing phase's share, x (3) and wt% NaCl (three phases). text: the
+// The phases of one state; numbers as quarn_flash_names names them
+// (phase_beyond_cap: 1 where a phase is saltier than the cap). text: the
 // status ("brine + CO2-rich", ...), then a tab and the undecided reason.
 int quarn_flash(double T_C, double P_bar, double x_CO2, double x_H2O, double x_NaCl,
                 int single_precision) {
@@ -129,7 +144,7 @@ int quarn_flash(double T_C, double P_bar, double x_CO2, double x_H2O, double x_N
                            r.certificate.mass_balance,
                            r.certificate.delta_G_RT,
                            r.certificate.min_tpd,
-                           static_cast<double>(r.domain),
+                           (r.domain & quarn::kPhaseBeyondCap) ? 1.0 : 0.0,
                            static_cast<double>(r.evaluations),
                            r.beta_saline,
                            r.saline_co2_bearing.x.x_CO2,

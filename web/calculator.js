@@ -80,9 +80,12 @@ function text() {
   return quarn.UTF8ToString(quarn._quarn_text());
 }
 
-function numbers(count) {
+// The numbers the last call left, by the names the module gives them.
+function named(names) {
+  const keys = quarn.UTF8ToString(names()).split(",");
   const start = quarn._quarn_numbers() / 8;
-  return Array.from(quarn.HEAPF64.subarray(start, start + count));
+  const values = quarn.HEAPF64.subarray(start, start + keys.length);
+  return Object.fromEntries(keys.map((key, i) => [key, values[i]]));
 }
 
 // Eight significant digits for reading, the shortest round-trip form in full.
@@ -92,7 +95,7 @@ const full = (v) => String(v);
 function showResult(state) {
   const [xc, xh, xn] = state.x;
   const fault = quarn._quarn_evaluate(state.T, state.P, xc, xh, xn, state.single ? 1 : 0);
-  const n = numbers(14);
+  const n = named(quarn._quarn_evaluate_names);
   $("result").hidden = false;
   const body = $("numbers").querySelector("tbody");
   body.replaceChildren();
@@ -108,16 +111,17 @@ function showResult(state) {
     $("fault").hidden = true;
     $("numbers").hidden = false;
     SPECIES.forEach((name, i) => {
+      const phi = n[`phi_${name}`], f = n[`f_${name}`];
       const row = document.createElement("tr");
-      for (const cell of [name, full(state.x[i]), eight(n[i]), eight(n[3 + i]), full(n[i])]) {
+      for (const cell of [name, full(state.x[i]), eight(phi), eight(f), full(phi)]) {
         const td = document.createElement("td");
         td.textContent = cell;
         row.appendChild(td);
       }
       body.appendChild(row);
     });
-    $("zv").textContent = `Z = ${eight(n[6])} (${full(n[6])}),  V = ${eight(n[7])} cm³/mol ` +
-                          `(${full(n[7])}),  T = ${full(n[11])} K,  P = ${full(n[12])} atm`;
+    $("zv").textContent = `Z = ${eight(n.Z)} (${full(n.Z)}),  V = ${eight(n.V)} cm³/mol ` +
+                          `(${full(n.V)}),  T = ${full(n.T_K)} K,  P = ${full(n.P_atm)} atm`;
     $("report-line").textContent = text();
   }
   const link = linkOf(state);
@@ -129,37 +133,38 @@ function showResult(state) {
 function showPhases(state) {
   const [xc, xh, xn] = state.x;
   quarn._quarn_flash(state.T, state.P, xc, xh, xn, state.single ? 1 : 0);
-  const n = numbers(21);
+  const n = named(quarn._quarn_flash_names);
   const [status, reason] = text().split("\t");
   $("phases").hidden = false;
   const body = $("phase-table").querySelector("tbody");
   body.replaceChildren();
   let words = status;
   if (reason) words += ` (${reason})`;
-  if (n[0] === 2) words += `: β = ${eight(n[1])} of the moles in the CO2-rich fluid`;
-  if (n[0] === 3) {
-    words += `: ${eight(n[1])} of the moles in the CO2-rich fluid, ${eight(n[16])} in the ` +
-             `saline CO2-bearing phase, ${eight(1 - n[1] - n[16])} in the brine`;
+  if (n.phases === 2) words += `: β = ${eight(n.beta)} of the moles in the CO2-rich fluid`;
+  if (n.phases === 3) {
+    words += `: ${eight(n.beta)} of the moles in the CO2-rich fluid, ${eight(n.beta_saline)} ` +
+             `in the saline CO2-bearing phase, ${eight(1 - n.beta - n.beta_saline)} in the brine`;
   }
   $("phase-status").textContent = words;
   // The numbers above are those of the fluid as one phase: say so where the
   // model does not hold it together.
   const note = $("split-note");
-  note.hidden = n[0] === 1;
-  if (n[0] >= 2) {
+  note.hidden = n.phases === 1;
+  if (n.phases >= 2) {
     note.textContent = `The model splits this fluid (${status}): these are the numbers of a ` +
                        "one-phase fluid that does not form. The phases it forms are below.";
-  } else if (n[0] === 0) {
+  } else if (n.phases === 0) {
     note.textContent = `Whether the model keeps this fluid one phase is undecided` +
                        (reason ? ` (${reason}).` : ".");
   }
-  $("phase-table").hidden = n[0] < 2;
-  if (n[0] >= 2) {
-    const rows = [["brine", 2], ["CO2-rich fluid", 6]];
-    if (n[0] === 3) rows.splice(1, 0, ["saline CO2-bearing phase", 17]);
-    for (const [name, first] of rows) {
+  $("phase-table").hidden = n.phases < 2;
+  if (n.phases >= 2) {
+    const rows = [["brine", "brine"], ["CO2-rich fluid", "co2_rich"]];
+    if (n.phases === 3) rows.splice(1, 0, ["saline CO2-bearing phase", "saline"]);
+    for (const [name, prefix] of rows) {
       const row = document.createElement("tr");
-      for (const cell of [name, ...n.slice(first, first + 4).map(eight)]) {
+      const cells = ["x_CO2", "x_H2O", "x_NaCl", "wt_NaCl"].map((f) => eight(n[`${prefix}_${f}`]));
+      for (const cell of [name, ...cells]) {
         const td = document.createElement("td");
         td.textContent = cell;
         row.appendChild(td);
@@ -167,10 +172,10 @@ function showPhases(state) {
       body.appendChild(row);
     }
     $("certificate").textContent =
-        `Checks: ln f equal to ${n[10].toExponential(1)}, mass balance to ` +
-        `${n[11].toExponential(1)}, ΔG = ${eight(n[12])} RT, no trial phase below the ` +
-        `tangent plane (smallest distance ${n[13].toExponential(1)}).` +
-        ((n[14] & 16) ? " The brine is saltier than 50 wt%: in nature, halite-saturated." : "");
+        `Checks: ln f equal to ${n.max_delta_ln_f.toExponential(1)}, mass balance to ` +
+        `${n.mass_balance.toExponential(1)}, ΔG = ${eight(n.delta_G_RT)} RT, no trial phase ` +
+        `below the tangent plane (smallest distance ${n.min_tpd.toExponential(1)}).` +
+        (n.phase_beyond_cap ? " The brine is saltier than 50 wt%: in nature, halite-saturated." : "");
   } else {
     $("certificate").textContent = "";
   }

@@ -1,9 +1,8 @@
 // Evaluates states with the calculator's WebAssembly module under Node, for the
 // web tests: reads records of 6 float64 (T_C, P_bar, x_CO2, x_H2O, x_NaCl,
-// single precision 0 or 1) from the input file, writes records of 14 float64
-// (phi x3, f x3, Z, V, ln phi x3, the fault's number, its function, and the
-// composition's report line's length) to the output file and the report lines,
-// one per state, to the text file. With "table", evaluates a list of
+// single precision 0 or 1) from the input file, writes records of 13 float64
+// (phi x3, f x3, Z, V, ln phi x3, the fault's number and its function) to the
+// output file and the report lines, one per state, to the text file. With "table", evaluates a list of
 // compositions in the run file's format at one T and P and prints its lines.
 //   node evaluate_states.cjs SITE states IN OUT LINES
 //   node evaluate_states.cjs SITE table T_C P_BAR LIST_FILE
@@ -15,10 +14,15 @@ const [site, mode, ...args] = process.argv.slice(2);
 const createQuarn = require(path.resolve(site, "quarn.js"));
 // Node's fetch cannot read a file path: the module gets the bytes.
 createQuarn({wasmBinary: fs.readFileSync(path.resolve(site, "quarn.wasm"))}).then((quarn) => {
+  // The numbers of the last call, by the names the module gives them.
+  const names = quarn.UTF8ToString(quarn._quarn_evaluate_names()).split(",");
   const numbers = () => {
     const start = quarn._quarn_numbers() / 8;
-    return quarn.HEAPF64.subarray(start, start + 15);
+    const values = quarn.HEAPF64.subarray(start, start + names.length);
+    return Object.fromEntries(names.map((name, i) => [name, values[i]]));
   };
+  const kept = ["phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V",
+                "ln_phi_CO2", "ln_phi_H2O", "ln_phi_NaCl", "fault", "fault_function"];
   if (mode === "states") {
     const [input, output, lines] = args;
     const bytes = fs.readFileSync(input);
@@ -31,9 +35,7 @@ createQuarn({wasmBinary: fs.readFileSync(path.resolve(site, "quarn.wasm"))}).the
       const s = states.subarray(6 * k, 6 * k + 6);
       quarn._quarn_evaluate(s[0], s[1], s[2], s[3], s[4], s[5]);
       const n = numbers();
-      out.set(n.subarray(0, 11), 13 * k);
-      out[13 * k + 11] = n[13];
-      out[13 * k + 12] = n[14];
+      kept.forEach((name, j) => { out[13 * k + j] = n[name]; });
       text.push(quarn.UTF8ToString(quarn._quarn_text()));
     }
     const seconds = Number(process.hrtime.bigint() - started) / 1e9;
