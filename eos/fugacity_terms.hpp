@@ -15,9 +15,4 @@ struct FugacityTermsOf {
 };
 using FugacityTerms = FugacityTermsOf<double>;
 
-// The first failing logarithm, in the method's order, goes into `fault`.
-FugacityTerms ComputeFugacityTerms(const TemperatureTerms& t, const double& P_atm,
-                                   const std::array<double, 3>& x, const MixtureParameters& m,
-                                   Fault& fault);
-
 }  // namespace quarn

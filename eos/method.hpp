@@ -1,10 +1,11 @@
 // The mixture routine's computation, written once as templates on its values
 // and operations: one state with the elementary functions of one build
 // (ScalarOps, eos/checked_math.hpp), or several states in SIMD lanes
-// (eos/lanes.hpp). The functions of trkmix.hpp, redkw.hpp,
-// mixture_parameters.hpp and fugacity_terms.hpp are its scalar instances, and
-// TRKMIX has one instance per build of the fast paths with those inline, chosen
-// at run time like the functions themselves. For the translation units of the
+// (eos/lanes.hpp). The functions of trkmix.hpp and redkw.hpp, and the
+// temperature terms of mixture_parameters.hpp, are its scalar instances (the
+// stages' value structs are declared in mixture_parameters.hpp and
+// fugacity_terms.hpp), and TRKMIX has one instance per build of the fast paths
+// with those inline, chosen at run time like the functions themselves. For the translation units of the
 // equation of state only.
 #pragma once
 

@@ -13,9 +13,4 @@ TemperatureTerms ComputeTemperatureTerms(double T_K) {
   return t;
 }
 
-MixtureParameters ComputeMixtureParameters(const TemperatureTerms& t, const double& P_atm,
-                                           const std::array<double, 3>& x, Fault& fault) {
-  return ComputeMixtureParametersT<Dispatched>(t, P_atm, x, fault);
-}
-
 }  // namespace quarn

@@ -35,9 +35,4 @@ struct MixtureParametersOf {
 };
 using MixtureParameters = MixtureParametersOf<double>;
 
-// x holds the mole fractions of CO2, H2O and NaCl, not validated. The first
-// failing elementary function, in the method's order, goes into `fault`.
-MixtureParameters ComputeMixtureParameters(const TemperatureTerms& t, const double& P_atm,
-                                           const std::array<double, 3>& x, Fault& fault);
-
 }  // namespace quarn
