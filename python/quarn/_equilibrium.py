@@ -19,7 +19,7 @@ _PHASE_FIELDS = ("x_CO2", "x_H2O", "x_NaCl", "wt_NaCl", "phi_CO2", "phi_H2O", "p
                  "ln_phi_CO2", "ln_phi_H2O", "ln_phi_NaCl")
 _CERTIFICATE = ("max_delta_ln_f", "max_delta_ln_f_unrounded", "mass_balance", "delta_G_RT",
                 "min_tpd", "tpd_min")
-FLASH_STATUSES = tuple(_core.flash_statuses)
+FLASH_STATUSES = tuple(_core.flash_statuses())
 _STATE = ("T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl")
 
 
@@ -253,7 +253,7 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]
     columns, shape, inputs = _columns(_STATE, values)
-    rows, codes = _run(_core.flash, _core.flash_layout, columns, int(np.prod(shape)),
+    rows, codes = _run(_core.flash, _core.flash_layout(), columns, int(np.prod(shape)),
                        float(salinity_cap), float(phase_salinity_limit), thread_count(threads))
     phases = codes["phases"]
     # Numbers that do not apply are NaN: every number of an undecided state, the
@@ -271,12 +271,12 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
         return PhaseArrays(**{f: out[f"{prefix}_{f}"] for f in _PHASE_FIELDS})
 
     domain = codes["domain"]
-    bits = _core.domain_bits
+    bits = _core.domain_bits()
     return FlashResult(
         T_C=inputs[0], P_bar=inputs[1], x_CO2=inputs[2], x_H2O=inputs[3], x_NaCl=inputs[4],
         phases=phases.reshape(shape),
-        status=_names(codes["status"], _core.flash_statuses).reshape(shape),
-        undecided=_names(codes["undecided"], _core.undecided_reasons).reshape(shape),
+        status=_names(codes["status"], _core.flash_statuses()).reshape(shape),
+        undecided=_names(codes["undecided"], _core.undecided_reasons()).reshape(shape),
         beta=out["beta"], brine=phase("brine"), co2_rich=phase("co2_rich"),
         beta_saline=out["beta_saline"], saline_co2_bearing=phase("saline_co2_bearing"),
         **{name: out[name] for name in _CERTIFICATE},
@@ -300,10 +300,10 @@ def stability(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]
     columns, shape, inputs = _columns(_STATE, values)
-    rows, codes = _run(_core.stability, _core.stability_layout, columns, int(np.prod(shape)),
+    rows, codes = _run(_core.stability, _core.stability_layout(), columns, int(np.prod(shape)),
                        float(salinity_cap), thread_count(threads))
     return StabilityResult(
-        verdict=_names(codes["verdict"], _core.stability_verdicts).reshape(shape),
+        verdict=_names(codes["verdict"], _core.stability_verdicts()).reshape(shape),
         **{name: row.reshape(shape) for name, row in rows.items()},
         evaluations=codes["evaluations"].reshape(shape), in_range=_in_range(inputs[0], inputs[1]))
 
@@ -322,11 +322,11 @@ def one_phase_limit(T_C: Any, P_bar: Any, wt_NaCl: Any, *, salinity_cap: float =
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]
     columns, shape, inputs = _columns(("T_C", "P_bar", "wt_NaCl"), values)
-    rows, codes = _run(_core.one_phase_limit, _core.limit_layout, columns, int(np.prod(shape)),
+    rows, codes = _run(_core.one_phase_limit, _core.limit_layout(), columns, int(np.prod(shape)),
                        float(salinity_cap), thread_count(threads))
     return OnePhaseLimitResult(
         **{name: row.reshape(shape) for name, row in rows.items()},
-        status=_names(codes["status"], _core.limit_statuses).reshape(shape),
+        status=_names(codes["status"], _core.limit_statuses()).reshape(shape),
         evaluations=codes["evaluations"].reshape(shape), in_range=_in_range(inputs[0], inputs[1]))
 
 

@@ -4,12 +4,14 @@
 #include "equilibrium.hpp"
 
 #include <nanobind/ndarray.h>
+#include <nanobind/stl/map.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -246,12 +248,10 @@ void OnePhaseLimit(Column T_C, Column P_bar, Column wt_NaCl, Rows rows, Codes co
   });
 }
 
+// As a map of standard types, so that its type (dict[str, list[str]]) is known.
 template <class Answer>
-nb::dict Names(const Layout<Answer>& layout) {
-  nb::dict names;
-  names["rows"] = layout.row_names;
-  names["codes"] = layout.code_names;
-  return names;
+std::map<std::string, std::vector<std::string>> Names(const Layout<Answer>& layout) {
+  return {{"rows", layout.row_names}, {"codes", layout.code_names}};
 }
 
 // The names of an enumeration's values, in the order of their codes.
@@ -279,29 +279,36 @@ void BindEquilibrium(nb::module_& m) {
   m.def("one_phase_limit", &OnePhaseLimit, nb::arg("T_C"), nb::arg("P_bar"), nb::arg("wt_NaCl"),
         nb::arg("rows"), nb::arg("codes"), nb::arg("salinity_cap_wt"), nb::arg("threads"),
         "The one-phase limit of every section into the rows and codes limit_layout names.");
-  m.attr("flash_layout") = Names(FlashLayout());
-  m.attr("stability_layout") = Names(StabilityLayout());
-  m.attr("limit_layout") = Names(LimitLayout());
+  // Functions, not attributes, so that the stubs carry their types.
+  m.def("flash_layout", [] { return Names(FlashLayout()); });
+  m.def("stability_layout", [] { return Names(StabilityLayout()); });
+  m.def("limit_layout", [] { return Names(LimitLayout()); });
   using quarn::FlashStatus, quarn::Undecided, quarn::Stability, quarn::LimitStatus;
-  m.attr("flash_statuses") =
-      NamesOf({FlashStatus::kOnePhase, FlashStatus::kBrineAndCO2Rich, FlashStatus::kSaltSplit,
-               FlashStatus::kUndecided, FlashStatus::kThreePhases},
-              quarn::FlashStatusName);
-  m.attr("undecided_reasons") =
-      NamesOf({Undecided::kNo, Undecided::kInvalidFeed, Undecided::kModelFailed,
-               Undecided::kFeedBeyondCap, Undecided::kPhaseBeyondLimit, Undecided::kNotConverged,
-               Undecided::kNotGlobal, Undecided::kInvalidConditions},
-              quarn::UndecidedName);
-  m.attr("stability_verdicts") = NamesOf(
-      {Stability::kStable, Stability::kUnstable, Stability::kUndecided}, quarn::StabilityName);
-  m.attr("limit_statuses") =
-      NamesOf({LimitStatus::kFound, LimitStatus::kNoLimit, LimitStatus::kUndecided},
-              quarn::LimitStatusName);
-  nb::dict domain;
-  domain["temperature_outside_range"] = quarn::kTemperatureOutsideRange;
-  domain["pressure_outside_range"] = quarn::kPressureOutsideRange;
-  domain["feed_beyond_cap"] = quarn::kFeedBeyondCap;
-  domain["feed_normalised"] = quarn::kFeedNormalised;
-  domain["phase_beyond_cap"] = quarn::kPhaseBeyondCap;
-  m.attr("domain_bits") = domain;
+  m.def("flash_statuses", [] {
+    return NamesOf({FlashStatus::kOnePhase, FlashStatus::kBrineAndCO2Rich, FlashStatus::kSaltSplit,
+                    FlashStatus::kUndecided, FlashStatus::kThreePhases},
+                   quarn::FlashStatusName);
+  });
+  m.def("undecided_reasons", [] {
+    return NamesOf({Undecided::kNo, Undecided::kInvalidFeed, Undecided::kModelFailed,
+                    Undecided::kFeedBeyondCap, Undecided::kPhaseBeyondLimit,
+                    Undecided::kNotConverged, Undecided::kNotGlobal, Undecided::kInvalidConditions},
+                   quarn::UndecidedName);
+  });
+  m.def("stability_verdicts", [] {
+    return NamesOf({Stability::kStable, Stability::kUnstable, Stability::kUndecided},
+                   quarn::StabilityName);
+  });
+  m.def("limit_statuses", [] {
+    return NamesOf({LimitStatus::kFound, LimitStatus::kNoLimit, LimitStatus::kUndecided},
+                   quarn::LimitStatusName);
+  });
+  m.def("domain_bits", [] {
+    return std::map<std::string, unsigned>{
+        {"temperature_outside_range", quarn::kTemperatureOutsideRange},
+        {"pressure_outside_range", quarn::kPressureOutsideRange},
+        {"feed_beyond_cap", quarn::kFeedBeyondCap},
+        {"feed_normalised", quarn::kFeedNormalised},
+        {"phase_beyond_cap", quarn::kPhaseBeyondCap}};
+  });
 }

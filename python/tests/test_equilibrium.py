@@ -345,20 +345,20 @@ def test_the_cores_layouts_name_every_field_of_the_results():
 
     from quarn import _core
     phase = [f.name for f in fields(quarn.PhaseArrays)]
-    flash_rows = set(_core.flash_layout["rows"])
+    flash_rows = set(_core.flash_layout()["rows"])
     for prefix in ("brine", "co2_rich", "saline_co2_bearing"):
         assert {f"{prefix}_{name}" for name in phase} <= flash_rows
     plain = {f.name for f in fields(quarn.FlashResult)
              if f.type not in ("PhaseArrays",) and f.name not in _STATE_NAMES}
     assert plain - {"phases", "status", "undecided", "iterations", "evaluations", "in_range",
                     "beyond_cap", "normalised"} <= flash_rows
-    assert set(_core.stability_layout["rows"]) == \
+    assert set(_core.stability_layout()["rows"]) == \
         {f.name for f in fields(quarn.StabilityResult)} - {"verdict", "evaluations", "in_range"}
-    assert set(_core.limit_layout["rows"]) == \
+    assert set(_core.limit_layout()["rows"]) == \
         {f.name for f in fields(quarn.OnePhaseLimitResult)} - {"status", "evaluations", "in_range"}
     # The names of the codes are the library's own, each once.
-    assert len(set(_core.undecided_reasons)) == len(_core.undecided_reasons)
-    assert _core.undecided_reasons[-1] == "not a temperature and pressure"
+    assert len(set(_core.undecided_reasons())) == len(_core.undecided_reasons())
+    assert _core.undecided_reasons()[-1] == "not a temperature and pressure"
     from quarn._equilibrium import FLASH_STATUSES
     assert FLASH_STATUSES == ("one phase", "brine + CO2-rich", "salt split", "undecided",
                               "three phases")
