@@ -69,5 +69,7 @@ bool SelectSimdPath(SimdPath path);
 
 // The loop of the active path.
 void EvaluateSlice(const Slice& slice, std::size_t begin, std::size_t end);
+// The loop of `path`, which the processor must offer.
+void EvaluateOn(SimdPath path, const Slice& slice, std::size_t begin, std::size_t end);
 
 }  // namespace quarn::batch

@@ -5,8 +5,8 @@
 // temperature terms of mixture_parameters.hpp, are its scalar instances (the
 // stages' value structs are declared in mixture_parameters.hpp and
 // fugacity_terms.hpp), and TRKMIX has one instance per build of the fast paths
-// with those inline, chosen at run time like the functions themselves. For the translation units of the
-// equation of state only.
+// with those inline, chosen at run time like the functions themselves. For the
+// translation units of the equation of state only.
 #pragma once
 
 #include <array>

@@ -120,7 +120,11 @@ bool SelectSimdPath(SimdPath path) {
 }
 
 void EvaluateSlice(const Slice& slice, std::size_t begin, std::size_t end) {
-  switch (ActiveSimdPath()) {
+  EvaluateOn(ActiveSimdPath(), slice, begin, end);
+}
+
+void EvaluateOn(SimdPath path, const Slice& slice, std::size_t begin, std::size_t end) {
+  switch (path) {
 #if QUARN_SIMD_PATHS
     case SimdPath::kAvx512:
       EvaluateAvx512(slice, begin, end);

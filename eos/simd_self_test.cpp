@@ -82,18 +82,7 @@ Outputs Run(SimdPath path, const std::vector<State>& table) {
                        {in + 3, kStride}, {in + 4, kStride}, {column(0), column(1), column(2)},
                        column(3),         column(4),         {column(5), column(6), column(7)},
                        out.faults.data()};
-  switch (path) {
-#if QUARN_SIMD_PATHS
-    case SimdPath::kAvx2:
-      EvaluateAvx2(slice, 0, n);
-      break;
-    case SimdPath::kAvx512:
-      EvaluateAvx512(slice, 0, n);
-      break;
-#endif
-    default:
-      EvaluateScalar(slice, 0, n);
-  }
+  EvaluateOn(path, slice, 0, n);
   return out;
 }
 

@@ -184,6 +184,32 @@ double Share(const Vector& n, const equilibrium::Species& s) {
   return share;
 }
 
+// Three phases solved from the amounts `start`: the answer in r where they
+// converge to three distinct phases that pass the global check. Where the
+// check fails, `below` is its trial phase below their plane.
+bool DecideThreePhases(FlashResult& r, Model& model, const internal::TrialGrid& grid,
+                       const Feed& feed, const Vector& feed_ln_f,
+                       const std::array<Vector, 3>& start, double limit_wt, double cap_wt,
+                       equilibrium::ThreePhases& three, Vector& below) {
+  three = equilibrium::SolveThreePhases(model, feed, start, limit_wt);
+  r.iterations += three.iterations;
+  if (!three.converged || !Distinct(three.x[0], three.x[1]) || !Distinct(three.x[0], three.x[2]) ||
+      !Distinct(three.x[1], three.x[2])) {
+    return false;
+  }
+  const equilibrium::TangentPlaneSearch check = Check(model, grid, three.x, three.ln_f, limit_wt);
+  if (check.lowest.tpd < -equilibrium::kTpdTolerance) {
+    below = check.lowest.y;
+    r.certificate.min_tpd = check.lowest.tpd;
+    return false;
+  }
+  std::vector<FoundPhase> phases;
+  for (int p = 0; p < 3; ++p) phases.push_back({three.x[p], Share(three.n[p], feed.species)});
+  r = Decided(r, model, feed, std::move(phases), three.G, three.max_gradient, feed_ln_f, check,
+              cap_wt);
+  return true;
+}
+
 // Three phases from a converged split (phases x and y, a share beta of y) and a
 // trial phase w below its plane: w starts with a share epsilon taken from both
 // phases in proportion, and the Newton steps on the Gibbs energy let it grow
@@ -202,33 +228,18 @@ bool TryThreePhases(FlashResult& r, Model& model, const internal::TrialGrid& gri
     start[1][i] = beta * (y[i] - epsilon * w[i]);
     start[2][i] = epsilon * w[i];
   }
-  const equilibrium::ThreePhases three =
-      equilibrium::SolveThreePhases(model, feed, start, limit_wt);
-  r.iterations += three.iterations;
+  equilibrium::ThreePhases three;
+  if (DecideThreePhases(r, model, grid, feed, feed_ln_f, start, limit_wt, cap_wt, three, below)) {
+    return true;
+  }
   // Where a phase dwindles the answer is two phases: the other two, with the
   // amounts they reached, start a split.
-  {
-    std::array<double, 3> share{};
-    for (int p = 0; p < 3; ++p) share[p] = Share(three.n[p], feed.species);
-    const int smallest =
-        static_cast<int>(std::min_element(share.begin(), share.end()) - share.begin());
-    pair_starts.push_back(three.n[(smallest + 1) % 3]);
-  }
-  if (!three.converged || !Distinct(three.x[0], three.x[1]) || !Distinct(three.x[0], three.x[2]) ||
-      !Distinct(three.x[1], three.x[2])) {
-    return false;
-  }
-  const equilibrium::TangentPlaneSearch check = Check(model, grid, three.x, three.ln_f, limit_wt);
-  if (check.lowest.tpd < -equilibrium::kTpdTolerance) {
-    below = check.lowest.y;
-    r.certificate.min_tpd = check.lowest.tpd;
-    return false;
-  }
-  std::vector<FoundPhase> phases;
-  for (int p = 0; p < 3; ++p) phases.push_back({three.x[p], Share(three.n[p], feed.species)});
-  r = Decided(r, model, feed, std::move(phases), three.G, three.max_gradient, feed_ln_f, check,
-              cap_wt);
-  return true;
+  std::array<double, 3> share{};
+  for (int p = 0; p < 3; ++p) share[p] = Share(three.n[p], feed.species);
+  const int smallest =
+      static_cast<int>(std::min_element(share.begin(), share.end()) - share.begin());
+  pair_starts.push_back(three.n[(smallest + 1) % 3]);
+  return false;
 }
 
 // The shares of the feed in the triangle of three phases (the lever rule of
@@ -266,20 +277,9 @@ bool WarmThreePhases(FlashResult& r, Model& model, const internal::TrialGrid& gr
   for (int p = 0; p < 3; ++p) {
     for (int i = 0; i < 3; ++i) start[p][i] = share[p] * x[p][i];
   }
-  const equilibrium::ThreePhases three =
-      equilibrium::SolveThreePhases(model, feed, start, limit_wt);
-  r.iterations += three.iterations;
-  if (!three.converged || !Distinct(three.x[0], three.x[1]) || !Distinct(three.x[0], three.x[2]) ||
-      !Distinct(three.x[1], three.x[2])) {
-    return false;
-  }
-  const equilibrium::TangentPlaneSearch check = Check(model, grid, three.x, three.ln_f, limit_wt);
-  if (check.lowest.tpd < -equilibrium::kTpdTolerance) return false;
-  std::vector<FoundPhase> phases;
-  for (int p = 0; p < 3; ++p) phases.push_back({three.x[p], Share(three.n[p], feed.species)});
-  r = Decided(r, model, feed, std::move(phases), three.G, three.max_gradient, feed_ln_f, check,
-              cap_wt);
-  return true;
+  equilibrium::ThreePhases three;
+  Vector below{};
+  return DecideThreePhases(r, model, grid, feed, feed_ln_f, start, limit_wt, cap_wt, three, below);
 }
 
 // Splits from each start in turn, checks, and where a trial phase lies below

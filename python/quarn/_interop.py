@@ -15,13 +15,14 @@ from typing import Any
 
 import numpy as np
 
+from . import _core
 from ._model import INPUTS, FugacityResult, MathError, evaluate_arrays
 
 _FIELDS = [f.name for f in fields(FugacityResult)]
 # The outputs' types, where they are not float64.
 _OUTPUT_TYPES = {"fault": np.int32, "in_range": np.bool_, "_fault_function": np.uint8}
 # The stability test's verdicts, carried through Dask's float blocks as their index.
-_VERDICTS = np.array(["stable", "unstable", "undecided"], dtype=object)
+_VERDICTS = np.array(_core.stability_verdicts(), dtype=object)
 
 
 def _fields(options: dict[str, Any]) -> list[str]:

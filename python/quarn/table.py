@@ -73,39 +73,41 @@ class Slips:
         self._say = say
         self._said: set[str] = set()
 
-    def check(self, column: str, values: Any, where: Any, kind: str, what: str) -> None:
-        """`where`: each value's row (a line number, or a grid option's text)."""
-        if self._say is None or kind in self._said:
+    # Each kind of slip: what it is called, and which values are one.
+    KINDS: dict[str, tuple[str, Callable[[Any], Any]]] = {
+        "fraction": ("outside [0, 1] (a percentage?)", lambda v: (v < 0.0) | (v > 1.0)),
+        "sum": ("not summing to 1", lambda v: np.abs(v - 1.0) > SUM_TOLERANCE),
+        "salinity": ("outside [0, 100) wt%", lambda v: (v < 0.0) | (v >= 100.0)),
+    }
+
+    def check(self, column: str, values: Any, where: Any, kind: str) -> None:
+        """Says the first of `values` (a column's, or the sum's) that is a slip of
+        `kind`, unless that column has been said; `where`: each value's row (a
+        line number, or a grid option's text)."""
+        if self._say is None or column in self._said:
             return
-        bad = np.flatnonzero(np.asarray(what_is_bad(kind, values)))
+        what, is_slip = self.KINDS[kind]
+        v = np.asarray(values, dtype=np.float64)
+        bad = np.flatnonzero(is_slip(v))
         if bad.size:
-            self._said.add(kind)
+            self._said.add(column)
             k = int(bad[0])
-            value = _core.shortest(np.array([float(np.asarray(values)[k])]))[0]
+            value = _core.shortest(np.array([float(v[k])]))[0]
             self._say(f"warning: {column} {what}, first at {where[k]} ({value}); computed all "
                       "the same")
-
-
-def what_is_bad(kind: str, values: Any) -> Any:
-    v = np.asarray(values, dtype=np.float64)
-    if kind.startswith("fraction"):
-        return (v < 0.0) | (v > 1.0)
-    if kind == "sum":
-        return np.abs(v - 1.0) > SUM_TOLERANCE
-    return (v < 0.0) | (v >= 100.0)  # salinity
 
 
 def check_states(slips: Slips, where: Any, x_CO2: Any, x_H2O: Any = None, x_NaCl: Any = None,
                  wt_NaCl: Any = None) -> None:
     """Every kind of slip among the states' compositions."""
-    slips.check("x_CO2", x_CO2, where, "fraction x_CO2", "outside [0, 1] (a percentage?)")
+    slips.check("x_CO2", x_CO2, where, "fraction")
     if wt_NaCl is not None:
-        slips.check("wt_NaCl", wt_NaCl, where, "salinity", "outside [0, 100) wt%")
+        slips.check("wt_NaCl", wt_NaCl, where, "salinity")
     else:
-        slips.check("x_H2O", x_H2O, where, "fraction x_H2O", "outside [0, 1] (a percentage?)")
-        slips.check("x_NaCl", x_NaCl, where, "fraction x_NaCl", "outside [0, 1] (a percentage?)")
+        slips.check("x_H2O", x_H2O, where, "fraction")
+        slips.check("x_NaCl", x_NaCl, where, "fraction")
         slips.check("x_CO2 + x_H2O + x_NaCl", np.asarray(x_CO2) + np.asarray(x_H2O)
-                    + np.asarray(x_NaCl), where, "sum", "not summing to 1")
+                    + np.asarray(x_NaCl), where, "sum")
 
 
 def _chunks(total: int, size: int = CHUNK) -> Iterator[tuple[int, int]]:
@@ -276,10 +278,8 @@ def grid_table(axes: Sequence[Axis], out: Any, extras: Sequence[str] = (),
     T, P, x, w = axes
     if slips is not None:
         x_ends, w_ends = _ends(x), _ends(w)
-        slips.check("x_CO2", x_ends, ["--x-CO2"] * len(x_ends), "fraction x_CO2",
-                    "outside [0, 1] (a percentage?)")
-        slips.check("wt_NaCl", w_ends, ["--wt-NaCl"] * len(w_ends), "salinity",
-                    "outside [0, 100) wt%")
+        slips.check("x_CO2", x_ends, ["--x-CO2"] * len(x_ends), "fraction")
+        slips.check("wt_NaCl", w_ends, ["--wt-NaCl"] * len(w_ends), "salinity")
     total = len(T) * len(P) * len(x) * len(w)
     columns_out = GRID_COLUMNS + RESULT_COLUMNS + _extra_columns(extras)
     out.write((",".join(columns_out) + "\n").encode())
@@ -291,13 +291,14 @@ def grid_table(axes: Sequence[Axis], out: Any, extras: Sequence[str] = (),
             indices, codes = _distinct(begin, end, stride, len(axis))
             columns.append((axis.values(indices), codes))
         pairs, pair_codes = _distinct(begin, end, 1, len(x) * len(w))
-        _, x_H2O, x_NaCl = mole_fractions(x.values(pairs // len(w)), w.values(pairs % len(w)))
+        w_of_pairs = w.values(pairs % len(w))
+        _, x_H2O, x_NaCl = mole_fractions(x.values(pairs // len(w)), w_of_pairs)
         texts = [(_core.shortest(v), c) for v, c in columns]
         texts[3:3] = [(_core.shortest(np.ascontiguousarray(f)), pair_codes) for f in (x_H2O, x_NaCl)]
         (T_values, T_codes), (P_values, P_codes), (x_values, x_codes), _ = columns
         out.write(_result_rows(texts, T_values[T_codes], P_values[P_codes], x_values[x_codes],
                                x_H2O[pair_codes], x_NaCl[pair_codes], extras=extras,
-                               given_wt=w.values(pairs % len(w))[pair_codes]))
+                               given_wt=w_of_pairs[pair_codes]))
         progress.update(end)
     return total
 

@@ -191,61 +191,60 @@ const Layout<quarn::OnePhaseLimit>& LimitLayout() {
   return layout;
 }
 
-void Flash(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows rows,
-           Codes codes, double cap_wt, double limit_wt, unsigned threads) {
+// A batch call over the points part by part, its answers stored by `layout`:
+// `batch(T_K, P_atm, begin, end, answers)` runs the library's batch form on
+// points [begin, end) with the conditions in kelvin and atm.
+template <class Answer, class Batch>
+void FillAnswers(const Layout<Answer>& layout, std::initializer_list<const Column*> columns,
+                 const Column& T_C, const Column& P_bar, Rows& rows, Codes& codes, std::size_t part,
+                 Batch batch) {
   const std::size_t n = rows.shape(1);
-  const auto& layout = FlashLayout();
-  CheckLengths({&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, n, rows, layout.rows.size(), codes,
-               layout.codes.size());
-  const quarn::EquilibriumOptions options{cap_wt, limit_wt};
-  std::vector<quarn::FlashResult> results;
-  InParts(n, kPointsPerPart, [&](std::size_t begin, std::size_t end) {
-    results.assign(end - begin, {});
-    const std::vector<double> T_K = Kelvin(Part(T_C, begin, end));
-    const std::vector<double> P_atm = Atm(Part(P_bar, begin, end));
-    if (quarn::FlashBatch(T_K, P_atm, Part(x_CO2, begin, end), Part(x_H2O, begin, end),
-                          Part(x_NaCl, begin, end), results, options, threads)) {
-      layout.Store(results, begin, rows, codes);
+  CheckLengths(columns, n, rows, layout.rows.size(), codes, layout.codes.size());
+  std::vector<Answer> answers;
+  InParts(n, part, [&](std::size_t begin, std::size_t end) {
+    answers.assign(end - begin, {});
+    if (batch(Kelvin(Part(T_C, begin, end)), Atm(Part(P_bar, begin, end)), begin, end, answers)) {
+      layout.Store(answers, begin, rows, codes);
     }
   });
+}
+
+void Flash(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows rows,
+           Codes codes, double cap_wt, double limit_wt, unsigned threads) {
+  const quarn::EquilibriumOptions options{cap_wt, limit_wt};
+  FillAnswers(FlashLayout(), {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, T_C, P_bar, rows, codes,
+              kPointsPerPart,
+              [&](const std::vector<double>& T_K, const std::vector<double>& P_atm,
+                  std::size_t begin, std::size_t end, std::vector<quarn::FlashResult>& answers) {
+                return quarn::FlashBatch(T_K, P_atm, Part(x_CO2, begin, end),
+                                         Part(x_H2O, begin, end), Part(x_NaCl, begin, end), answers,
+                                         options, threads);
+              });
 }
 
 void Stability(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows rows,
                Codes codes, double cap_wt, unsigned threads) {
-  const std::size_t n = rows.shape(1);
-  const auto& layout = StabilityLayout();
-  CheckLengths({&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, n, rows, layout.rows.size(), codes,
-               layout.codes.size());
   const quarn::EquilibriumOptions options{.salinity_cap_wt = cap_wt};
-  std::vector<quarn::StabilityResult> results;
-  InParts(n, kPointsPerPart, [&](std::size_t begin, std::size_t end) {
-    results.assign(end - begin, {});
-    const std::vector<double> T_K = Kelvin(Part(T_C, begin, end));
-    const std::vector<double> P_atm = Atm(Part(P_bar, begin, end));
-    if (quarn::StabilityBatch(T_K, P_atm, Part(x_CO2, begin, end), Part(x_H2O, begin, end),
-                              Part(x_NaCl, begin, end), results, options, threads)) {
-      layout.Store(results, begin, rows, codes);
-    }
-  });
+  FillAnswers(
+      StabilityLayout(), {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, T_C, P_bar, rows, codes,
+      kPointsPerPart,
+      [&](const std::vector<double>& T_K, const std::vector<double>& P_atm, std::size_t begin,
+          std::size_t end, std::vector<quarn::StabilityResult>& answers) {
+        return quarn::StabilityBatch(T_K, P_atm, Part(x_CO2, begin, end), Part(x_H2O, begin, end),
+                                     Part(x_NaCl, begin, end), answers, options, threads);
+      });
 }
 
 void OnePhaseLimit(Column T_C, Column P_bar, Column wt_NaCl, Rows rows, Codes codes, double cap_wt,
                    unsigned threads) {
-  const std::size_t n = rows.shape(1);
-  const auto& layout = LimitLayout();
-  CheckLengths({&T_C, &P_bar, &wt_NaCl}, n, rows, layout.rows.size(), codes, layout.codes.size());
   const quarn::EquilibriumOptions options{.salinity_cap_wt = cap_wt};
-  std::vector<quarn::OnePhaseLimit> results;
   // A limit takes some tens of stability tests: fewer points per part.
-  InParts(n, kPointsPerPart / 16, [&](std::size_t begin, std::size_t end) {
-    results.assign(end - begin, {});
-    const std::vector<double> T_K = Kelvin(Part(T_C, begin, end));
-    const std::vector<double> P_atm = Atm(Part(P_bar, begin, end));
-    if (quarn::OnePhaseLimitBatch(T_K, P_atm, Part(wt_NaCl, begin, end), results, options,
-                                  threads)) {
-      layout.Store(results, begin, rows, codes);
-    }
-  });
+  FillAnswers(LimitLayout(), {&T_C, &P_bar, &wt_NaCl}, T_C, P_bar, rows, codes, kPointsPerPart / 16,
+              [&](const std::vector<double>& T_K, const std::vector<double>& P_atm,
+                  std::size_t begin, std::size_t end, std::vector<quarn::OnePhaseLimit>& answers) {
+                return quarn::OnePhaseLimitBatch(T_K, P_atm, Part(wt_NaCl, begin, end), answers,
+                                                 options, threads);
+              });
 }
 
 // As a map of standard types, so that its type (dict[str, list[str]]) is known.
