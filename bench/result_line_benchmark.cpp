@@ -4,7 +4,7 @@
 #include <array>
 
 #include "bench/compositions.hpp"
-#include "driver/report_formats.hpp"
+#include "textio/report_formats.hpp"
 #include "quarn/eos.hpp"
 #include "textio/formatted_write.hpp"
 

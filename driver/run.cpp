@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "driver/report_formats.hpp"
+#include "textio/report_formats.hpp"
 #include "quarn/eos.hpp"
 #include "textio/channel.hpp"
 #include "textio/formatted_write.hpp"

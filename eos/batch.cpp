@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "eos/batch_slice.hpp"
-#include "eos/parts.hpp"
+#include "quarn/internal/parts.hpp"
 #include "eos/trkmix.hpp"
 #include "quarn/eos.hpp"
 

@@ -2,7 +2,7 @@
 // file alone is built for them; the loop is chosen at run time.
 #include <immintrin.h>
 
-#include "eos/lanes.hpp"
+#include "eos/method_lanes.hpp"
 
 namespace quarn::batch {
 namespace {

@@ -1,7 +1,7 @@
 // The mixture routine's computation, written once as templates on its values
 // and operations: one state with the elementary functions of one build
 // (ScalarOps, eos/checked_math.hpp), or several states in SIMD lanes
-// (eos/lanes.hpp). The functions of trkmix.hpp and redkw.hpp, and the
+// (eos/method_lanes.hpp). The functions of trkmix.hpp and redkw.hpp, and the
 // temperature terms of mixture_parameters.hpp, are its scalar instances (the
 // stages' value structs are declared in mixture_parameters.hpp and
 // fugacity_terms.hpp), and TRKMIX has one instance per build of the fast paths
@@ -37,7 +37,7 @@ inline constexpr double kAngleOffset2 = 4.188790206;
 
 // The operations the method needs beyond arithmetic, for one state at a time:
 // the elementary functions of one build (A), recording the first failure in
-// `fault`, and branches taken one way. The lane form (eos/lanes.hpp) offers
+// `fault`, and branches taken one way. The lane form (eos/method_lanes.hpp) offers
 // the same for several states at once; the method below is written once for
 // both, so that each state meets the same IEEE operations in the same order.
 template <class A>

@@ -4,7 +4,7 @@
 // loops of the processor at hand run through the batch calls; the lane code
 // also runs at four and eight lanes in portable form, so that the eight-lane
 // logic is checked on processors without AVX-512 too.
-#include "elementary/lanes.hpp"
+#include "elementary/lane_kernels.hpp"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@
 
 #include "elementary/correctly_rounded.hpp"
 #include "eos/batch_slice.hpp"
-#include "eos/lanes.hpp"
+#include "eos/method_lanes.hpp"
 #include "quarn/eos.hpp"
 #include "tests/support/process.hpp"
 

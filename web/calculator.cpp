@@ -8,13 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "driver/report_formats.hpp"
 #include "quarn/eos.hpp"
 #include "quarn/equilibrium.hpp"
-#include "textio/channel.hpp"
-#include "textio/formatted_write.hpp"
-#include "textio/free_format_read.hpp"
-#include "textio/messages.hpp"
+#include "quarn/internal/records.hpp"
 
 namespace {
 
@@ -39,22 +35,18 @@ State Inputs(double T_C, double P_bar, int single_precision) {
 
 // The console's result line for a composition: x, phi and f of each species.
 std::string ResultLine(const std::array<double, 3>& x, const quarn::Result& r, double P_bar) {
-  std::array<double, 3> f;
-  for (int i = 0; i < 3; ++i) f[i] = quarn::FugacityBar(x[i], r.phi[i], P_bar);
-  const std::array<quarn::FormatValue, 9> values = {x[0], r.phi[0], f[0],     x[1], r.phi[1],
-                                                    f[1], x[2],     r.phi[2], f[2]};
-  quarn::RenderedRecords line;
-  quarn::RenderFormat(quarn::report::kResult, values, line);
-  return std::string(line[0]);
+  std::array<double, 9> values;
+  for (int i = 0; i < 3; ++i) {
+    values[3 * i] = x[i];
+    values[3 * i + 1] = r.phi[i];
+    values[3 * i + 2] = quarn::FugacityBar(x[i], r.phi[i], P_bar);
+  }
+  return quarn::text::ResultLine(values);
 }
 
 // The console's message text of a failing function: "exp: OVERFLOW error".
 std::string FaultText(const quarn::Fault& fault) {
-  std::string out = quarn::MathFunctionName(fault.function);
-  out += ": ";
-  out += quarn::MathKindName(fault.number);
-  out += " error";
-  return out;
+  return quarn::text::MathErrorText(fault.number, quarn::MathFunctionName(fault.function));
 }
 
 // What follows a report line: nothing for one phase, else how the model
@@ -95,6 +87,20 @@ const char* quarn_evaluate_names() {
 }
 const char* quarn_flash_names() {
   return kFlashNames;
+}
+constexpr const char* kCompositionNames = "x_CO2,x_H2O,x_NaCl";
+const char* quarn_composition_names() {
+  return kCompositionNames;
+}
+
+// The mole fractions, as quarn_composition_names names them, of a fluid of
+// x_CO2 whose solvent has wt_NaCl weight percent NaCl: the library's
+// conversion, the one its phase calculations use.
+void quarn_from_salinity(double x_CO2, double wt_NaCl) {
+  const quarn::Composition x = quarn::CompositionFromSalinity(x_CO2, wt_NaCl);
+  numbers[0] = x.x_CO2;
+  numbers[1] = x.x_H2O;
+  numbers[2] = x.x_NaCl;
 }
 
 // One state; numbers as quarn_evaluate_names names them (the fault's function
@@ -171,21 +177,20 @@ int quarn_table(const char* input, int length, double T_C, double P_bar, int sin
   const double T_K = quarn::KelvinFromCelsius(s.T_C), P_atm = quarn::AtmFromBar(s.P_bar);
   const quarn::Conditions conditions(T_K, P_atm);
   const quarn::EquilibriumConditions phases(T_K, P_atm);
-  quarn::Channel channel;
-  channel.unit = 5;
-  channel.full_path = "the list";
-  quarn::LoadInput(channel, std::string_view(input, static_cast<std::size_t>(length)));
+  using quarn::text::ReadOutcome;
+  quarn::text::RecordReader reader = quarn::text::RecordReader::FromText(
+      std::string_view(input, static_cast<std::size_t>(length)), 5, "the list");
   text.clear();
   int count = 0;
   std::array<double, 3> x{};
   for (;;) {
-    const quarn::ReadStatus status = quarn::ReadFreeFormat(channel, {x[0], x[1], x[2]}, true);
-    if (status.result == quarn::ReadResult::kEndOfFile) break;
-    if (status.result == quarn::ReadResult::kFailed) {
+    const ReadOutcome outcome = reader.ReadComposition(x);
+    if (outcome.kind == ReadOutcome::Kind::kEndOfFile) break;
+    if (outcome.kind == ReadOutcome::Kind::kFailed) {
       text += "! line ";
-      text += std::to_string(channel.input.records_taken);
+      text += std::to_string(reader.LinesTaken());
       text += ": ";
-      text += quarn::IoMessageText(status.error.message, channel.unit, channel.full_path);
+      text += reader.MessageText(outcome.message);
       text += '\n';
       break;
     }
@@ -194,8 +199,7 @@ int quarn_table(const char* input, int length, double T_C, double P_bar, int sin
     if (e.fault) {
       char composition[96];
       std::snprintf(composition, sizeof composition,
-                    "! line %zu, x = %.8g %.8g %.8g: ", channel.input.records_taken, x[0], x[1],
-                    x[2]);
+                    "! line %zu, x = %.8g %.8g %.8g: ", reader.LinesTaken(), x[0], x[1], x[2]);
       text += composition;
       text += FaultText(e.fault);
     } else {

@@ -16,11 +16,12 @@ function parseNumber(text, name) {
   return value;
 }
 
-// Mole fractions of a fluid of x_CO2 whose solvent has wt% NaCl (the model's W).
+// Mole fractions of a fluid of x_CO2 whose solvent has wt% NaCl (the model's
+// W), by the library's own conversion.
 function fromSalinity(xCO2, wt) {
-  const salt = wt / 58.448, water = (100 - wt) / 18.016;
-  const s = salt / (salt + water);
-  return [xCO2, (1 - xCO2) * (1 - s), (1 - xCO2) * s];
+  quarn._quarn_from_salinity(xCO2, wt);
+  const n = named(quarn._quarn_composition_names);
+  return [n.x_CO2, n.x_H2O, n.x_NaCl];
 }
 
 function readForm() {

@@ -9,7 +9,8 @@ from . import plot
 from ._composition import mole_fractions, weight_percent_NaCl
 from ._equilibrium import (FlashResult, OnePhaseLimitResult, PhaseArrays, StabilityResult, flash,
                            one_phase_limit, stability)
-from ._model import FugacityResult, MathError, RangeWarning, fugacity
+from ._fugacity import fugacity
+from ._model import FugacityResult, MathError, RangeWarning
 from ._run_file import RunFileError, read_run_file, run
 
 __version__ = _version("quarn")

@@ -4,8 +4,7 @@ limit over NumPy arrays of states."""
 from __future__ import annotations
 
 import importlib
-import sys
-from dataclasses import dataclass, fields, replace
+from dataclasses import dataclass, fields
 from typing import Any, Callable
 
 import numpy as np
@@ -13,6 +12,7 @@ import numpy as np
 from . import _core
 from ._model import (STATED_P_BAR, STATED_T_C, _as_float_array, batch_columns, broadcast_shape,
                      thread_count)
+from ._labelled import with_dataarrays
 from ._units import plain, plain_arguments
 
 _PHASE_FIELDS = ("x_CO2", "x_H2O", "x_NaCl", "wt_NaCl", "phi_CO2", "phi_H2O", "phi_NaCl", "Z", "V",
@@ -167,36 +167,6 @@ def _columns(names: tuple[str, ...], values: list[Any]) -> tuple[list[Any], tupl
     return batch_columns(arrays, shape), shape, [np.broadcast_to(a, shape) for a in arrays]
 
 
-def _labelled(names: tuple[str, ...], values: list[Any], compute: Callable[[list[Any]], Any]) -> Any:
-    """With xarray DataArrays among the arguments: the answer of `compute` over
-    their broadcast values, every array in it a DataArray with their dimensions
-    and coordinates (coordinates that disagree are an error, not a silent
-    join); None without DataArrays. Dask-backed DataArrays are computed."""
-    xr = sys.modules.get("xarray")
-    if xr is None or not any(isinstance(v, xr.DataArray) for v in values):
-        return None
-    for name, value in zip(names, values):
-        if not isinstance(value, xr.DataArray) and np.ndim(value) > 0:
-            raise TypeError(f"{name}: with DataArrays, give DataArrays or scalars (a plain array "
-                            "has no dimension names to broadcast by)")
-    labelled = [v for v in values if isinstance(v, xr.DataArray)]
-    try:
-        xr.align(*labelled, join="exact")
-    except ValueError as error:
-        raise ValueError(f"the DataArrays' coordinates disagree: {error}") from None
-    template = xr.broadcast(*labelled)[0]
-    answer = compute([v.broadcast_like(template).values if isinstance(v, xr.DataArray) else v
-                      for v in values])
-
-    def label(value: Any) -> Any:
-        if isinstance(value, PhaseArrays):
-            return replace(value, **{f.name: label(getattr(value, f.name)) for f in fields(value)})
-        return xr.DataArray(np.broadcast_to(value, template.shape), dims=template.dims,
-                            coords=template.coords)
-
-    return replace(answer, **{f.name: label(getattr(answer, f.name)) for f in fields(answer)})
-
-
 def _check_cap(salinity_cap: float, phase_salinity_limit: float | None = None) -> None:
     if not 0.0 < salinity_cap < 100.0:
         raise ValueError(f"salinity_cap must lie between 0 and 100 wt%, not {salinity_cap!r}")
@@ -248,7 +218,7 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     _check_cap(salinity_cap, phase_salinity_limit)
     thread_count(threads)
     values = plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl))
-    labelled = _labelled(_STATE, values, lambda v: flash(
+    labelled = with_dataarrays(_STATE, values, lambda v: flash(
         *v, salinity_cap=salinity_cap, phase_salinity_limit=phase_salinity_limit, threads=threads))
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]
@@ -295,7 +265,7 @@ def stability(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     ``salinity_cap`` is "undecided"."""
     _check_cap(salinity_cap)
     values = plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl))
-    labelled = _labelled(_STATE, values,
+    labelled = with_dataarrays(_STATE, values,
                          lambda v: stability(*v, salinity_cap=salinity_cap, threads=threads))
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]
@@ -317,7 +287,7 @@ def one_phase_limit(T_C: Any, P_bar: Any, wt_NaCl: Any, *, salinity_cap: float =
     _check_cap(salinity_cap)
     values = [plain("T_C", T_C, "degC", "a temperature"), plain("P_bar", P_bar, "bar", "a pressure"),
               plain("wt_NaCl", wt_NaCl, "percent", "a weight percent")]
-    labelled = _labelled(("T_C", "P_bar", "wt_NaCl"), values,
+    labelled = with_dataarrays(("T_C", "P_bar", "wt_NaCl"), values,
                          lambda v: one_phase_limit(*v, salinity_cap=salinity_cap, threads=threads))
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]

@@ -12,7 +12,6 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _core
-from ._units import plain_arguments
 
 # The model's stated range; states outside it are computed all the same.
 STATED_T_C = (350.0, 600.0)
@@ -21,9 +20,8 @@ STATED_P_BAR = 500.0
 SUM_TOLERANCE = 1e-6
 
 INPUTS = ("T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl")
-# The batch call's output rows, in its order.
-ROWS = ("phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V",
-        "ln_phi_CO2", "ln_phi_H2O", "ln_phi_NaCl")
+# The batch call's output rows, by the names the core gives them.
+ROWS = tuple(_core.evaluate_layout()["rows"])
 
 
 class MathError(ArithmeticError):
@@ -188,62 +186,10 @@ def _warn_of_fractions(unfit: int, first: int, fractions: list[Any]) -> None:
                       "all the same", RangeWarning, stacklevel=4)
 
 
-def fugacity(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
-             single_precision_inputs: bool = False, errors: str = "raise",
-             stability: bool = False, threads: int | None = None) -> FugacityResult:
-    """Fugacity coefficients and fugacities of CO2, H2O and NaCl.
-
-    The five arguments are scalars or arrays that broadcast together (NumPy's
-    rules; xarray DataArrays by their dimension names, coordinates kept; Dask
-    arrays lazily, chunk by chunk): the temperature in degrees Celsius, the
-    pressure in bar and the three mole fractions. Quantities with units (pint)
-    are converted to those units; a quantity of another dimension is a
-    TypeError. T and P are converted as the console program does:
-    T_K = T_C + 273.15 and P_atm = P_bar / 1.01325.
-
-    Every state is computed, in range or not; ``in_range`` in the result says
-    which lie in the stated range (350-600 C, at least 500 bar, mole fractions
-    in [0, 1] summing to 1). Mole fractions outside [0, 1] or not summing to 1
-    give one :class:`RangeWarning` per call (Dask arrays excepted: their values
-    are not looked at until computed).
-
-    ``single_precision_inputs=True`` first rounds T and P to 32 bits, as the
-    run file's reader stores them, so that the numbers are exactly those of a
-    report: 400.1 C is then 400.1000061035156 C and T_K is 673.2500061035156.
-    With the default ``False`` the float64 values given are used, and 400.1 C
-    gives T_K = 673.25.
-
-    ``errors="raise"`` raises :class:`MathError` for the first point at which
-    an elementary function fails; ``errors="nan"`` leaves every value of such a
-    point NaN (ln phi included) and its number in ``fault``.
-
-    ``stability=True`` adds ``stability``, the tangent-plane test of each state
-    (some two thousand evaluations of the model a state, against one): where
-    it says "unstable" the model splits the fluid into two or three phases, and
-    the numbers are those of a one-phase fluid that would not exist
-    (:func:`quarn.flash` gives the phases).
-
-    ``threads`` limits the threads the computation runs on (default: all
-    cores); the numbers never depend on it. Ctrl-C interrupts a long call
-    within a fraction of a second.
-    """
-    if errors not in ("raise", "nan"):
-        raise ValueError(f'errors must be "raise" or "nan", not {errors!r}')
-    thread_count(threads)
-    values = plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl))
-    options: dict[str, Any] = {"single_precision_inputs": single_precision_inputs,
-                               "errors": errors, "stability": bool(stability), "threads": threads}
-    from . import _interop
-
-    labelled = _interop.evaluate_labelled(values, options)
-    if labelled is not None:
-        return labelled
-    return evaluate_arrays(values, warn=True, **options)
-
-
 def evaluate_arrays(values: list[Any], *, warn: bool, single_precision_inputs: bool,
-                    errors: str, threads: int | None, stability: bool = False) -> FugacityResult:
-    """The model over NumPy arrays (or anything that converts to them)."""
+                    errors: str, threads: int | None) -> FugacityResult:
+    """The model over NumPy arrays (or anything that converts to them), without
+    the stability verdict."""
     arrays = [_as_float_array(n, v) for n, v in zip(INPUTS, values)]
     shape = broadcast_shape(INPUTS, arrays)
     if single_precision_inputs:
@@ -269,13 +215,8 @@ def evaluate_arrays(values: list[Any], *, warn: bool, single_precision_inputs: b
     if failed:
         out[:, np.flatnonzero(fault)] = np.nan
     columns_of = {**dict(zip(INPUTS, inputs)), **{n: row.reshape(shape) for n, row in zip(ROWS, out)}}
-    verdict = None
-    if stability:
-        from ._equilibrium import stability as stability_test
-
-        verdict = stability_test(*inputs, threads=threads).verdict
     return FugacityResult(**columns_of, fault=fault.reshape(shape), in_range=in_range.reshape(shape),
-                          _fault_function=function.reshape(shape), stability=verdict)
+                          _fault_function=function.reshape(shape))
 
 
-__all__ = ["FugacityResult", "MathError", "RangeWarning", "fugacity", "in_stated_range"]
+__all__ = ["FugacityResult", "MathError", "RangeWarning", "in_stated_range"]

@@ -9,7 +9,8 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _core
-from ._model import FugacityResult, fugacity
+from ._fugacity import fugacity
+from ._model import FugacityResult
 
 
 class RunFileError(ValueError):

@@ -19,7 +19,8 @@ import numpy as np
 
 from . import _core
 from ._composition import mole_fractions
-from ._model import STATED_P_BAR, STATED_T_C, fugacity
+from ._fugacity import fugacity
+from ._model import STATED_P_BAR, STATED_T_C
 from ._phase_plots import section, ternary
 
 SPECIES = ("CO2", "H2O", "NaCl")

@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "elementary/lanes.hpp"
+#include "elementary/lane_kernels.hpp"
 #include "eos/batch_slice.hpp"
 #include "eos/method.hpp"
 #include "eos/mixture_parameters.hpp"

@@ -1,5 +1,7 @@
-// Contiguous parts of a range of points, each on a thread of its own: for the
-// batch calls, and for the Python package's work around them.
+// Contiguous parts of a range of points, each on a thread of its own: the one
+// way work is split over threads, by the fugacity and phase batch calls and by
+// the Python package's work around them. Part of the declared internal
+// interface: header-only, the standard library alone.
 #pragma once
 
 #include <algorithm>
@@ -9,7 +11,8 @@
 
 namespace quarn {
 
-// Below this many points a part is not worth a thread.
+// Below this many points of the equation of state a part is not worth a
+// thread; a phase calculation is worth one on its own.
 inline constexpr std::size_t kPointsPerThread = 4096;
 
 // The threads to run on: `threads`, none meaning every hardware thread, and
@@ -20,10 +23,10 @@ inline unsigned ThreadCount(unsigned threads) {
 }
 
 // How many parts n points make on up to `threads` threads (0: every hardware
-// thread): at least one, and none smaller than kPointsPerThread.
-inline std::size_t PartCount(std::size_t n, unsigned threads) {
-  return std::max<std::size_t>(1,
-                               std::min<std::size_t>(ThreadCount(threads), n / kPointsPerThread));
+// thread): at least one, and none smaller than smallest_part.
+inline std::size_t PartCount(std::size_t n, unsigned threads,
+                             std::size_t smallest_part = kPointsPerThread) {
+  return std::max<std::size_t>(1, std::min<std::size_t>(ThreadCount(threads), n / smallest_part));
 }
 
 // Calls work(k, from, to) for each of `parts` contiguous parts k of [begin,

@@ -1,8 +1,6 @@
 // The phase-equilibrium batch calls over NumPy columns, with the GIL released
 // and a look for Ctrl-C between parts. Each answer is spread over rows of a
 // float64 array and small integer columns; the Python side names them.
-#include "equilibrium.hpp"
-
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/map.h>
 #include <nanobind/stl/string.h>
@@ -16,23 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "bindings.hpp"
 #include "quarn/equilibrium.hpp"
 
-namespace nb = nanobind;
-
+namespace quarn::python {
 namespace {
 
-using Column = nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 using Rows = nb::ndarray<double, nb::ndim<2>, nb::c_contig, nb::device::cpu>;
 using Codes = nb::ndarray<std::int32_t, nb::ndim<2>, nb::c_contig, nb::device::cpu>;
 
 // Points between two looks for Ctrl-C: a flash takes about half a millisecond.
 constexpr std::size_t kPointsPerPart = 256;
-
-std::span<const double> Part(const Column& c, std::size_t begin, std::size_t end) {
-  return c.shape(0) == 1 ? std::span<const double>(c.data(), 1)
-                         : std::span<const double>(c.data() + begin, end - begin);
-}
 
 void CheckLengths(std::initializer_list<const Column*> columns, std::size_t n, const Rows& rows,
                   std::size_t row_count, const Codes& codes, std::size_t code_count) {
@@ -67,7 +59,7 @@ void InParts(std::size_t n, std::size_t part, Batch batch) {
       nb::gil_scoped_release unlocked;
       batch(begin, end);
     }
-    if (PyErr_CheckSignals() != 0) throw nb::python_error();
+    CheckSignals();
   }
 }
 
@@ -311,3 +303,5 @@ void BindEquilibrium(nb::module_& m) {
         {"phase_beyond_cap", quarn::kPhaseBeyondCap}};
   });
 }
+
+}  // namespace quarn::python

@@ -1,12 +1,10 @@
 // The batch forms: contiguous slices of the points on as many threads, the
 // conditions (and their trial grids) made once per run of equal T and P.
-#include <algorithm>
 #include <initializer_list>
 #include <optional>
-#include <thread>
-#include <vector>
 
 #include "quarn/equilibrium.hpp"
+#include "quarn/internal/parts.hpp"
 
 namespace quarn {
 namespace {
@@ -37,26 +35,8 @@ void ForEachPoint(std::span<const double> T_K, std::span<const double> P_atm, st
       work(*conditions, i);
     }
   };
-  // Never more threads than the hardware has: more would only queue.
-  const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t count =
-      std::min<std::size_t>(threads == 0 ? hardware : std::min(threads, hardware), n);
-  if (count <= 1) {
-    slice(0, n);
-    return;
-  }
-  std::vector<std::thread> workers;
-  try {
-    for (std::size_t t = 1; t < count; ++t) {
-      workers.emplace_back(slice, n * t / count, n * (t + 1) / count);
-    }
-  } catch (const std::system_error&) {
-    // No more threads: the calling thread does the rest.
-  }
-  const std::size_t started = workers.size() + 1;
-  slice(0, n / count);
-  for (std::size_t t = started; t < count; ++t) slice(n * t / count, n * (t + 1) / count);
-  for (std::thread& w : workers) w.join();
+  RunInParts(0, n, PartCount(n, threads, 1),
+             [&slice](std::size_t, std::size_t begin, std::size_t end) { slice(begin, end); });
 }
 
 }  // namespace
