@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "elementary/cores.hpp"
+#include "elementary/fast_path_constants.hpp"
 
 namespace quarn::elementary {
 
@@ -16,9 +17,6 @@ namespace quarn::elementary {
 double EdgeExp(double x);
 double EdgeLog(double x);
 double SpecialPow(double x, double y);
-
-// The relative error bound of the fast path, with room over the core's 2^-71.
-inline constexpr double kExpErrorBound = 0x1p-70;
 
 template <class A>
 [[gnu::always_inline]] inline double ExpT(double x) {
@@ -33,9 +31,6 @@ template <class A>
     return SlowExp(x);
   return rounded * PowerOfTwo(e.exponent);  // exact
 }
-
-// Relative error bound of the fast path: the core's 2^-72, with room.
-inline constexpr double kLogErrorBound = 0x1p-70;
 
 // The double nearest to ln x from the core's y, or the slow path's.
 inline double FinishLog(DoubleDouble y, double x) {
@@ -53,11 +48,6 @@ template <class A>
   const std::uint64_t bits = Bits(x);
   return FinishLog(LogCoreOfNormalT<A>(bits, static_cast<int>(bits >> 52) - 1023), x);
 }
-
-// The exp core's 2^-71 and the error of y ln x, |y| 2^-79 from the log core
-// plus the product's roundings, with room.
-inline constexpr double kPowExpErrorBound = 0x1p-70;
-inline constexpr double kLogAbsoluteErrorBound = 0x1p-77;
 
 // |x|^y for positive finite nonzero |x| and finite nonzero y.
 template <class A>
@@ -88,12 +78,6 @@ template <class A>
 // x^-d = 1 - d ln x with |d ln x| < 2^-46, for which a rough ln x (error below
 // 2^-20) is enough. Its only exact case is x = 1; the rest of the error stays
 // below 2^-76.
-inline constexpr double kStoredOneThird = 1.0 / 3.0;
-inline constexpr double kOneThirdShortfall = 0x1p-54 / 3.0;  // d, to within 2^-108
-inline constexpr double kCubeRootErrorBound = 0x1p-72;
-// 2^(-r/3) for r = 0, 1, 2.
-inline constexpr double kInverseCubeRootOfTwoPowers[3] = {1.0, 0x1.965fea53d6e3dp-1,
-                                                          0x1.428a2f98d728bp-1};
 
 template <class A>
 [[gnu::always_inline]] inline double OneThirdPowerT(double x) {
@@ -110,10 +94,9 @@ template <class A>
   // order: with h = 1 - a y^3, a^(-1/3) = y (1 - h)^(-1/3)
   // = y (1 + h/3 + 2h^2/9 + 14h^3/81 + ...), |h| < 2^-12, the rest below 2^-50.
   const double m2 = m * m;
-  double y = A::MulAdd(m2,
-                       A::MulAdd(m2, 0.02807549885053822,
-                                 A::MulAdd(m, -0.21755464405496214, 0.6859783277546792)),
-                       A::MulAdd(m, -1.16234847963525, 1.6657700244729006)) *
+  constexpr const double* start = kInverseCubeRootStart;
+  double y = A::MulAdd(m2, A::MulAdd(m2, start[4], A::MulAdd(m, start[3], start[2])),
+                       A::MulAdd(m, start[1], start[0])) *
              kInverseCubeRootOfTwoPowers[r];
   const double h = A::MulAdd(-a, (y * y) * y, 1.0);
   y = A::MulAdd(y * h, A::MulAdd(h, A::MulAdd(h, 14.0 / 81.0, 2.0 / 9.0), 1.0 / 3.0), y);
@@ -141,8 +124,6 @@ template <class A>
 // Newton correction, relative error below 2^-104) and exact products; the error
 // stays below 2^-101. Exact results and midpoints (x a square) fall to the slow
 // path, which settles them.
-inline constexpr double kSquareRootPowerErrorBound = 0x1p-96;
-
 template <class A>
 [[gnu::always_inline]] inline double SquareRootPowerT(double x, double y) {
   const double root = std::sqrt(x);  // IEEE: correctly rounded

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "elementary/fast_path_constants.hpp"
 #include "elementary/tables.inc"
 
 namespace quarn::elementary::lanes {
@@ -145,7 +146,7 @@ template <class S>
   const D sum_lo = S::Fma(t0, rh, t0 - hi);
   const D rest = S::Fma(t0 * rh2, poly, S::Fma(t0, rl, S::Fma(t1, rh, t1)));
   const D lo = sum_lo + rest;
-  return RoundIfAlike<S>(hi, lo, 0x1p-70 * hi, declined) * scale;
+  return RoundIfAlike<S>(hi, lo, kExpErrorBound * hi, declined) * scale;
 }
 
 // ln x for positive normal x.
@@ -175,7 +176,7 @@ template <class S>
   const D hi = big_hi + head_hi;
   const D sum_lo = head_hi - (hi - big_hi);
   const D lo = (sum_lo + (big_lo + head_lo)) + small;
-  return RoundIfAlike<S>(hi, lo, 0x1p-70 * Abs<S>(hi), declined);
+  return RoundIfAlike<S>(hi, lo, kLogErrorBound * Abs<S>(hi), declined);
 }
 
 // x^y for positive normal x and y the double nearest 1/3: the cube root as a
@@ -197,15 +198,15 @@ template <class S>
   const D r = shifted - 3.0 * q_prime;
   const I r_is_0 = r == 0.0, r_is_1 = r == 1.0;
   const D a = m * (r_is_0 ? Splat<S>(1.0) : r_is_1 ? Splat<S>(2.0) : Splat<S>(4.0));
-  const D inverse_root_of_two_power = r_is_0   ? Splat<S>(1.0)
-                                      : r_is_1 ? Splat<S>(0x1.965fea53d6e3dp-1)
-                                               : Splat<S>(0x1.428a2f98d728bp-1);
+  const D inverse_root_of_two_power = r_is_0   ? Splat<S>(kInverseCubeRootOfTwoPowers[0])
+                                      : r_is_1 ? Splat<S>(kInverseCubeRootOfTwoPowers[1])
+                                               : Splat<S>(kInverseCubeRootOfTwoPowers[2]);
   const D m2 = m * m;
-  D y = S::Fma(m2,
-               S::Fma(m2, Splat<S>(0.02807549885053822),
-                      S::Fma(m, Splat<S>(-0.21755464405496214), Splat<S>(0.6859783277546792))),
-               S::Fma(m, Splat<S>(-1.16234847963525), Splat<S>(1.6657700244729006))) *
-        inverse_root_of_two_power;
+  constexpr const double* start = kInverseCubeRootStart;
+  D y =
+      S::Fma(m2, S::Fma(m2, Splat<S>(start[4]), S::Fma(m, Splat<S>(start[3]), Splat<S>(start[2]))),
+             S::Fma(m, Splat<S>(start[1]), Splat<S>(start[0]))) *
+      inverse_root_of_two_power;
   const D h = S::Fma(-a, (y * y) * y, Splat<S>(1.0));
   y = S::Fma(y * h,
              S::Fma(h, S::Fma(h, Splat<S>(14.0 / 81.0), Splat<S>(2.0 / 9.0)), Splat<S>(1.0 / 3.0)),
@@ -224,8 +225,8 @@ template <class S>
   const D n = e + row[1];
   const D u = S::Fma(m, row[0], Splat<S>(-1.0));
   const D ln_x = S::Fma(n, Splat<S>(tables::kLn2Hi), row[2]) + S::Fma(-0.5 * u, u, u);
-  const D lo = S::Fma(-c * (0x1p-54 / 3.0), ln_x, correction);
-  return RoundIfAlike<S>(c, lo, 0x1p-72 * c, declined) * PowerOfTwo<S>(q_prime - 400.0);
+  const D lo = S::Fma(-c * kOneThirdShortfall, ln_x, correction);
+  return RoundIfAlike<S>(c, lo, kCubeRootErrorBound * c, declined) * PowerOfTwo<S>(q_prime - 400.0);
 }
 
 // x^1.5 and x^2.5 for 2^-300 < x < 2^300, from the correctly rounded root and
@@ -240,7 +241,7 @@ template <class S>
   const D root_squared_hi = root * root;
   const D root_squared_lo = S::Fma(root, root, -root_squared_hi);
   const D root_lo = ((x - root_squared_hi) - root_squared_lo) / (2.0 * root);
-  const D bound = Splat<S>(0x1p-96);
+  const D bound = Splat<S>(kSquareRootPowerErrorBound);
   // x^1.5 = x root
   const D p15_hi = x * root;
   const D p15_lo = S::Fma(x, root, -p15_hi);

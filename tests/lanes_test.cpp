@@ -4,12 +4,12 @@
 // loops of the processor at hand run through the batch calls; the lane code
 // also runs at four and eight lanes in portable form, so that the eight-lane
 // logic is checked on processors without AVX-512 too.
-#include "elementary/lane_kernels.hpp"
-
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <limits>
 #include <optional>
 #include <ostream>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "elementary/correctly_rounded.hpp"
+#include "elementary/lane_kernels.hpp"
 #include "eos/batch_slice.hpp"
 #include "eos/method_lanes.hpp"
 #include "quarn/eos.hpp"
@@ -155,6 +156,67 @@ TEST(LaneFunctions, FourPortableLanesGiveTheScalarBits) {
 }
 TEST(LaneFunctions, EightPortableLanesGiveTheScalarBits) {
   CheckFunctions<el::GenericLanes<8>>();
+}
+
+// The hard cases (tests/data/hard_cases, each certified with mpmath by
+// tools/error_budget.py): arguments whose exact value lies so close to a
+// rounding boundary that every correct fast path declines them. The scalar fast
+// paths (both builds) and the lanes (four and eight) must decline every one: a
+// rounding test made tighter than its error bound would accept some, and with
+// them, some day, a wrong double.
+std::vector<double> HardCases(const std::string& function) {
+  std::vector<double> out;
+  std::ifstream file(std::string(QUARN_SOURCE_DIR) + "/tests/data/hard_cases/" + function + ".txt");
+  std::string line;
+  while (std::getline(file, line)) {
+    if (!line.empty() && line[0] != '#') out.push_back(std::strtod(line.c_str(), nullptr));
+  }
+  return out;
+}
+
+struct HardCaseFile {
+  const char* name;
+  Function f;
+  std::size_t at_least;  // the file's size when written, so that a lost file fails
+};
+constexpr HardCaseFile kHardCaseFiles[] = {{"exp", Function::kExp, 900},
+                                           {"log", Function::kLog, 250},
+                                           {"one_third_power", Function::kOneThirdPower, 120},
+                                           {"power_1_5", Function::kPower1_5, 20},
+                                           {"power_2_5", Function::kPower2_5, 16}};
+
+int slow_paths_seen = 0;
+
+template <class S>
+int LanesAccepting(Function f, const std::vector<double>& xs) {
+  int accepted = 0;
+  for (const double x : xs) {
+    typename S::I declined = {};
+    InLanes<S>(f, el::Splat<S>(x), declined);
+    accepted += S::Mask(declined) != (1u << S::kLanes) - 1;
+  }
+  return accepted;
+}
+
+TEST(LaneFunctions, DeclineEveryHardCaseTheScalarFastPathDeclines) {
+  for (const HardCaseFile& file : kHardCaseFiles) {
+    const std::vector<double> xs = HardCases(file.name);
+    ASSERT_GE(xs.size(), file.at_least) << file.name;
+    elementary::SetSlowPathObserver(
+        [](elementary::Function, double, double) { ++slow_paths_seen; });
+    for (const elementary::Path path : {elementary::Path::kPlain, elementary::Path::kFused}) {
+      if (!elementary::SelectPath(path)) continue;
+      slow_paths_seen = 0;
+      for (const double x : xs) Scalar(file.f, x);
+      EXPECT_EQ(slow_paths_seen, static_cast<int>(xs.size()))
+          << file.name << ": the scalar fast path accepted a hard case";
+    }
+    elementary::SetSlowPathObserver(nullptr);
+    elementary::SelectPath(elementary::Path::kFused) ||
+        elementary::SelectPath(elementary::Path::kPlain);
+    EXPECT_EQ(LanesAccepting<el::GenericLanes<4>>(file.f, xs), 0) << file.name;
+    EXPECT_EQ(LanesAccepting<el::GenericLanes<8>>(file.f, xs), 0) << file.name;
+  }
 }
 
 // Random states: half of them in the model's range, the rest anywhere (below

@@ -6,13 +6,16 @@ import pathlib
 import subprocess
 import sys
 
+import mpmath
 import numpy as np
 import pytest
 
 import quarn
 from quarn import plot
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools"))
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tools"))
+import error_budget  # noqa: E402
 import eos_reference  # noqa: E402
 
 
@@ -151,3 +154,39 @@ def test_quarn_command_runs_the_console_program(tmp_path):
     assert missing.returncode == 29 and "severe (29): file not found" in missing.stderr
     usage = run_quarn("--help")
     assert usage.returncode == 0 and all(w in usage.stdout for w in ("table", "plot", "qnrun.dat"))
+
+
+BOUNDS = ["kExpErrorBound", "kLogErrorBound", "kPowExpErrorBound", "kLogAbsoluteErrorBound",
+          "kCubeRootErrorBound", "kSquareRootPowerErrorBound"]
+
+
+def test_error_budget_holds_for_the_constants_in_the_source():
+    assert error_budget.check(verbose=False) == []
+    assert set(BOUNDS) <= set(error_budget.constants())
+
+
+@pytest.mark.parametrize("name", [b for b in BOUNDS if b != "kCubeRootErrorBound"])
+def test_error_budget_refuses_a_bound_made_1024_times_tighter(monkeypatch, name):
+    # The cube root's bound has more room than 2^10 over its derived error; a
+    # tighter one is caught by the lanes' and scalar paths' hard cases instead.
+    source = error_budget.constants()
+    monkeypatch.setattr(error_budget, "constants", lambda: {**source, name: source[name] / 1024})
+    assert any(p.startswith(name) for p in error_budget.check(verbose=False))
+
+
+def test_hard_case_files_are_the_certified_ones(tmp_path, capsys):
+    error_budget.hard_cases(tmp_path)
+    for written in tmp_path.iterdir():
+        kept = ROOT / "tests/data/hard_cases" / written.name
+        assert kept.read_text() == written.read_text(), written.name
+    assert len(list(tmp_path.iterdir())) == 5
+
+
+# A double is half an ulp from the boundaries, a midpoint on one, and a value a
+# quarter ulp past a midpoint a quarter ulp from it.
+@pytest.mark.parametrize("value, distance", [
+    (mpmath.mpf(1.5), mpmath.mpf(2) ** -53 / 1.5),
+    (1 + mpmath.mpf(2) ** -53, 0),
+    (1 + mpmath.mpf(3) * 2 ** -54, mpmath.mpf(2) ** -54 / (1 + mpmath.mpf(3) * 2 ** -54))])
+def test_boundary_distance(value, distance):
+    assert abs(error_budget.boundary_distance(value) - distance) < mpmath.mpf(2) ** -150
