@@ -18,6 +18,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -78,9 +79,7 @@ struct LaneOps {
 
 // The temperature terms with one value per lane.
 template <class V>
-struct TemperatureLanes {
-  V T_K, T_C, R2T25, RT15, p0, p1, p2, p3, e_T, a_S_dW, a_S_pure, a_CO2, K_T, a_X_T;
-};
+using TemperatureLanes = internal::TemperatureValues<V>;
 
 template <class S>
 struct LaneKernel {
@@ -104,10 +103,18 @@ struct LaneKernel {
     return v;
   }
 
+  // Every term in every lane: the terms are alike, so they go as an array.
   static TemperatureLanes<V> Broadcast(const TemperatureTerms& t) {
-    auto b = [](double x) { return el::Splat<S>(x); };
-    return {b(t.T_K), b(t.T_C), b(t.R2T25),  b(t.RT15),     b(t.p0),    b(t.p1),  b(t.p2),
-            b(t.p3),  b(t.e_T), b(t.a_S_dW), b(t.a_S_pure), b(t.a_CO2), b(t.K_T), b(t.a_X_T)};
+    using Doubles = std::array<double, internal::kTemperatureValueCount>;
+    using Lanes = std::array<V, internal::kTemperatureValueCount>;
+    static_assert(sizeof(internal::TemperatureValues<double>) == sizeof(Doubles) &&
+                  sizeof(TemperatureLanes<V>) == sizeof(Lanes));
+    const Doubles values =
+        std::bit_cast<Doubles>(static_cast<const internal::TemperatureValues<double>&>(t));
+    Lanes lanes;
+    for (std::size_t k = 0; k < internal::kTemperatureValueCount; ++k)
+      lanes[k] = el::Splat<S>(values[k]);
+    return std::bit_cast<TemperatureLanes<V>>(lanes);
   }
 
   // Every lane's value of an output, at once where the column is contiguous.

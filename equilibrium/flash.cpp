@@ -1,5 +1,5 @@
-// The public stability test and the cold and warm flash: a split, its global
-// check against the trial grid, and the answer with its certificate.
+// The cold and warm flash: a split, its global check against the trial grid,
+// and the answer with its certificate.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -390,33 +390,6 @@ std::vector<Vector> StartsFrom(const equilibrium::FeedStability& test, const Fee
 }
 
 }  // namespace
-
-StabilityResult EquilibriumConditions::TestStability(const Composition& x) const noexcept {
-  StabilityResult r;
-  r.tpd_min = kNaN;
-  const Feed feed = equilibrium::PrepareFeed(x, T_K_, P_atm_, options_.salinity_cap_wt);
-  r.domain = feed.domain;
-  r.trial = x;
-  if (!grids_ || !feed.usable) return r;
-  if (feed.species.count <= 1) {
-    r.verdict = Stability::kStable;
-    r.tpd_min = 0.0;
-    return r;
-  }
-  const internal::TrialGrid* grid = grids_->For(feed.species);
-  if (!grid) return r;
-  Model model(conditions_);
-  const equilibrium::FeedStability test =
-      equilibrium::TestFeed(model, feed, *grid, domain_limit_wt_);
-  r.verdict = test.verdict;
-  r.evaluations = model.evaluations;
-  r.fault = model.fault;
-  if (test.verdict != Stability::kUndecided) {
-    r.tpd_min = test.lowest.tpd;
-    r.trial = equilibrium::ToComposition(test.lowest.y);
-  }
-  return r;
-}
 
 FlashResult EquilibriumConditions::Flash(const Composition& x) const noexcept {
   FlashResult r;

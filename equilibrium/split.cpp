@@ -1,4 +1,4 @@
-// The stability test of a feed and the Newton solution of a two-phase split.
+// The Newton solution of a two-phase split and of three phases.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -7,9 +7,6 @@
 
 namespace quarn::equilibrium {
 namespace {
-
-// Discrete local minima of the trial grid from which the distance is minimised.
-constexpr int kStabilitySeeds = 4;
 
 struct PhasePair {
   Vector v{}, l{}, y{}, x{};
@@ -87,56 +84,6 @@ bool RachfordRice(const Feed& feed, const Vector& K, double& beta) {
 }
 
 }  // namespace
-
-FeedStability TestFeed(Model& model, const Feed& feed, const internal::TrialGrid& grid,
-                       double limit_wt) {
-  FeedStability result;
-  Vector ln_phi;
-  if (!model.LnFugacity(feed.z, feed.species, result.ln_f, ln_phi)) return result;
-  TangentPlaneSearch search;
-  const Vector known[] = {feed.z};
-  if (!SearchBelowTangentPlane(model, grid, result.ln_f, known, kStabilitySeeds, limit_wt,
-                               search)) {
-    return result;
-  }
-  // Near a phase boundary the incipient phase lies close to the feed, within
-  // the grid cells next to it that the search leaves out, and its distance is
-  // small: minimise from starts around the feed as well, and keep what does
-  // not return to the feed itself.
-  if (search.lowest.tpd >= -kTpdTolerance) {
-    const Species& s = feed.species;
-    const double t0 = std::log(feed.z[0] / (1.0 - feed.z[0]));
-    const double W0 = Salinity(feed.z);
-    // Two rings of eight starts: 0.3 and 0.8 in the logit of x_CO2 and in the
-    // logarithm of the salinity (a grid cell is some 0.33 and 2.5 wt%).
-    for (int direction = 0; direction < 16; ++direction) {
-      const double radius = direction < 8 ? 0.3 : 0.8;
-      const double angle = (direction % 8) * 0.7853981633974483;
-      const double dt = std::cos(angle), dw = std::sin(angle);
-      if ((!s.present[0] && std::fabs(dt) > 1e-9) || (!s.present[2] && std::fabs(dw) > 1e-9)) {
-        continue;
-      }
-      const double u = s.present[0] ? 1.0 / (1.0 + std::exp(-(t0 + radius * dt))) : 0.0;
-      const double W = s.present[2] ? W0 * std::exp(radius * dw) : 0.0;
-      const Vector start = ToVector(CompositionFromSalinity(u, std::min(W, limit_wt)));
-      if (!InDomain(start, s, limit_wt)) continue;
-      const TrialMinimum local =
-          MinimiseTangentPlaneDistance(model, s, result.ln_f, start, limit_wt);
-      ++search.trial_phases;
-      double apart = 0.0;
-      for (int i = 0; i < 3; ++i) apart = std::max(apart, std::fabs(local.y[i] - feed.z[i]));
-      if (apart > 1e-5 && local.tpd < search.lowest.tpd) {
-        search.lowest = local;
-        if (search.minima_count < kMaxSeeds) search.minima[search.minima_count++] = local;
-      }
-    }
-  }
-  result.lowest = search.lowest;
-  result.minima = search.minima;
-  result.minima_count = search.minima_count;
-  result.verdict = search.lowest.tpd < -kTpdTolerance ? Stability::kUnstable : Stability::kStable;
-  return result;
-}
 
 Vector StartFromTrial(const Feed& feed, const Vector& trial, double limit_wt, double tpd) {
   // A trial on the salinity limit starts a little inside it, so that the first

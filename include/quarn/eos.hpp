@@ -88,20 +88,29 @@ Evaluation Evaluate(double T_K, double P_atm, const Composition& x,
                     Method method = Method::kReportExact) noexcept;
 
 namespace internal {
-// The terms of the method that depend on the temperature alone. Their layout is
-// the library's own business and may change from version to version.
-struct TemperatureTerms {
-  double T_K;
-  double T_C;                // temperature in degrees Celsius
-  double R2T25;              // R^2 T^2.5
-  double RT15;               // R T^1.5
-  double p0, p1, p2, p3;     // coefficients in W of the exponent of the solvent root term
-  double e_T;                // temperature factor of the solvent attraction
-  double a_S_dW;             // slope of the solvent attraction with respect to W
-  double a_S_pure;           // the solvent attraction's term free of W
-  double a_CO2;              // CO2-CO2 attraction
-  double K_T;                // temperature term of the cross parameter
-  double a_X_T;              // the cross attraction's temperature term, 0.5 K_T R^2 T^2.5
+// The terms of the method that depend on the temperature alone, of one value
+// type: a double, or one value per SIMD lane in the batch's loops. Their layout
+// is the library's own business and may change from version to version.
+template <class V>
+struct TemperatureValues {
+  V T_K;
+  V T_C;             // temperature in degrees Celsius
+  V R2T25;           // R^2 T^2.5
+  V RT15;            // R T^1.5
+  V p0, p1, p2, p3;  // coefficients in W of the exponent of the solvent root term
+  V e_T;             // temperature factor of the solvent attraction
+  V a_S_dW;          // slope of the solvent attraction with respect to W
+  V a_S_pure;        // the solvent attraction's term free of W
+  V a_CO2;           // CO2-CO2 attraction
+  V K_T;             // temperature term of the cross parameter
+  V a_X_T;           // the cross attraction's temperature term, 0.5 K_T R^2 T^2.5
+};
+// Their number, for code that handles them all alike.
+inline constexpr std::size_t kTemperatureValueCount =
+    sizeof(TemperatureValues<double>) / sizeof(double);
+
+// The terms as doubles, with the faults met working them out.
+struct TemperatureTerms : TemperatureValues<double> {
   Fault powers_fault;        // from T_K^2.5 and T_K^1.5
   Fault exponentials_fault;  // from e_T and K_T
 };
