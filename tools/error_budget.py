@@ -204,17 +204,15 @@ def square_root_power() -> Budget:
     (the rounded root and its Newton correction)."""
     b = Budget("x^1.5 and x^2.5 (relative)")
     b.add("the root's Newton correction: its own error and roundings", 4 * U * U)
-    b.add("x^2 as a pair", 0)
+    # x^2 as a pair is exact.
     b.add("the products' low parts and their sum: three roundings", 3 * U * (2 * U))
     b.add("power.lo * root and power.hi * root_lo left at double", 2 * U * U)
     return b
 
 
-def pow_general() -> tuple[Budget, Budget]:
+def pow_general(exp: Budget, near: Budget, far: Budget) -> tuple[Budget, Budget]:
     """x^y = e^(y ln x): the exp core's error on z, and the error in z itself,
     absolute, per unit of |y|: the log core's absolute error and the product's."""
-    exp = exp_core()
-    near, far, least_far = log_core()
     z = Budget("pow: y ln x (absolute, per unit |y|)")
     z.add("the log core's error, absolute (|ln x| up to 745)",
           max(near.total() * 2**-10, far.total()))
@@ -228,14 +226,17 @@ def pow_general() -> tuple[Budget, Budget]:
     return e, z
 
 
-def budgets() -> list[tuple[str, object, object]]:
-    """(constant, derived error, the bound the source's comments argue)."""
+def budgets() -> tuple[list[tuple[str, object, object]], dict[str, float]]:
+    """Each constant's name, its derived error (a Budget, or for log the two
+    budgets, the relative error over both and the least |ln x| away from 1) and
+    the bound the source's comments argue; and the constants."""
     k = constants()
+    exp = exp_core()
     near, far, least_far = log_core()
-    pow_exp, pow_z = pow_general()
+    pow_exp, pow_z = pow_general(exp, near, far)
     log_relative = max(near.total(), far.total() / least_far)
     return [
-        ("kExpErrorBound", exp_core(), mpf(2) ** -71),
+        ("kExpErrorBound", exp, mpf(2) ** -71),
         ("kLogErrorBound", (near, far, log_relative, least_far), mpf(2) ** -72),
         ("kPowExpErrorBound", pow_exp, mpf(2) ** -71),
         ("kLogAbsoluteErrorBound", pow_z, mpf(2) ** -77),

@@ -266,7 +266,7 @@ def stability(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     _check_cap(salinity_cap)
     values = plain_arguments((T_C, P_bar, x_CO2, x_H2O, x_NaCl))
     labelled = with_dataarrays(_STATE, values,
-                         lambda v: stability(*v, salinity_cap=salinity_cap, threads=threads))
+                               lambda v: stability(*v, salinity_cap=salinity_cap, threads=threads))
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]
     columns, shape, inputs = _columns(_STATE, values)
@@ -288,7 +288,8 @@ def one_phase_limit(T_C: Any, P_bar: Any, wt_NaCl: Any, *, salinity_cap: float =
     values = [plain("T_C", T_C, "degC", "a temperature"), plain("P_bar", P_bar, "bar", "a pressure"),
               plain("wt_NaCl", wt_NaCl, "percent", "a weight percent")]
     labelled = with_dataarrays(("T_C", "P_bar", "wt_NaCl"), values,
-                         lambda v: one_phase_limit(*v, salinity_cap=salinity_cap, threads=threads))
+                               lambda v: one_phase_limit(*v, salinity_cap=salinity_cap,
+                                                         threads=threads))
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]
     columns, shape, inputs = _columns(("T_C", "P_bar", "wt_NaCl"), values)

@@ -141,6 +141,4 @@ def _as_numbers(name: str, values: Any) -> Any:
     return np.asarray(values, dtype=np.float64)
 
 
-
-
 __all__ = ["fugacity"]
