@@ -1,12 +1,13 @@
-// The fast paths' constants, named once for the scalar functions
-// (kernels.hpp) and their SIMD lanes (lane_kernels.hpp): the error bounds of
-// the rounding tests and the cube root's start. tools/error_budget.py derives
+// The fast paths' constants, named once for their cores
+// (fast_path_cores.hpp) and the rounding tests of the scalar functions
+// (kernels.hpp) and the SIMD lanes (lane_kernels.hpp): the error bounds and
+// the cube root's start. tools/error_budget.py derives
 // each bound again from its steps (with mpmath) and checks these values.
 #pragma once
 
 namespace quarn::elementary {
 
-// exp: the core's relative error 2^-71 (cores.hpp), with room.
+// exp: the core's relative error 2^-71 (fast_path_cores.hpp), with room.
 inline constexpr double kExpErrorBound = 0x1p-70;
 // log: the core's relative error 2^-72, with room.
 inline constexpr double kLogErrorBound = 0x1p-70;

@@ -1,7 +1,9 @@
-// The fast paths of exp, log and pow as templates on the arithmetic (plain or
-// fused): for the entry points of each build, and for code that is itself
-// built once per arithmetic and wants them inline. Each falls back on its slow
-// path, or on the out-of-line handling of special arguments.
+// The fast paths of exp, log and pow for one double, as templates on the
+// arithmetic (plain or fused): for the entry points of each build, and for code
+// that is itself built once per arithmetic and wants them inline. Their
+// arithmetic is the cores' (fast_path_cores.hpp); here each takes its
+// arguments, and falls back on its slow path or on the out-of-line handling of
+// special arguments.
 #pragma once
 
 #include <cmath>
@@ -70,70 +72,35 @@ template <class A>
   return rounded * PowerOfTwo(e.exponent);
 }
 
-// The method's cube root: x^y for the double y nearest 1/3, which is
-// 1/3 - 1/(3 2^54). x^y = x^(1/3) x^-d with d = 1/(3 2^54): the cube root as a
-// double-double, from the inverse cube root (a quartic start good to 2^-13.6
-// and one division-free step of third order), then one correction from the
-// exact residual, relative error below 2^-95; and
-// x^-d = 1 - d ln x with |d ln x| < 2^-46, for which a rough ln x (error below
-// 2^-20) is enough. Its only exact case is x = 1; the rest of the error stays
-// below 2^-76.
-
+// The method's cube root (x^y for the double y nearest 1/3) for positive
+// normal x.
 template <class A>
 [[gnu::always_inline]] inline double OneThirdPowerT(double x) {
-  const std::uint64_t bits = Bits(x);  // x is positive and normal
+  const std::uint64_t bits = Bits(x);
   const int e = static_cast<int>(bits >> 52) - 1023;
-  const std::uint64_t significand_bits = (bits & 0xfffffffffffffu) | 0x3ff0000000000000u;
-  const double m = FromBits(significand_bits);
+  const double m = SignificandOf(bits);
   // x = 2^(3q + r) m, a = 2^r m in [1, 8), x^(1/3) = 2^q a^(1/3); e + 1200 > 0.
   const unsigned shifted = static_cast<unsigned>(e + 1200);
   const int q = static_cast<int>(shifted / 3) - 400;
   const int r = static_cast<int>(shifted % 3);
-  const double a = m * PowerOfTwo(r);
-  // y about a^(-1/3) (the quartic by Estrin's scheme), then one step of third
-  // order: with h = 1 - a y^3, a^(-1/3) = y (1 - h)^(-1/3)
-  // = y (1 + h/3 + 2h^2/9 + 14h^3/81 + ...), |h| < 2^-12, the rest below 2^-50.
-  const double m2 = m * m;
-  constexpr const double* start = kInverseCubeRootStart;
-  double y = A::MulAdd(m2, A::MulAdd(m2, start[4], A::MulAdd(m, start[3], start[2])),
-                       A::MulAdd(m, start[1], start[0])) *
-             kInverseCubeRootOfTwoPowers[r];
-  const double h = A::MulAdd(-a, (y * y) * y, 1.0);
-  y = A::MulAdd(y * h, A::MulAdd(h, A::MulAdd(h, 14.0 / 81.0, 2.0 / 9.0), 1.0 / 3.0), y);
-  const double y2 = y * y;
-  const double c = a * y2;
-  // a - c^3 from exact products, then c + (a - c^3) / (3 c^2), 1/c^2 being y^2.
-  const DoubleDouble square = A::Product(c, c);
-  const DoubleDouble cube = A::Product(square.hi, c);
-  const double residual = (a - cube.hi) - A::MulAdd(square.lo, c, cube.lo);
-  const double correction = residual * (y2 * (1.0 / 3.0));
-  // ln x roughly, from the log table: (e + w) ln 2 - ln c' + log1p(m c - 1).
-  const LogReduction reduced = ReduceForLog<A>(bits, e);
-  const double u = reduced.r;
-  const double ln_x =
-      A::MulAdd(reduced.n, tables::kLn2Hi, reduced.row[2]) + A::MulAdd(-0.5 * u, u, u);
-  const double lo = A::MulAdd(-c * kOneThirdShortfall, ln_x, correction);
+  const DoubleDouble p =
+      OneThirdPowerCore<A>(m, e, m * PowerOfTwo(r), kInverseCubeRootOfTwoPowers[r]);
   double rounded;
-  if (!RoundsAlike(c, lo, kCubeRootErrorBound * c, rounded)) [[unlikely]]
+  if (!RoundsAlike(p.hi, p.lo, kCubeRootErrorBound * p.hi, rounded)) [[unlikely]]
     return SlowPow(x, kStoredOneThird);
   return rounded * PowerOfTwo(q);
 }
 
-// x^(n + 1/2) for n = 1 or 2 (the method's T^1.5 and T^2.5), 2^-300 < x <
-// 2^300: x^n sqrt(x) with the root as a double-double (the rounded root and one
-// Newton correction, relative error below 2^-104) and exact products; the error
-// stays below 2^-101. Exact results and midpoints (x a square) fall to the slow
-// path, which settles them.
+// x^1.5 or x^2.5 for 2^-300 < x < 2^300; exact results and midpoints fall to
+// the slow path, which settles them.
 template <class A>
 [[gnu::always_inline]] inline double SquareRootPowerT(double x, double y) {
   const double root = std::sqrt(x);  // IEEE: correctly rounded
-  const DoubleDouble root_squared = A::Product(root, root);
-  const double root_lo = ((x - root_squared.hi) - root_squared.lo) / (2.0 * root);
+  const double root_lo = RootCorrection<A>(x, root);
   const DoubleDouble power = y == 1.5 ? DoubleDouble{x, 0.0} : A::Product(x, x);
-  const DoubleDouble p = A::Product(power.hi, root);
-  const double lo = p.lo + A::MulAdd(power.hi, root_lo, power.lo * root);
+  const DoubleDouble p = TimesRoot<A>(power, root, root_lo);
   double rounded;
-  if (!RoundsAlike(p.hi, lo, kSquareRootPowerErrorBound * p.hi, rounded)) [[unlikely]]
+  if (!RoundsAlike(p.hi, p.lo, kSquareRootPowerErrorBound * p.hi, rounded)) [[unlikely]]
     return SlowPow(x, y);
   return rounded;
 }
