@@ -93,10 +93,9 @@ template <class A>
   const double jd = static_cast<double>(low) * 0.015625;
   const DoubleDouble y1 = TwoSum(jd, wh);
   const DoubleDouble y = FastTwoSum(y1.hi, y1.lo + (w.lo + tail));
-  double rounded;
-  if (!RoundsAlike(y.hi, y.lo, kAcosErrorBound * y.hi, rounded)) [[unlikely]]
+  if (RoundsApart(Enclosure<double>{y.hi, y.lo, kAcosErrorBound * y.hi})) [[unlikely]]
     return SlowAcos(t, y);
-  return rounded;
+  return y.hi + y.lo;
 }
 
 }  // namespace

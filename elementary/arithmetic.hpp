@@ -9,7 +9,7 @@
 // A value set names what the fast paths run on: V, one double or the doubles of
 // several SIMD lanes; Index, a table's row number for each of them; and the
 // operations whose form depends on that: a constant as a value (Splat), the
-// fused multiply-add and the square root (Fma, Sqrt), a table's row for each
+// fused multiply-add, the square root and |x| (Fma, Sqrt, Abs), a table's row for each
 // value (Row, indexed by column), and the row numbers read from a value's bits. ScalarValues
 // is one double; the lane sets are in lane_kernels.hpp.
 #pragma once
@@ -31,6 +31,7 @@ struct ScalarValues {
     return __builtin_fma(a, b, c);
   }
   [[gnu::always_inline]] static double Sqrt(double x) { return std::sqrt(x); }
+  [[gnu::always_inline]] static double Abs(double x) { return std::fabs(x); }
   // The row of a table with kColumns doubles a row.
   template <int kColumns>
   [[gnu::always_inline]] static const double* Row(const double* table, Index row) {

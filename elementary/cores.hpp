@@ -40,12 +40,17 @@ struct ScaledDoubleDouble {
   int exponent;
 };
 
+// k >> 10 for the shifted sum 1.5 2^52 + k of the exp core: k from its low 32
+// bits, as a signed integer.
+inline int ExponentOfShifted(double shifted) {
+  const std::int32_t k = static_cast<std::int32_t>(static_cast<std::uint32_t>(Bits(shifted)));
+  return static_cast<int>(k >> 10);
+}
+
 template <class A, bool kDoubleDoubleArgument = true>
 [[gnu::always_inline]] inline ScaledDoubleDouble ExpCoreT(DoubleDouble x) {
   const ExpCoreValue<double> e = ExpCore<A, kDoubleDoubleArgument>(x);
-  // k from the low 32 bits of the shifted sum, as a signed integer.
-  const std::int32_t k = static_cast<std::int32_t>(static_cast<std::uint32_t>(Bits(e.shifted)));
-  return {e.value, static_cast<int>(k >> 10)};
+  return {e.value, ExponentOfShifted(e.shifted)};
 }
 
 // The significand of a double's bits, as the double m in [1, 2).

@@ -135,10 +135,10 @@ template <class A>
   const DoubleDouble s2 = TwoSum(s1.hi, p1.hi);
   const double lo = (s1.lo + s2.lo) + ((first_l + p1.lo + p2.lo) + first_h * cos_lo +
                                        first_l * cos_hi + second_h * sin_lo + second_l * sh);
-  double rounded;
-  if (!RoundsAlike(s2.hi, lo, kTrigErrorBound * std::fabs(s2.hi) + kReductionErrorBound, rounded))
-      [[unlikely]]
+  const Enclosure<double> c{s2.hi, lo, kTrigErrorBound * std::fabs(s2.hi) + kReductionErrorBound};
+  if (RoundsApart(c)) [[unlikely]]
     return SlowCos(x);
+  const double rounded = c.hi + c.lo;
   return negate ? -rounded : rounded;
 }
 

@@ -67,16 +67,4 @@ inline double PowerOfTwo(int e) {
   return FromBits(static_cast<std::uint64_t>(e + 1023) << 52);
 }
 
-// The double nearest to every value within `bound` of hi + lo, where they all
-// round alike; otherwise false. bound must exceed the error by the rounding of
-// lo +- bound (2^-53 of it; the error bounds here carry far more room), so that
-// the two sums enclose every such value, and rounding to nearest, being
-// monotonic, maps all of them to one double when it maps both ends to it; that
-// double is then also the rounding of hi + lo, which is computed beside the
-// test rather than after it.
-inline bool RoundsAlike(double hi, double lo, double bound, double& result) {
-  result = hi + lo;
-  return hi + (lo + bound) == hi + (lo - bound);
-}
-
 }  // namespace quarn::elementary

@@ -14,6 +14,29 @@
 
 namespace quarn::elementary {
 
+// A fast path's answer with its certificate: the exact value lies within
+// `bound` of hi + lo. Each core below returns its answer so, with the bound of
+// its own error budget (fast_path_constants.hpp), and the scalar functions and
+// the lanes apply the one rounding test to it.
+template <class V>
+struct Enclosure {
+  V hi;
+  V lo;
+  V bound;
+};
+
+// The rounding test: true (a lane's all-ones mask) where hi + lo + bound and
+// hi + lo - bound round apart and the rounding is not proven; elsewhere the
+// rounding of hi + lo is the double nearest to every value in the enclosure.
+// bound must exceed the error by the rounding of lo +- bound (2^-53 of it; the
+// bounds carry far more room), so that the two sums enclose every value within
+// the error, and rounding to nearest, being monotonic, maps all of them to one
+// double when it maps both ends to it.
+template <class V>
+[[gnu::always_inline]] inline auto RoundsApart(const Enclosure<V>& answer) {
+  return answer.hi + (answer.lo + answer.bound) != answer.hi + (answer.lo - answer.bound);
+}
+
 // exp(x.hi + x.lo) = 2^(k >> 10) * (value.hi + value.lo) (value.lo about an ulp
 // of value.hi), |x.hi| <= 746 and |x.lo| <= 2^-40, value in [0.99, 2.01), with
 // a relative error below 2^-71: x = k ln2/1024 + r with |r| <= ln2/2048 <
@@ -60,6 +83,19 @@ template <class A, bool kDoubleDoubleArgument = true>
   const V rest = A::MulAdd(t[0] * rh2, poly, A::MulAdd(t[0], rl_term, A::MulAdd(t[1], rh, t[1])));
   const V lo = sum.lo + rest;  // the sum's error, the last ready, joins once
   return {{sum.hi, lo}, shifted};
+}
+
+// e^x for |x| < 708 (one double or a lane's): 2^(k >> 10) times the enclosure.
+template <class V>
+struct ExpAnswer {
+  Enclosure<V> value;
+  V shifted;
+};
+
+template <class A>
+[[gnu::always_inline]] inline ExpAnswer<typename A::V> ExpOfValue(typename A::V x) {
+  const ExpCoreValue<typename A::V> e = ExpCore<A, false>({x, typename A::V{}});
+  return {{e.value.hi, e.value.lo, kExpErrorBound * e.value.hi}, e.shifted};
 }
 
 // ln x for a positive finite x, as hi + lo (lo about an ulp of hi): the error
@@ -113,6 +149,12 @@ template <class A, class E>
   return {sum.hi, lo};
 }
 
+// The log core's answer with its bound.
+template <class A>
+[[gnu::always_inline]] inline Enclosure<typename A::V> LogAnswer(PairOf<typename A::V> y) {
+  return {y.hi, y.lo, kLogErrorBound * A::Abs(y.hi)};
+}
+
 // The method's cube root: x^y for the double y nearest 1/3, which is
 // 1/3 - 1/(3 2^54). x^y = x^(1/3) x^-d with d = 1/(3 2^54): the cube root as a
 // double-double, from the inverse cube root (a quartic start good to 2^-13.6
@@ -123,9 +165,9 @@ template <class A, class E>
 // below 2^-76.
 //
 // For x = 2^e m, m in [1, 2), e = 3 q + r with r in {0, 1, 2}: given m, e,
-// a = 2^r m and 2^(-r/3), x^y / 2^q as hi + lo.
+// a = 2^r m and 2^(-r/3), x^y / 2^q.
 template <class A, class E>
-[[gnu::always_inline]] inline PairOf<typename A::V> OneThirdPowerCore(
+[[gnu::always_inline]] inline Enclosure<typename A::V> OneThirdPowerCore(
     typename A::V m, E e, typename A::V a, typename A::V inverse_root_of_two_power) {
   using V = typename A::V;
   // y about a^(-1/3) (the quartic by Estrin's scheme), then one step of third
@@ -151,7 +193,7 @@ template <class A, class E>
   const V ln_x =
       A::MulAdd(reduced.n, tables::kLn2Hi, reduced.minus_ln_c_hi) + A::MulAdd(-0.5 * u, u, u);
   const V lo = A::MulAdd(-c * kOneThirdShortfall, ln_x, correction);
-  return {c, lo};
+  return {c, lo, kCubeRootErrorBound * c};
 }
 
 // x^(n + 1/2) for n = 1 or 2 (the method's T^1.5 and T^2.5), 2^-300 < x <
@@ -167,13 +209,14 @@ template <class A>
   return ((x - root_squared.hi) - root_squared.lo) / (2.0 * root);
 }
 
-// power root as hi + lo, for power = x^n as a pair (x^2 exact, or x and 0).
+// power root, for power = x^n as a pair (x^2 exact, or x and 0).
 template <class A>
-[[gnu::always_inline]] inline PairOf<typename A::V> TimesRoot(PairOf<typename A::V> power,
-                                                              typename A::V root,
-                                                              typename A::V root_lo) {
+[[gnu::always_inline]] inline Enclosure<typename A::V> TimesRoot(PairOf<typename A::V> power,
+                                                                 typename A::V root,
+                                                                 typename A::V root_lo) {
   const PairOf<typename A::V> p = A::Product(power.hi, root);
-  return {p.hi, p.lo + A::MulAdd(power.hi, root_lo, power.lo * root)};
+  return {p.hi, p.lo + A::MulAdd(power.hi, root_lo, power.lo * root),
+          kSquareRootPowerErrorBound * p.hi};
 }
 
 }  // namespace quarn::elementary

@@ -27,19 +27,17 @@ template <class A>
   // so small that e^x lies within a quarter ulp of it).
   if (!(std::fabs(x) < 708.0)) [[unlikely]]
     return EdgeExp(x);
-  const ScaledDoubleDouble e = ExpCoreT<A, false>({x, 0.0});
-  double rounded;
-  if (!RoundsAlike(e.value.hi, e.value.lo, kExpErrorBound * e.value.hi, rounded)) [[unlikely]]
+  const ExpAnswer<double> e = ExpOfValue<A>(x);
+  if (RoundsApart(e.value)) [[unlikely]]
     return SlowExp(x);
-  return rounded * PowerOfTwo(e.exponent);  // exact
+  return (e.value.hi + e.value.lo) * PowerOfTwo(ExponentOfShifted(e.shifted));  // exact
 }
 
 // The double nearest to ln x from the core's y, or the slow path's.
 inline double FinishLog(DoubleDouble y, double x) {
-  double rounded;
-  if (!RoundsAlike(y.hi, y.lo, kLogErrorBound * std::fabs(y.hi), rounded)) [[unlikely]]
+  if (RoundsApart(LogAnswer<ScalarValues>(y))) [[unlikely]]
     return SlowLog(x);
-  return rounded;  // 0 for x = 1, the core giving (0, 0)
+  return y.hi + y.lo;  // 0 for x = 1, the core giving (0, 0)
 }
 
 template <class A>
@@ -65,9 +63,10 @@ template <class A>
     return SlowPow(x, y);  // at the edges of the range
   const ScaledDoubleDouble e = ExpCoreT<A>(z);
   const double bound = (kPowExpErrorBound + std::fabs(y) * kLogAbsoluteErrorBound) * e.value.hi;
-  double rounded;
-  if (e.exponent <= -1022 || !RoundsAlike(e.value.hi, e.value.lo, bound, rounded)) [[unlikely]]
+  if (e.exponent <= -1022 || RoundsApart(Enclosure<double>{e.value.hi, e.value.lo, bound}))
+      [[unlikely]]
     return SlowPow(x, y);
+  const double rounded = e.value.hi + e.value.lo;
   if (e.exponent > 1023) return rounded * PowerOfTwo(e.exponent - 1) * 2.0;
   return rounded * PowerOfTwo(e.exponent);
 }
@@ -83,12 +82,11 @@ template <class A>
   const unsigned shifted = static_cast<unsigned>(e + 1200);
   const int q = static_cast<int>(shifted / 3) - 400;
   const int r = static_cast<int>(shifted % 3);
-  const DoubleDouble p =
+  const Enclosure<double> p =
       OneThirdPowerCore<A>(m, e, m * PowerOfTwo(r), kInverseCubeRootOfTwoPowers[r]);
-  double rounded;
-  if (!RoundsAlike(p.hi, p.lo, kCubeRootErrorBound * p.hi, rounded)) [[unlikely]]
+  if (RoundsApart(p)) [[unlikely]]
     return SlowPow(x, kStoredOneThird);
-  return rounded * PowerOfTwo(q);
+  return (p.hi + p.lo) * PowerOfTwo(q);
 }
 
 // x^1.5 or x^2.5 for 2^-300 < x < 2^300; exact results and midpoints fall to
@@ -98,11 +96,10 @@ template <class A>
   const double root = std::sqrt(x);  // IEEE: correctly rounded
   const double root_lo = RootCorrection<A>(x, root);
   const DoubleDouble power = y == 1.5 ? DoubleDouble{x, 0.0} : A::Product(x, x);
-  const DoubleDouble p = TimesRoot<A>(power, root, root_lo);
-  double rounded;
-  if (!RoundsAlike(p.hi, p.lo, kSquareRootPowerErrorBound * p.hi, rounded)) [[unlikely]]
+  const Enclosure<double> p = TimesRoot<A>(power, root, root_lo);
+  if (RoundsApart(p)) [[unlikely]]
     return SlowPow(x, y);
-  return rounded;
+  return p.hi + p.lo;
 }
 
 template <class A>

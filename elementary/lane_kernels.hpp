@@ -113,14 +113,13 @@ template <class S>
   return (typename S::D)(((shifted & 0xfffffffffffffu) - (std::uint64_t{1} << 51) + 1023) << 52);
 }
 
-// The rounding test: hi + lo where hi + lo +- bound round alike; lanes where
-// they do not are declined.
+// A core's answer rounded, its lanes declined where the rounding is not
+// proven.
 template <class S>
-[[gnu::always_inline]] inline typename S::D RoundIfAlike(typename S::D hi, typename S::D lo,
-                                                         typename S::D bound,
-                                                         typename S::I& declined) {
-  declined |= (hi + (lo + bound)) != (hi + (lo - bound));
-  return hi + lo;
+[[gnu::always_inline]] inline typename S::D Rounded(const Enclosure<typename S::D>& answer,
+                                                    typename S::I& declined) {
+  declined |= RoundsApart(answer);
+  return answer.hi + answer.lo;
 }
 
 // The lanes as a value set of the fast path cores (arithmetic.hpp), and their
@@ -133,6 +132,7 @@ struct LaneValues {
   [[gnu::always_inline]] static V Splat(double c) { return lanes::Splat<S>(c); }
   [[gnu::always_inline]] static V Fma(V a, V b, V c) { return S::Fma(a, b, c); }
   [[gnu::always_inline]] static V Sqrt(V x) { return S::Sqrt(x); }
+  [[gnu::always_inline]] static V Abs(V x) { return lanes::Abs<S>(x); }
   template <int kColumns>
   struct Columns {
     V column[kColumns];
@@ -165,20 +165,19 @@ template <class S>
   using D = typename S::D;
   using U = typename S::U;
   declined |= ~(Abs<S>(x) < 708.0);
-  const ExpCoreValue<D> e = ExpCore<LaneArithmetic<S>, false>({x, D{}});
+  const ExpAnswer<D> e = ExpOfValue<LaneArithmetic<S>>(x);
   // The low bits of the shifted sum hold 2^51 + k, k = 1024 e + j: 2^e.
   const U biased = (U)e.shifted & 0xfffffffffffffu;
   const D scale = (D)((((biased >> 10) - (std::uint64_t{1} << 41)) + 1023u) << 52);
-  return RoundIfAlike<S>(e.value.hi, e.value.lo, kExpErrorBound * e.value.hi, declined) * scale;
+  return Rounded<S>(e.value, declined) * scale;
 }
 
 // ln x for positive normal x.
 template <class S>
 [[gnu::always_inline]] inline typename S::D Log(typename S::D x, typename S::I& declined) {
-  using D = typename S::D;
+  using A = LaneArithmetic<S>;
   declined |= ~IsPositiveNormal<S>(x);
-  const PairOf<D> y = LogCore<LaneArithmetic<S>>(SignificandOf<S>(x), ExponentOf<S>(x));
-  return RoundIfAlike<S>(y.hi, y.lo, kLogErrorBound * Abs<S>(y.hi), declined);
+  return Rounded<S>(LogAnswer<A>(LogCore<A>(SignificandOf<S>(x), ExponentOf<S>(x))), declined);
 }
 
 // x^y for positive normal x and y the double nearest 1/3.
@@ -200,8 +199,8 @@ template <class S>
   const D inverse_root_of_two_power = r_is_0   ? Splat<S>(kInverseCubeRootOfTwoPowers[0])
                                       : r_is_1 ? Splat<S>(kInverseCubeRootOfTwoPowers[1])
                                                : Splat<S>(kInverseCubeRootOfTwoPowers[2]);
-  const PairOf<D> p = OneThirdPowerCore<LaneArithmetic<S>>(m, e, a, inverse_root_of_two_power);
-  return RoundIfAlike<S>(p.hi, p.lo, kCubeRootErrorBound * p.hi, declined) *
+  return Rounded<S>(OneThirdPowerCore<LaneArithmetic<S>>(m, e, a, inverse_root_of_two_power),
+                    declined) *
          PowerOfTwo<S>(q_prime - 400.0);
 }
 
@@ -216,11 +215,8 @@ template <class S>
   declined |= ~(IsPositiveNormal<S>(x) & (x > 0x1p-300) & (x < 0x1p300));
   const D root = S::Sqrt(x);
   const D root_lo = RootCorrection<A>(x, root);
-  const D bound = Splat<S>(kSquareRootPowerErrorBound);
-  const PairOf<D> p15 = TimesRoot<A>({x, D{}}, root, root_lo);
-  power_1_5 = RoundIfAlike<S>(p15.hi, p15.lo, bound * p15.hi, declined);
-  const PairOf<D> p25 = TimesRoot<A>(A::Product(x, x), root, root_lo);
-  power_2_5 = RoundIfAlike<S>(p25.hi, p25.lo, bound * p25.hi, declined);
+  power_1_5 = Rounded<S>(TimesRoot<A>({x, D{}}, root, root_lo), declined);
+  power_2_5 = Rounded<S>(TimesRoot<A>(A::Product(x, x), root, root_lo), declined);
 }
 
 }  // namespace quarn::elementary::lanes
