@@ -1,7 +1,7 @@
 // The mixture routine's computation, written once as templates on its values
 // and operations: one state with the elementary functions of one build
 // (ScalarOps, eos/checked_math.hpp), or several states in SIMD lanes
-// (eos/method_lanes.hpp). The functions of trkmix.hpp and redkw.hpp, and the
+// (eos/method_lanes.hpp). The functions of trkmix.hpp, and the
 // temperature terms of mixture_parameters.hpp, are its scalar instances (the
 // stages' value structs are declared in mixture_parameters.hpp and
 // fugacity_terms.hpp), and TRKMIX has one instance per build of the fast paths
@@ -103,13 +103,15 @@ struct ScalarOps {
   }
 };
 
-// The largest real root Z of the Redlich-Kwong cubic; r is replaced by 0.001
+// REDKW: the largest real root Z of the Redlich-Kwong cubic
+// Z^3 - Z^2 + (A - B - B^2) Z - A B = 0 with B = P b/(RT) and A = r B, for P
+// and bRT, the mixture co-volume over R T; r is replaced by 0.001
 // where it is not greater than zero (NaN included). With kCancellationFree,
 // Cardano's second cube root is formed from the product of the two, so that it
 // does not cancel where the depressed cubic's p is near zero (the report-exact
 // method keeps the plain form, whose Z jumps there by up to some 1e-6).
 template <bool kCancellationFree = false, class Ops, class V = typename Ops::V>
-[[gnu::always_inline]] inline V LargestRootT(Ops& ops, const V& P, const V& bRT, V& r) {
+[[gnu::always_inline]] inline V REDKW(Ops& ops, const V& P, const V& bRT, V& r) {
   const V B = bRT * P;
   r = ops.Choose(
       r > 0.0, [&]() QUARN_ALWAYS_INLINE { return r; },
@@ -149,13 +151,6 @@ template <bool kCancellationFree = false, class Ops, class V = typename Ops::V>
       });
 }
 
-template <class A>
-[[gnu::always_inline]] inline void REDKWT(const double& /*T*/, const double& P, const double& bRT,
-                                          double& r, double& Z, Fault& fault) {
-  ScalarOps<A> ops{fault};
-  Z = LargestRootT(ops, P, bRT, r);
-}
-
 namespace mixture_detail {
 
 using model::kCO2CoVolume;
@@ -163,8 +158,6 @@ using model::kGasConstant;
 
 inline constexpr double kCelsiusOffset = 273.15;
 inline constexpr double kGasConstantSquared = kGasConstant * kGasConstant;  // 6732.202499999999
-inline constexpr double kMolarMassH2O = 18.016;
-inline constexpr double kMolarMassNaCl = 58.448;
 inline constexpr double kScale = 1000000.0;
 // 0.0714 rounded to single precision and used in double precision.
 inline constexpr double kCO2AttractionSlope = static_cast<double>(0.0714f);
@@ -243,7 +236,7 @@ template <bool kCancellationFree = false, class Ops, class Terms, class V = type
   const V bRT = m.b_mix / (t.T_K * kGasConstant);
   // The solver may replace the ratio in this working variable; only Z is used afterwards.
   V ratio = m.a_mix / m.RT15b;
-  m.Z = LargestRootT<kCancellationFree>(ops, P_atm, bRT, ratio);
+  m.Z = REDKW<kCancellationFree>(ops, P_atm, bRT, ratio);
   return m;
 }
 

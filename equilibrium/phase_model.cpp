@@ -6,9 +6,11 @@
 
 namespace quarn::equilibrium {
 
+// In the model's order of operations, so that a phase's salinity is the W the
+// model works out for it.
 double Salinity(const Vector& x) {
-  const double solvent_mass = kMolarMassH2O * x[1] + kMolarMassNaCl * x[2];
-  return x[2] > 0.0 ? 100.0 * kMolarMassNaCl * x[2] / solvent_mass : 0.0;
+  return x[2] > 0.0 ? 100.0 * x[2] * kMolarMassNaCl / (kMolarMassH2O * x[1] + kMolarMassNaCl * x[2])
+                    : 0.0;
 }
 
 double SaltFractionOfSolvent(double W) {

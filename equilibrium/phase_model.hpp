@@ -14,8 +14,6 @@ namespace quarn::equilibrium {
 using Vector = std::array<double, 3>;
 using Matrix = std::array<Vector, 3>;
 
-inline constexpr double kMolarMassH2O = 18.016;
-inline constexpr double kMolarMassNaCl = 58.448;
 // A present species never falls below this mole fraction in a trial or
 // equilibrium phase: it keeps every phase in the composition case of its feed
 // (the case boundaries at 1e-8 make ln phi jump).

@@ -21,6 +21,12 @@ struct Composition {
   double x_NaCl = 0.0;
 };
 
+// The model's molar masses, in g/mol. The solvent's salinity W, in wt% NaCl,
+// is 100 x_NaCl M_NaCl / (M_H2O x_H2O + M_NaCl x_NaCl), worked out in that
+// order.
+inline constexpr double kMolarMassH2O = 18.016;
+inline constexpr double kMolarMassNaCl = 58.448;
+
 // The elementary functions whose failure is a fault.
 enum class MathFunction : unsigned char { kNone, kExp, kLog, kSqrt, kPower };
 

@@ -7,19 +7,22 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-M_H2O = 18.016  # g/mol, the model's molar masses
-M_NaCl = 58.448
+from . import _core
+
+M_H2O: float = _core.molar_mass_H2O  # g/mol, the model's molar masses
+M_NaCl: float = _core.molar_mass_NaCl
 
 
 def mole_fractions(x_CO2: Any, wt_NaCl: Any) -> list[npt.NDArray[np.float64]]:
     """(x_CO2, x_H2O, x_NaCl) of a fluid with the CO2 mole fraction ``x_CO2`` and
     a solvent (H2O + NaCl) of ``wt_NaCl`` weight percent NaCl, the model's own W.
     Broadcasts over both arguments."""
-    x_CO2 = np.asarray(x_CO2, dtype=np.float64)
-    W = np.asarray(wt_NaCl, dtype=np.float64)
-    solvent = 1.0 - x_CO2
-    x_NaCl = solvent * W * M_H2O / ((100.0 - W) * M_NaCl + W * M_H2O)
-    return list(np.broadcast_arrays(x_CO2, solvent - x_NaCl, x_NaCl))
+    x, W = np.broadcast_arrays(np.asarray(x_CO2, dtype=np.float64),
+                               np.asarray(wt_NaCl, dtype=np.float64))
+    out = np.empty((3, x.size))
+    _core.composition_from_salinity(np.ascontiguousarray(x.ravel()),
+                                    np.ascontiguousarray(W.ravel()), out)
+    return [row.reshape(x.shape) for row in out]
 
 
 def weight_percent_NaCl(x_H2O: Any, x_NaCl: Any) -> npt.NDArray[np.float64]:

@@ -52,5 +52,6 @@ void BindCsvRows(nb::module_& m);          // csv_rows.cpp
 void BindRunFile(nb::module_& m);          // run_file.cpp
 void BindElementaryCheck(nb::module_& m);  // elementary_check.cpp
 void BindEquilibrium(nb::module_& m);      // equilibrium_batch.cpp
+void BindComposition(nb::module_& m);      // composition.cpp
 
 }  // namespace quarn::python

@@ -9,4 +9,5 @@ NB_MODULE(_core, m) {
   quarn::python::BindRunFile(m);
   quarn::python::BindElementaryCheck(m);
   quarn::python::BindEquilibrium(m);
+  quarn::python::BindComposition(m);
 }

@@ -34,6 +34,35 @@ def test_composition_helpers_invert_each_other_and_salinity_is_the_methods():
         eos_reference.salinity(h, n) for h, n in zip(x_H2O.tolist(), x_NaCl.tolist())]
 
 
+def test_mole_fractions_are_the_exact_conversion_to_within_two_ulps_and_broadcast():
+    rng = np.random.default_rng(29)
+    x_CO2, W = rng.uniform(0.0, 1.0, 2000), rng.uniform(0.0, 60.0, 2000)
+    got = quarn.mole_fractions(x_CO2[:, None], W[None, :200])
+    assert [g.shape for g in got] == [(2000, 200)] * 3
+    with mpmath.workdps(40):
+        for i in range(0, 2000, 7):
+            j = i % 200
+            salt = mpmath.mpf(W[j]) / mpmath.mpf("58.448")
+            water = (100 - mpmath.mpf(W[j])) / mpmath.mpf("18.016")
+            solvent = 1 - mpmath.mpf(x_CO2[i])
+            exact = (solvent * water / (salt + water), solvent * salt / (salt + water))
+            for value, reference in zip((got[1][i, j], got[2][i, j]), exact):
+                assert abs(value - float(reference)) <= 2 * np.spacing(float(reference)) + 1e-300
+
+
+def test_a_phase_salinity_is_the_methods_w_bit_for_bit():
+    # The salinity reported for a phase is the W of the method's order of
+    # operations for the phase's mole fractions, not another rounding of it.
+    rng = np.random.default_rng(31)
+    x_CO2, W = rng.uniform(0.005, 0.6, 60), rng.uniform(0.5, 20.0, 60)
+    r = quarn.flash(500.0, 1000.0, *quarn.mole_fractions(x_CO2, W))
+    assert 10 < (r.phases == 2).sum() < 50
+    for phase in (r.brine, r.co2_rich):
+        expected = [eos_reference.salinity(h, n) for h, n in zip(phase.x_H2O.tolist(),
+                                                                 phase.x_NaCl.tolist())]
+        assert phase.wt_NaCl.tolist() == expected
+
+
 def test_table_of_a_sample_list_keeps_its_columns(tmp_path):
     source = tmp_path / "samples.csv"
     source.write_text('sample,T_C,P_bar,x_CO2,x_H2O,x_NaCl\n"A, rim",500,2000,0.1,0.89,0.01\n'
