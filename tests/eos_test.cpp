@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "eos/checked_math.hpp"
-#include "eos/redkw.hpp"
+#include "eos/method.hpp"
 #include "tests/support/process.hpp"
 #include "textio/field_rendering.hpp"
 
@@ -61,7 +61,8 @@ TEST(REDKW, WorkedExamples) {
   for (const auto& c : cases) {
     double r = c.r, Z = -1;
     Fault fault;
-    REDKW(773.15, c.P, c.bRT, r, Z, fault);
+    ScalarOps<Dispatched> ops{fault};
+    Z = REDKW(ops, c.P, c.bRT, r);
     EXPECT_EQ(Z, c.Z) << c.P << " " << c.bRT << " " << c.r;
     EXPECT_EQ(r, c.r_after);
     EXPECT_FALSE(fault);
