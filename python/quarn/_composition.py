@@ -19,10 +19,11 @@ def mole_fractions(x_CO2: Any, wt_NaCl: Any) -> list[npt.NDArray[np.float64]]:
     Broadcasts over both arguments."""
     x, W = np.broadcast_arrays(np.asarray(x_CO2, dtype=np.float64),
                                np.asarray(wt_NaCl, dtype=np.float64))
-    out = np.empty((3, x.size))
-    _core.composition_from_salinity(np.ascontiguousarray(x.ravel()),
-                                    np.ascontiguousarray(W.ravel()), out)
-    return [row.reshape(x.shape) for row in out]
+    x_CO2 = np.ascontiguousarray(x.ravel())
+    x_H2O, x_NaCl = np.empty(x.size), np.empty(x.size)
+    _core.composition_from_salinity(x_CO2, np.ascontiguousarray(W.ravel()), x_H2O=x_H2O,
+                                    x_NaCl=x_NaCl)
+    return [c.reshape(x.shape) for c in (x_CO2.copy(), x_H2O, x_NaCl)]
 
 
 def weight_percent_NaCl(x_H2O: Any, x_NaCl: Any) -> npt.NDArray[np.float64]:

@@ -9,20 +9,18 @@
 namespace quarn::python {
 namespace {
 
-using Rows = nb::ndarray<double, nb::ndim<2>, nb::c_contig, nb::device::cpu>;
+using Out = nb::ndarray<double, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 
-// Rows x_CO2, x_H2O and x_NaCl of `out` for equal-length columns.
-void FromSalinity(const Column& x_CO2, const Column& wt_NaCl, Rows out) {
+// x_H2O and x_NaCl of the compositions with equal-length columns x_CO2 (kept
+// as given) and wt_NaCl.
+void FromSalinity(const Column& x_CO2, const Column& wt_NaCl, Out x_H2O, Out x_NaCl) {
   const std::size_t n = x_CO2.shape(0);
-  if (wt_NaCl.shape(0) != n) throw nb::value_error("the arrays differ in length");
-  if (out.shape(0) != 3 || out.shape(1) != n)
-    throw nb::value_error("the output array does not fit");
-  double* rows = out.data();
+  if (wt_NaCl.shape(0) != n || x_H2O.shape(0) != n || x_NaCl.shape(0) != n)
+    throw nb::value_error("the arrays differ in length");
   for (std::size_t i = 0; i < n; ++i) {
     const Composition x = CompositionFromSalinity(x_CO2(i), wt_NaCl(i));
-    rows[i] = x.x_CO2;
-    rows[n + i] = x.x_H2O;
-    rows[2 * n + i] = x.x_NaCl;
+    x_H2O(i) = x.x_H2O;
+    x_NaCl(i) = x.x_NaCl;
   }
 }
 
@@ -30,7 +28,8 @@ void FromSalinity(const Column& x_CO2, const Column& wt_NaCl, Rows out) {
 
 void BindComposition(nb::module_& m) {
   m.def("composition_from_salinity", &FromSalinity, nb::arg("x_CO2"), nb::arg("wt_NaCl"),
-        nb::arg("out"), "Mole fractions of CO2, H2O and NaCl into the rows of out.");
+        nb::kw_only(), nb::arg("x_H2O"), nb::arg("x_NaCl"),
+        "The mole fractions of H2O and NaCl, into the arrays named.");
   m.attr("molar_mass_H2O") = kMolarMassH2O;
   m.attr("molar_mass_NaCl") = kMolarMassNaCl;
 }
