@@ -1,13 +1,13 @@
 # cmake --install puts the public headers, the library, a config package and
 # the console program in the prefix; find_package(quarn CONFIG REQUIRED) then
-# gives quarn::eos and quarn::equilibrium.
+# gives quarn::eos, quarn::equilibrium and quarn::fluid.
 include(CMakePackageConfigHelpers)
 
 if(TARGET quarn)
   install(TARGETS quarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
-install(TARGETS quarn_eos quarn_equilibrium EXPORT quarnTargets
+install(TARGETS quarn_eos quarn_equilibrium quarn_fluid EXPORT quarnTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY include/quarn DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})

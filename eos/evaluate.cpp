@@ -1,5 +1,6 @@
 // The public scalar calls, the unit conversions and the functions' names.
 
+#include "eos/method.hpp"
 #include "eos/trkmix.hpp"
 #include "quarn/eos.hpp"
 
@@ -47,6 +48,19 @@ EvaluationWithDerivatives Conditions::EvaluateWithDerivatives(const Composition&
   TRKMIXWithDerivatives(temperature_terms_, P_atm_, {x.x_CO2, x.x_H2O, x.x_NaCl},
                         e.evaluation.result, e.d_ln_phi_d_x, e.evaluation.fault);
   return e;
+}
+
+// The first stage of the method alone, with the elementary functions chosen at
+// run time. Its root solver's Z is not needed: it is given a pressure of 1 atm
+// (a and b do not depend on it), so that no pressure can add a fault of its own.
+RedlichKwongParameters Conditions::MixtureParameters(const Composition& x) const noexcept {
+  RedlichKwongParameters p;
+  ScalarOps<Dispatched> ops{p.fault};
+  const MixtureParametersOf<double> m =
+      MixtureParametersT(ops, temperature_terms_, 1.0, {x.x_CO2, x.x_H2O, x.x_NaCl});
+  p.a = m.a_mix;
+  p.b = m.b_mix;
+  return p;
 }
 
 // One state is conditions used once.

@@ -84,6 +84,17 @@ double AtmFromBar(double P_bar) noexcept;       // P_bar / 1.01325
 // differ by about 1e-7 in ln phi.
 enum class Method : unsigned char { kReportExact, kUnrounded };
 
+// The mixture's Redlich-Kwong parameters as the method works them out (its
+// a_mix and b_mix, in its order of operations): the pressure of the fluid is
+// P = R T/(V - b) - a/(T^0.5 V (V + b)), R = 82.05 cm^3 atm/(mol K), T in K, P
+// in atm, V and b in cm^3/mol, a in atm cm^6 K^0.5/mol^2. They depend on the
+// temperature and the composition, not on the pressure.
+struct RedlichKwongParameters {
+  double a = 0.0;
+  double b = 0.0;
+  Fault fault;  // from the temperature terms or the solvent's attraction
+};
+
 // One state: T_K in kelvin, P_atm in standard atmospheres. When the fault is
 // set, the result holds whatever the arithmetic gave and is not to be used.
 struct Evaluation {
@@ -142,6 +153,8 @@ class Conditions {
   Conditions(double T_K, double P_atm) noexcept;
   Evaluation Evaluate(const Composition& x, Method method = Method::kReportExact) const noexcept;
   EvaluationWithDerivatives EvaluateWithDerivatives(const Composition& x) const noexcept;
+  // a and b at these conditions' temperature.
+  RedlichKwongParameters MixtureParameters(const Composition& x) const noexcept;
 
  private:
   double P_atm_;

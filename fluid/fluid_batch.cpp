@@ -1,0 +1,61 @@
+// The batch forms: contiguous slices of the points on as many threads.
+#include <initializer_list>
+
+#include "quarn/fluid.hpp"
+#include "quarn/internal/parts.hpp"
+
+namespace quarn {
+namespace {
+
+bool Fit(std::size_t n, std::initializer_list<std::span<const double>> columns) {
+  for (std::span<const double> column : columns) {
+    if (column.size() != 1 && column.size() != n) return false;
+  }
+  return true;
+}
+
+// A point here costs a few evaluations of the method: parts of a few hundred.
+constexpr std::size_t kPointsPerPart = 512;
+
+template <class Work>
+void ForEachPoint(std::size_t n, unsigned threads, const Work& work) {
+  RunInParts(0, n, PartCount(n, threads, kPointsPerPart),
+             [&work](std::size_t, std::size_t begin, std::size_t end) {
+               for (std::size_t i = begin; i < end; ++i) work(i);
+             });
+}
+
+Composition At(std::span<const double> x_CO2, std::span<const double> x_H2O,
+               std::span<const double> x_NaCl, std::size_t i) {
+  return {ColumnValue(x_CO2, i), ColumnValue(x_H2O, i), ColumnValue(x_NaCl, i)};
+}
+
+}  // namespace
+
+bool IsochoreBatch(std::span<const double> T_K, std::span<const double> x_CO2,
+                   std::span<const double> x_H2O, std::span<const double> x_NaCl,
+                   std::span<const double> V_cm3_per_mol, std::span<IsochorePoint> points,
+                   unsigned threads) noexcept {
+  const std::size_t n = points.size();
+  if (!Fit(n, {T_K, x_CO2, x_H2O, x_NaCl, V_cm3_per_mol})) return false;
+  ForEachPoint(n, threads, [&](std::size_t i) {
+    points[i] = IsochorePressure(ColumnValue(T_K, i), At(x_CO2, x_H2O, x_NaCl, i),
+                                 ColumnValue(V_cm3_per_mol, i));
+  });
+  return true;
+}
+
+bool ActivitiesBatch(std::span<const double> T_K, std::span<const double> P_atm,
+                     std::span<const double> x_CO2, std::span<const double> x_H2O,
+                     std::span<const double> x_NaCl, std::span<Activities> activities,
+                     unsigned threads) noexcept {
+  const std::size_t n = activities.size();
+  if (!Fit(n, {T_K, P_atm, x_CO2, x_H2O, x_NaCl})) return false;
+  ForEachPoint(n, threads, [&](std::size_t i) {
+    activities[i] =
+        ActivitiesAt(ColumnValue(T_K, i), ColumnValue(P_atm, i), At(x_CO2, x_H2O, x_NaCl, i));
+  });
+  return true;
+}
+
+}  // namespace quarn

@@ -1,0 +1,90 @@
+// What fluid-inclusion studies and petrology ask of the model beyond the
+// fugacities: a fluid's mass density, the pressure on an isochore, and the
+// activities of H2O and CO2 (with NaCl's activity coefficient on a stated
+// reference). Built on the equation of state of quarn/eos.hpp alone; nothing
+// here does I/O or throws, a failure is a value.
+//
+// Where the model puts a fluid in two phases its one-phase numbers are
+// metastable: quarn/equilibrium.hpp says where (TestStability, and the
+// homogenization of a bulk fluid).
+#pragma once
+
+#include <cstddef>
+#include <limits>
+#include <span>
+
+#include "quarn/eos.hpp"
+
+namespace quarn {
+
+// Standard molar masses in g/mol, for mass densities. The model's own 18.016
+// and 58.448 (kMolarMassH2O, kMolarMassNaCl) serve its salinity W alone.
+inline constexpr double kStandardMolarMassCO2 = 44.0095;
+inline constexpr double kStandardMolarMassH2O = 18.01528;
+inline constexpr double kStandardMolarMassNaCl = 58.44277;
+
+// The mass of a mole of fluid, g/mol: x_CO2 M_CO2 + x_H2O M_H2O + x_NaCl M_NaCl.
+double MolarMass(const Composition& x) noexcept;
+// The mass density in g/cm^3 of the fluid of molar volume V: M(x) / V.
+double MassDensity(const Composition& x, double V_cm3_per_mol) noexcept;
+// The molar volume in cm^3/mol of the fluid of mass density rho: M(x) / rho.
+double MolarVolumeFromDensity(const Composition& x, double rho_g_per_cm3) noexcept;
+
+// Flags of a point on an isochore: where the model's pressure for a volume is
+// not a state the method gives at that pressure.
+// P below 500 bar, where the model's range ends (pure H2O's isochores reach
+// negative pressures below about that).
+inline constexpr unsigned kIsochoreBelow500Bar = 1;
+// dP/dV >= 0: no stable fluid has this volume at this temperature.
+inline constexpr unsigned kIsochoreMechanicallyUnstable = 2;
+// The Redlich-Kwong cubic has a larger real root at this pressure, or the
+// pressure is not positive: the method, which takes the largest, gives another
+// volume there.
+inline constexpr unsigned kIsochoreNotLargestRoot = 4;
+
+// The model's pressure of a fluid at T and V (an isochore's point): the
+// Redlich-Kwong pressure with the method's own a and b,
+// P = R T/(V - b) - a/(T^0.5 V (V + b)). Where no flag is set, the method at
+// (T, P) gives V back: to its single precision bit for bit when V is one of
+// its volumes. dP/dV in atm mol/cm^3.
+struct IsochorePoint {
+  double P_atm = std::numeric_limits<double>::quiet_NaN();
+  double P_bar = std::numeric_limits<double>::quiet_NaN();  // P_atm * 1.01325
+  double dP_dV = std::numeric_limits<double>::quiet_NaN();
+  unsigned flags = 0;
+  Fault fault;  // from a and b; the numbers are then not to be used
+};
+IsochorePoint IsochorePressure(double T_K, const Composition& x, double V_cm3_per_mol) noexcept;
+
+// Activities against the pure fluids at the same temperature and pressure,
+// a_i = x_i phi_i / phi_i(pure i), for H2O and CO2 (with the method as the
+// console program's report gives it). NaCl is a molecule in this model, and
+// its activity is no mean ionic activity: gamma_NaCl is phi_NaCl over its
+// value at infinite dilution in pure H2O at the same T and P (the mole-fraction
+// scale), and a_NaCl = x_NaCl gamma_NaCl.
+struct Activities {
+  double a_H2O = std::numeric_limits<double>::quiet_NaN();
+  double a_CO2 = std::numeric_limits<double>::quiet_NaN();
+  double gamma_NaCl = std::numeric_limits<double>::quiet_NaN();
+  double a_NaCl = std::numeric_limits<double>::quiet_NaN();
+  double phi_H2O_pure = std::numeric_limits<double>::quiet_NaN();
+  double phi_CO2_pure = std::numeric_limits<double>::quiet_NaN();
+  double phi_NaCl_infinite_dilution = std::numeric_limits<double>::quiet_NaN();
+  Fault fault;  // the first failure of the three evaluations (the fluid's first)
+};
+Activities ActivitiesAt(double T_K, double P_atm, const Composition& x) noexcept;
+
+// Batch forms over columns, on `threads` threads (0: every hardware thread):
+// each input column holds one value for all points or one per point, the
+// outputs one per point. Returns false, and computes nothing, when the lengths
+// do not fit.
+[[nodiscard]] bool IsochoreBatch(std::span<const double> T_K, std::span<const double> x_CO2,
+                                 std::span<const double> x_H2O, std::span<const double> x_NaCl,
+                                 std::span<const double> V_cm3_per_mol,
+                                 std::span<IsochorePoint> points, unsigned threads = 0) noexcept;
+[[nodiscard]] bool ActivitiesBatch(std::span<const double> T_K, std::span<const double> P_atm,
+                                   std::span<const double> x_CO2, std::span<const double> x_H2O,
+                                   std::span<const double> x_NaCl, std::span<Activities> activities,
+                                   unsigned threads = 0) noexcept;
+
+}  // namespace quarn
