@@ -1,4 +1,5 @@
-// The batch forms: contiguous slices of the points on as many threads.
+// The batch forms: contiguous slices of the points on as many threads (a
+// phase boundary's scan, some hundred stability tests, is worth a thread alone).
 #include <initializer_list>
 
 #include "quarn/fluid.hpp"
@@ -54,6 +55,38 @@ bool ActivitiesBatch(std::span<const double> T_K, std::span<const double> P_atm,
   ForEachPoint(n, threads, [&](std::size_t i) {
     activities[i] =
         ActivitiesAt(ColumnValue(T_K, i), ColumnValue(P_atm, i), At(x_CO2, x_H2O, x_NaCl, i));
+  });
+  return true;
+}
+
+bool BoundariesAlongPressureBatch(std::span<const double> T_K, std::span<const double> x_CO2,
+                                  std::span<const double> x_H2O, std::span<const double> x_NaCl,
+                                  double P_low_atm, double P_high_atm,
+                                  std::span<PhaseBoundaries> boundaries, const BoundaryScan& scan,
+                                  unsigned threads) noexcept {
+  const std::size_t n = boundaries.size();
+  if (!Fit(n, {T_K, x_CO2, x_H2O, x_NaCl})) return false;
+  RunInParts(0, n, PartCount(n, threads, 1), [&](std::size_t, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      boundaries[i] = BoundariesAlongPressure(ColumnValue(T_K, i), At(x_CO2, x_H2O, x_NaCl, i),
+                                              P_low_atm, P_high_atm, scan);
+    }
+  });
+  return true;
+}
+
+bool BoundariesAlongIsochoreBatch(std::span<const double> x_CO2, std::span<const double> x_H2O,
+                                  std::span<const double> x_NaCl,
+                                  std::span<const double> V_cm3_per_mol, double T_low_K,
+                                  double T_high_K, std::span<PhaseBoundaries> boundaries,
+                                  const BoundaryScan& scan, unsigned threads) noexcept {
+  const std::size_t n = boundaries.size();
+  if (!Fit(n, {x_CO2, x_H2O, x_NaCl, V_cm3_per_mol})) return false;
+  RunInParts(0, n, PartCount(n, threads, 1), [&](std::size_t, std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      boundaries[i] = BoundariesAlongIsochore(
+          At(x_CO2, x_H2O, x_NaCl, i), ColumnValue(V_cm3_per_mol, i), T_low_K, T_high_K, scan);
+    }
   });
   return true;
 }

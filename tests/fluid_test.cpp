@@ -187,3 +187,114 @@ TEST(FluidBatch, PointsAreTheSingleCallsAndBadLengthsComputeNothing) {
 
 }  // namespace
 }  // namespace quarn
+
+namespace quarn {
+namespace {
+
+Stability VerdictAt(double T_K, double P_atm, const Composition& x) {
+  return EquilibriumConditions(T_K, P_atm).TestStability(x).verdict;
+}
+
+// The study's fluid (x_CO2 0.1 in a 6 wt% solvent) at 400 C: one phase from
+// 511.5 to 4170.1 bar. (The study put the first at 500.4 bar, where one
+// incipient phase's tpd crosses zero; another keeps the fluid unstable to
+// 511.5 bar.) Each boundary is checked against the test's own verdicts half a
+// bar either side.
+TEST(PhaseBoundaries, AlongPressureOfTheStudysFluid) {
+  const Composition x = CompositionFromSalinity(0.1, 6.0);
+  const double T = KelvinFromCelsius(400.0);
+  const PhaseBoundaries r = BoundariesAlongPressure(T, x, AtmFromBar(450.0), AtmFromBar(6000.0));
+  ASSERT_EQ(r.count, 2);
+  const double expected_bar[] = {511.5, 4170.1};
+  const bool one_phase_above[] = {true, false};
+  for (int k = 0; k < 2; ++k) {
+    const PhaseBoundary& b = r.boundaries[k];
+    EXPECT_NEAR(b.P_atm * 1.01325, expected_bar[k], 0.3);
+    EXPECT_EQ(b.one_phase_above, one_phase_above[k]);
+    EXPECT_LE(b.bracket, AtmFromBar(0.01));
+    const double sign = b.one_phase_above ? 1.0 : -1.0;
+    EXPECT_EQ(VerdictAt(T, b.P_atm + sign * AtmFromBar(0.5), x), Stability::kStable);
+    EXPECT_EQ(VerdictAt(T, b.P_atm - sign * AtmFromBar(0.5), x), Stability::kUnstable);
+    EXPECT_GT(SalinityWt(b.incipient) + b.incipient.x_CO2, 0.0);
+  }
+  EXPECT_EQ(r.first, Stability::kUnstable);
+  EXPECT_EQ(r.last, Stability::kUnstable);
+  EXPECT_FALSE(r.more);
+}
+
+// Random fluids against a dense scan of our own (every 10 bar): each change
+// of verdict in it has exactly one boundary in its 10-bar interval, and every
+// boundary lies in such an interval.
+TEST(PhaseBoundaries, EveryChangeOfADenseScanAndNoOther) {
+  std::mt19937_64 engine(37);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  int changes = 0;
+  for (int fluid = 0; fluid < 4; ++fluid) {
+    const double T = KelvinFromCelsius(380.0 + 200.0 * unit(engine));
+    const Composition x = CompositionFromSalinity(0.02 + 0.3 * unit(engine), 25.0 * unit(engine));
+    const PhaseBoundaries r = BoundariesAlongPressure(T, x, AtmFromBar(500.0), AtmFromBar(4000.0));
+    std::vector<double> dense_changes_bar;
+    Stability previous = VerdictAt(T, AtmFromBar(500.0), x);
+    for (double P_bar = 510.0; P_bar <= 4000.0; P_bar += 10.0) {
+      const Stability v = VerdictAt(T, AtmFromBar(P_bar), x);
+      if (v != previous) dense_changes_bar.push_back(P_bar - 10.0);
+      previous = v;
+    }
+    changes += static_cast<int>(dense_changes_bar.size());
+    ASSERT_EQ(r.count, static_cast<int>(dense_changes_bar.size())) << fluid;
+    for (int k = 0; k < r.count; ++k) {
+      const double P_bar = r.boundaries[k].P_atm * 1.01325;
+      EXPECT_GE(P_bar, dense_changes_bar[k] - 1.0) << fluid;
+      EXPECT_LE(P_bar, dense_changes_bar[k] + 11.0) << fluid;
+    }
+  }
+  EXPECT_GE(changes, 2);
+}
+
+TEST(PhaseBoundaries, NoneWhereTheVerdictNeverChangesAndNothingForABadRange) {
+  const Composition water{0.0, 1.0, 0.0};
+  const PhaseBoundaries r =
+      BoundariesAlongPressure(773.15, water, AtmFromBar(500.0), AtmFromBar(6000.0));
+  EXPECT_EQ(r.count, 0);
+  EXPECT_EQ(r.first, Stability::kStable);
+  EXPECT_EQ(r.last, Stability::kStable);
+  EXPECT_EQ(r.stability_tests, 111);
+  const PhaseBoundaries reversed = BoundariesAlongPressure(773.15, water, 2000.0, 1000.0);
+  EXPECT_EQ(reversed.stability_tests, 0);
+  EXPECT_EQ(reversed.first, Stability::kUndecided);
+  const PhaseBoundaries tiny_step =
+      BoundariesAlongPressure(773.15, water, 500.0, 6000.0, {.step = 1e-6});
+  EXPECT_EQ(tiny_step.stability_tests, 0);
+}
+
+// The study's isochore (x_CO2 0.1 in 6 wt%, through 400 C and 1000 bar) is in
+// two phases at 350, 500 and 550 C and one phase at 400, 450 and 600 C: it
+// homogenizes on heating below 400 C, unmixes again, and homogenizes for good
+// below 600 C.
+TEST(PhaseBoundaries, AlongTheStudysIsochore) {
+  const Composition x = CompositionFromSalinity(0.1, 6.0);
+  const double V0 = Evaluate(KelvinFromCelsius(400.0), AtmFromBar(1000.0), x).result.V_cm3_per_mol;
+  const PhaseBoundaries r =
+      BoundariesAlongIsochore(x, V0, KelvinFromCelsius(350.0), KelvinFromCelsius(600.0));
+  ASSERT_EQ(r.count, 3);
+  const bool one_phase_above[] = {true, false, true};
+  for (int k = 0; k < 3; ++k) {
+    const PhaseBoundary& b = r.boundaries[k];
+    EXPECT_EQ(b.one_phase_above, one_phase_above[k]);
+    EXPECT_EQ(b.V_cm3_per_mol, V0);
+    const double sign = b.one_phase_above ? 1.0 : -1.0;
+    for (double side : {1.0, -1.0}) {
+      const double T = b.T_K + side * sign * 0.05;
+      const IsochorePoint p = IsochorePressure(T, x, V0);
+      EXPECT_EQ(VerdictAt(T, p.P_atm, x), side > 0 ? Stability::kStable : Stability::kUnstable);
+    }
+  }
+  const double low_C[] = {350.0, 450.0, 550.0};
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_GT(r.boundaries[k].T_K, KelvinFromCelsius(low_C[k]));
+    EXPECT_LT(r.boundaries[k].T_K, KelvinFromCelsius(low_C[k] + 50.0));
+  }
+}
+
+}  // namespace
+}  // namespace quarn

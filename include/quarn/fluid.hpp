@@ -5,15 +5,18 @@
 // here does I/O or throws, a failure is a value.
 //
 // Where the model puts a fluid in two phases its one-phase numbers are
-// metastable: quarn/equilibrium.hpp says where (TestStability, and the
-// homogenization of a bulk fluid).
+// metastable: the stability test of quarn/equilibrium.hpp says where, and the
+// phase boundaries of a bulk fluid below (its homogenization along the
+// pressure, or on heating along an isochore) are built on it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <limits>
 #include <span>
 
 #include "quarn/eos.hpp"
+#include "quarn/equilibrium.hpp"
 
 namespace quarn {
 
@@ -73,6 +76,52 @@ struct Activities {
   Fault fault;  // the first failure of the three evaluations (the fluid's first)
 };
 Activities ActivitiesAt(double T_K, double P_atm, const Composition& x) noexcept;
+
+// Where a bulk fluid of fixed composition changes between one and two phases
+// along a path of states: the pressure at a fixed temperature, or the
+// temperature along an isochore (the model's pressure at a fixed molar
+// volume). The stability test's verdict is scanned at every step of the path,
+// and each change between "stable" and "unstable" bisected to the tolerance;
+// the boundary is the middle of the final bracket. A change narrower than a
+// step can be missed; steps whose verdict is undecided (a failing model, an
+// isochore point the method does not give: see the isochore flags) end no
+// bracket, and are counted.
+struct PhaseBoundary {
+  double T_K = 0.0, P_atm = 0.0;
+  double bracket = 0.0;          // the final bracket's width, in atm or K
+  bool one_phase_above = false;  // the fluid is one phase on the side of higher P (or T)
+  // The bulk fluid on the boundary's one-phase side.
+  double V_cm3_per_mol = 0.0;
+  double rho_g_per_cm3 = 0.0;
+  // The phase that appears on crossing into two phases: the stability test's
+  // trial phase at the two-phase end of the final bracket.
+  Composition incipient;
+  double incipient_wt_NaCl = 0.0;
+};
+
+inline constexpr int kMostBoundaries = 8;
+
+struct PhaseBoundaries {
+  int count = 0;  // boundaries[0, count) in the path's order
+  std::array<PhaseBoundary, kMostBoundaries> boundaries{};
+  bool more = false;                        // more changes than kMostBoundaries were found
+  Stability first = Stability::kUndecided;  // the verdict at the start of the path
+  Stability last = Stability::kUndecided;   // and at its end
+  int undecided_steps = 0;                  // scanned points without a verdict
+  int stability_tests = 0;                  // tests made, scan and bisection
+};
+
+struct BoundaryScan {
+  double step = 0.0;       // between scanned points (atm or K); 0: the default
+  double tolerance = 0.0;  // the final bracket (atm or K); 0: the default
+  EquilibriumOptions equilibrium{};
+};
+// Defaults: 50 bar and 0.01 bar along the pressure, 5 K and 0.01 K along an
+// isochore.
+PhaseBoundaries BoundariesAlongPressure(double T_K, const Composition& x, double P_low_atm,
+                                        double P_high_atm, const BoundaryScan& scan = {}) noexcept;
+PhaseBoundaries BoundariesAlongIsochore(const Composition& x, double V_cm3_per_mol, double T_low_K,
+                                        double T_high_K, const BoundaryScan& scan = {}) noexcept;
 
 // Batch forms over columns, on `threads` threads (0: every hardware thread):
 // each input column holds one value for all points or one per point, the
