@@ -90,9 +90,9 @@ def salinity(x_H2O, x_NaCl):
     return 100.0 * x_NaCl * 58.448 / (18.016 * x_H2O + 58.448 * x_NaCl)
 
 
-def trkmix(T_K, P_atm, x_CO2, x_H2O, x_NaCl, ln=False):
-    """(phi, Z, V) of a state; with ln=True the logarithms of the coefficients
-    in place of the coefficients."""
+def mixture(T_K, x_CO2, x_H2O, x_NaCl):
+    """The first stage of the method: its terms of T and its mixture parameters,
+    by name (a_mix and b_mix are the Redlich-Kwong a and b)."""
     T_C = T_K - 273.15
     R2T25 = pw(T_K, 2.5) * 6732.202499999999
     RT15 = pw(T_K, 1.5) * 82.05
@@ -116,6 +116,17 @@ def trkmix(T_K, P_atm, x_CO2, x_H2O, x_NaCl, ln=False):
     b_mix = b_S * x_s + 29.7 * x_CO2
     a_mix = x_CO2 * x_CO2 * a_CO2 + x_s * x_s * a_S + 2.0 * x_CO2 * x_s * a_X
     RT15b = RT15 * b_mix
+    return dict(T_C=T_C, RT15=RT15, W=W, p1=p1, p2=p2, p3=p3, b_S=b_S, q=q, a_Sp=a_Sp, a_S=a_S,
+                a_CO2=a_CO2, a_X=a_X, x_s=x_s, b_mix=b_mix, a_mix=a_mix, RT15b=RT15b)
+
+
+def trkmix(T_K, P_atm, x_CO2, x_H2O, x_NaCl, ln=False):
+    """(phi, Z, V) of a state; with ln=True the logarithms of the coefficients
+    in place of the coefficients."""
+    m = mixture(T_K, x_CO2, x_H2O, x_NaCl)
+    W, p1, p2, p3, b_S, q = m["W"], m["p1"], m["p2"], m["p3"], m["b_S"], m["q"]
+    a_Sp, a_S, a_CO2, a_X, x_s = m["a_Sp"], m["a_S"], m["a_CO2"], m["a_X"], m["x_s"]
+    b_mix, a_mix, RT15, RT15b = m["b_mix"], m["a_mix"], m["RT15"], m["RT15b"]
     Z = redkw(P_atm, b_mix / (T_K * 82.05), a_mix / RT15b)
 
     V = f32(T_K * R * Z / P_atm)
@@ -153,6 +164,22 @@ def trkmix(T_K, P_atm, x_CO2, x_H2O, x_NaCl, ln=False):
         r_i = f32(D[i] / RT15b)
         ln_phi.append(a_mix * b[i] / Qf * U + (b[i] / V_m + L_1 - L_2 * r_i) - lnZ)
     return (ln_phi if ln else [exp(v) for v in ln_phi]), Z, V
+
+
+def isochore_pressure(T_K, x_CO2, x_H2O, x_NaCl, V):
+    """The Redlich-Kwong pressure in atm at T and V with the method's a and b."""
+    m = mixture(T_K, x_CO2, x_H2O, x_NaCl)
+    a, b = m["a_mix"], m["b_mix"]
+    return R * T_K / (V - b) - a / (math.sqrt(T_K) * V * (V + b))
+
+
+def activities(T_K, P_atm, x_CO2, x_H2O, x_NaCl):
+    """(a_H2O, a_CO2, gamma_NaCl): against the pure fluids at T and P, and NaCl
+    against its coefficient at infinite dilution in pure H2O."""
+    phi = trkmix(T_K, P_atm, x_CO2, x_H2O, x_NaCl)[0]
+    water = trkmix(T_K, P_atm, 0.0, 1.0, 0.0)[0]
+    carbon_dioxide = trkmix(T_K, P_atm, 1.0, 0.0, 0.0)[0]
+    return (x_H2O * phi[1] / water[1], x_CO2 * phi[0] / carbon_dioxide[0], phi[2] / water[2])
 
 
 def states():

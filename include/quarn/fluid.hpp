@@ -135,5 +135,16 @@ PhaseBoundaries BoundariesAlongIsochore(const Composition& x, double V_cm3_per_m
                                    std::span<const double> x_CO2, std::span<const double> x_H2O,
                                    std::span<const double> x_NaCl, std::span<Activities> activities,
                                    unsigned threads = 0) noexcept;
+// The phase boundaries of each fluid over one range of the path.
+[[nodiscard]] bool BoundariesAlongPressureBatch(
+    std::span<const double> T_K, std::span<const double> x_CO2, std::span<const double> x_H2O,
+    std::span<const double> x_NaCl, double P_low_atm, double P_high_atm,
+    std::span<PhaseBoundaries> boundaries, const BoundaryScan& scan = {},
+    unsigned threads = 0) noexcept;
+[[nodiscard]] bool BoundariesAlongIsochoreBatch(
+    std::span<const double> x_CO2, std::span<const double> x_H2O, std::span<const double> x_NaCl,
+    std::span<const double> V_cm3_per_mol, double T_low_K, double T_high_K,
+    std::span<PhaseBoundaries> boundaries, const BoundaryScan& scan = {},
+    unsigned threads = 0) noexcept;
 
 }  // namespace quarn

@@ -9,13 +9,17 @@ from . import plot
 from ._composition import mole_fractions, weight_percent_NaCl
 from ._equilibrium import (FlashResult, OnePhaseLimitResult, PhaseArrays, StabilityResult, flash,
                            one_phase_limit, stability)
+from ._fluid import (ActivitiesResult, IsochoreResult, MixtureParametersResult,
+                     PhaseBoundariesResult, activities, homogenization, homogenization_temperature,
+                     isochore, mixture_parameters, molar_mass)
 from ._fugacity import fugacity
 from ._model import FugacityResult, MathError, RangeWarning
 from ._run_file import RunFileError, read_run_file, run
 
 __version__ = _version("quarn")
 
-__all__ = ["FlashResult", "FugacityResult", "MathError", "OnePhaseLimitResult", "PhaseArrays",
-           "RangeWarning", "RunFileError", "StabilityResult", "__version__", "flash", "fugacity",
-           "mole_fractions", "one_phase_limit", "plot", "read_run_file", "run", "stability",
-           "weight_percent_NaCl"]
+__all__ = ["ActivitiesResult", "FlashResult", "FugacityResult", "IsochoreResult", "MathError",
+           "MixtureParametersResult", "OnePhaseLimitResult", "PhaseArrays", "PhaseBoundariesResult",
+           "RangeWarning", "RunFileError", "StabilityResult", "__version__", "activities", "flash",
+           "fugacity", "homogenization", "homogenization_temperature", "isochore", "mixture_parameters", "molar_mass", "mole_fractions", "one_phase_limit",
+           "plot", "read_run_file", "run", "stability", "weight_percent_NaCl"]

@@ -59,7 +59,9 @@ class FugacityResult:
     fugacities in bar (f = x * phi * P, formed as the report forms them);
     ``Z`` the compressibility factor; ``V`` the molar volume in cm^3/mol
     (rounded to single precision, as the method carries it; the gas constant is
-    82.05 cm^3 atm/(mol K)); ``ln_phi_*`` the natural logarithms of the
+    82.05 cm^3 atm/(mol K)); ``rho`` the mass density in g/cm^3, M/V with the
+    standard molar masses (CO2 44.0095, H2O 18.01528, NaCl 58.44277 g/mol);
+    ``ln_phi_*`` the natural logarithms of the
     coefficients (finite where phi underflows to 0 or overflows); ``fault`` the
     number of the failing elementary function of a point (0 where none); and
     ``in_range`` whether the state lies in the model's stated range (350-600 C,
@@ -83,6 +85,7 @@ class FugacityResult:
     f_NaCl: Any
     Z: Any
     V: Any
+    rho: Any
     ln_phi_CO2: Any
     ln_phi_H2O: Any
     ln_phi_NaCl: Any

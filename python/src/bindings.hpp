@@ -53,5 +53,6 @@ void BindRunFile(nb::module_& m);          // run_file.cpp
 void BindElementaryCheck(nb::module_& m);  // elementary_check.cpp
 void BindEquilibrium(nb::module_& m);      // equilibrium_batch.cpp
 void BindComposition(nb::module_& m);      // composition.cpp
+void BindFluid(nb::module_& m);            // fluid_batch.cpp
 
 }  // namespace quarn::python

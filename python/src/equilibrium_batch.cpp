@@ -14,91 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "answer_layout.hpp"
 #include "bindings.hpp"
 #include "quarn/equilibrium.hpp"
 
 namespace quarn::python {
 namespace {
 
-using Rows = nb::ndarray<double, nb::ndim<2>, nb::c_contig, nb::device::cpu>;
-using Codes = nb::ndarray<std::int32_t, nb::ndim<2>, nb::c_contig, nb::device::cpu>;
-
 // Points between two looks for Ctrl-C: a flash takes about half a millisecond.
 constexpr std::size_t kPointsPerPart = 256;
-
-void CheckLengths(std::initializer_list<const Column*> columns, std::size_t n, const Rows& rows,
-                  std::size_t row_count, const Codes& codes, std::size_t code_count) {
-  for (const Column* c : columns) {
-    if (c->shape(0) != 1 && c->shape(0) != n) throw nb::value_error("the arrays differ in length");
-  }
-  if (rows.shape(0) != row_count || rows.shape(1) != n || codes.shape(0) != code_count ||
-      codes.shape(1) != n) {
-    throw nb::value_error("the output arrays do not fit");
-  }
-}
-
-std::vector<double> Kelvin(std::span<const double> T_C) {
-  std::vector<double> T_K(T_C.size());
-  std::transform(T_C.begin(), T_C.end(), T_K.begin(), quarn::KelvinFromCelsius);
-  return T_K;
-}
-
-std::vector<double> Atm(std::span<const double> P_bar) {
-  std::vector<double> P_atm(P_bar.size());
-  std::transform(P_bar.begin(), P_bar.end(), P_atm.begin(), quarn::AtmFromBar);
-  return P_atm;
-}
-
-// Runs `batch(begin, end)` part by part without the GIL, with Python's signal
-// handlers run between parts.
-template <class Batch>
-void InParts(std::size_t n, std::size_t part, Batch batch) {
-  for (std::size_t begin = 0; begin < n; begin += part) {
-    const std::size_t end = std::min(n, begin + part);
-    {
-      nb::gil_scoped_release unlocked;
-      batch(begin, end);
-    }
-    CheckSignals();
-  }
-}
-
-// The layout of an answer in the arrays Python gets: a named row of float64
-// for each number, a named column of int32 for each code. The names are
-// exported, and Python builds its results from them, not from positions.
-template <class Answer>
-struct Layout {
-  std::vector<std::string> row_names, code_names;
-  std::vector<std::function<double(const Answer&)>> rows;
-  std::vector<std::function<std::int32_t(const Answer&)>> codes;
-
-  void Row(std::string name, std::function<double(const Answer&)> read) {
-    row_names.push_back(std::move(name));
-    rows.push_back(std::move(read));
-  }
-  void Code(std::string name, std::function<std::int32_t(const Answer&)> read) {
-    code_names.push_back(std::move(name));
-    codes.push_back(std::move(read));
-  }
-  // Answer j of a part goes to column begin + j.
-  void Store(const std::vector<Answer>& answers, std::size_t begin, Rows& out,
-             Codes& out_codes) const {
-    const std::size_t n = out.shape(1);
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-      double* row = out.data() + k * n + begin;
-      for (std::size_t j = 0; j < answers.size(); ++j) row[j] = rows[k](answers[j]);
-    }
-    for (std::size_t k = 0; k < codes.size(); ++k) {
-      for (std::size_t j = 0; j < answers.size(); ++j)
-        out_codes(k, begin + j) = codes[k](answers[j]);
-    }
-  }
-};
-
-template <class Enum>
-std::int32_t AsCode(Enum value) {
-  return static_cast<std::int32_t>(value);
-}
 
 // A phase's twelve rows, each named after the phase.
 void PhaseRows(Layout<quarn::FlashResult>& layout, const std::string& prefix,
@@ -183,32 +107,13 @@ const Layout<quarn::OnePhaseLimit>& LimitLayout() {
   return layout;
 }
 
-// A batch call over the points part by part, its answers stored by `layout`:
-// `batch(T_K, P_atm, begin, end, answers)` runs the library's batch form on
-// points [begin, end) with the conditions in kelvin and atm.
-template <class Answer, class Batch>
-void FillAnswers(const Layout<Answer>& layout, std::initializer_list<const Column*> columns,
-                 const Column& T_C, const Column& P_bar, Rows& rows, Codes& codes, std::size_t part,
-                 Batch batch) {
-  const std::size_t n = rows.shape(1);
-  CheckLengths(columns, n, rows, layout.rows.size(), codes, layout.codes.size());
-  std::vector<Answer> answers;
-  InParts(n, part, [&](std::size_t begin, std::size_t end) {
-    answers.assign(end - begin, {});
-    if (batch(Kelvin(Part(T_C, begin, end)), Atm(Part(P_bar, begin, end)), begin, end, answers)) {
-      layout.Store(answers, begin, rows, codes);
-    }
-  });
-}
-
 void Flash(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows rows,
            Codes codes, double cap_wt, double limit_wt, unsigned threads) {
   const quarn::EquilibriumOptions options{cap_wt, limit_wt};
-  FillAnswers(FlashLayout(), {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, T_C, P_bar, rows, codes,
-              kPointsPerPart,
-              [&](const std::vector<double>& T_K, const std::vector<double>& P_atm,
-                  std::size_t begin, std::size_t end, std::vector<quarn::FlashResult>& answers) {
-                return quarn::FlashBatch(T_K, P_atm, Part(x_CO2, begin, end),
+  FillAnswers(FlashLayout(), {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, rows, codes, kPointsPerPart,
+              [&](std::size_t begin, std::size_t end, std::vector<quarn::FlashResult>& answers) {
+                return quarn::FlashBatch(Kelvin(Part(T_C, begin, end)),
+                                         Atm(Part(P_bar, begin, end)), Part(x_CO2, begin, end),
                                          Part(x_H2O, begin, end), Part(x_NaCl, begin, end), answers,
                                          options, threads);
               });
@@ -218,11 +123,10 @@ void Stability(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_Na
                Codes codes, double cap_wt, unsigned threads) {
   const quarn::EquilibriumOptions options{.salinity_cap_wt = cap_wt};
   FillAnswers(
-      StabilityLayout(), {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, T_C, P_bar, rows, codes,
-      kPointsPerPart,
-      [&](const std::vector<double>& T_K, const std::vector<double>& P_atm, std::size_t begin,
-          std::size_t end, std::vector<quarn::StabilityResult>& answers) {
-        return quarn::StabilityBatch(T_K, P_atm, Part(x_CO2, begin, end), Part(x_H2O, begin, end),
+      StabilityLayout(), {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, rows, codes, kPointsPerPart,
+      [&](std::size_t begin, std::size_t end, std::vector<quarn::StabilityResult>& answers) {
+        return quarn::StabilityBatch(Kelvin(Part(T_C, begin, end)), Atm(Part(P_bar, begin, end)),
+                                     Part(x_CO2, begin, end), Part(x_H2O, begin, end),
                                      Part(x_NaCl, begin, end), answers, options, threads);
       });
 }
@@ -231,18 +135,12 @@ void OnePhaseLimit(Column T_C, Column P_bar, Column wt_NaCl, Rows rows, Codes co
                    unsigned threads) {
   const quarn::EquilibriumOptions options{.salinity_cap_wt = cap_wt};
   // A limit takes some tens of stability tests: fewer points per part.
-  FillAnswers(LimitLayout(), {&T_C, &P_bar, &wt_NaCl}, T_C, P_bar, rows, codes, kPointsPerPart / 16,
-              [&](const std::vector<double>& T_K, const std::vector<double>& P_atm,
-                  std::size_t begin, std::size_t end, std::vector<quarn::OnePhaseLimit>& answers) {
-                return quarn::OnePhaseLimitBatch(T_K, P_atm, Part(wt_NaCl, begin, end), answers,
-                                                 options, threads);
+  FillAnswers(LimitLayout(), {&T_C, &P_bar, &wt_NaCl}, rows, codes, kPointsPerPart / 16,
+              [&](std::size_t begin, std::size_t end, std::vector<quarn::OnePhaseLimit>& answers) {
+                return quarn::OnePhaseLimitBatch(
+                    Kelvin(Part(T_C, begin, end)), Atm(Part(P_bar, begin, end)),
+                    Part(wt_NaCl, begin, end), answers, options, threads);
               });
-}
-
-// As a map of standard types, so that its type (dict[str, list[str]]) is known.
-template <class Answer>
-std::map<std::string, std::vector<std::string>> Names(const Layout<Answer>& layout) {
-  return {{"rows", layout.row_names}, {"codes", layout.code_names}};
 }
 
 // The names of an enumeration's values, in the order of their codes.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bindings.hpp"
+#include "quarn/fluid.hpp"
 #include "quarn/internal/parts.hpp"
 #include "quarn/internal/simd_path.hpp"
 
@@ -32,14 +33,15 @@ enum Row : std::size_t {
   kFugacityNaCl,
   kZ,
   kV,
+  kRho,
   kLnPhiCO2,
   kLnPhiH2O,
   kLnPhiNaCl,
   kRowCount
 };
-constexpr const char* kRowNames[kRowCount] = {"phi_CO2",    "phi_H2O",    "phi_NaCl",   "f_CO2",
-                                              "f_H2O",      "f_NaCl",     "Z",          "V",
-                                              "ln_phi_CO2", "ln_phi_H2O", "ln_phi_NaCl"};
+constexpr const char* kRowNames[kRowCount] = {"phi_CO2", "phi_H2O",    "phi_NaCl",   "f_CO2",
+                                              "f_H2O",   "f_NaCl",     "Z",          "V",
+                                              "rho",     "ln_phi_CO2", "ln_phi_H2O", "ln_phi_NaCl"};
 
 using Rows = nb::ndarray<double, nb::ndim<2>, nb::c_contig, nb::device::cpu>;
 using FaultNumbers = nb::ndarray<std::int32_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
@@ -118,7 +120,12 @@ struct Share {
       for (std::size_t i = 0; i < m; ++i)
         f[i] = quarn::FugacityBar(quarn::ColumnValue(x[k], i), phi[i], quarn::ColumnValue(P, i));
     }
+    const double* V = row[kV] + begin;
+    double* rho = row[kRho] + begin;
     for (std::size_t i = 0; i < m; ++i) {
+      rho[i] = quarn::MassDensity(
+          {quarn::ColumnValue(x[0], i), quarn::ColumnValue(x[1], i), quarn::ColumnValue(x[2], i)},
+          V[i]);
       fault_numbers[begin + i] = faults[i].number;
       fault_functions[begin + i] = static_cast<std::uint8_t>(faults[i].function);
       if (faults[i] && summary.faults++ == 0) summary.first_fault = begin + i;

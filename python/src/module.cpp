@@ -10,4 +10,5 @@ NB_MODULE(_core, m) {
   quarn::python::BindElementaryCheck(m);
   quarn::python::BindEquilibrium(m);
   quarn::python::BindComposition(m);
+  quarn::python::BindFluid(m);
 }

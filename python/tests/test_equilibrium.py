@@ -230,7 +230,7 @@ def test_readme_unmixing_example():
     import pathlib
 
     readme = (pathlib.Path(__file__).resolve().parents[2] / "README.md").read_text()
-    section = readme[readme.index("## Where the fluid unmixes"):readme.index("## The same numbers")]
+    section = readme[readme.index("## Where the fluid unmixes"):readme.index("## For fluid inclusions")]
     test = doctest.DocTestParser().get_doctest(section, {"quarn": quarn}, "README", "README.md", 0)
     runner = doctest.DocTestRunner(optionflags=doctest.NORMALIZE_WHITESPACE)
     runner.run(test)
