@@ -28,12 +28,13 @@ from . import _core
 from ._command import Command, CommandError
 from ._composition import mole_fractions
 from ._equilibrium import flash, stability
+from ._fluid import activities
 from ._grid import Axis, GridError, count_text
 from ._model import evaluate_arrays
 from ._output_file import OutputFile
 
-RESULT_COLUMNS = ["phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V", "fault",
-                  "in_range"]
+RESULT_COLUMNS = ["phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V", "rho",
+                  "fault", "in_range"]
 GRID_COLUMNS = ["T_C", "P_bar", "x_CO2", "x_H2O", "x_NaCl", "wt_NaCl"]
 # With --flash: the phases of each state (the brine and the CO2-rich fluid; for
 # one phase both the bulk), the status and the certificate, then the share and
@@ -46,8 +47,12 @@ FLASH_COLUMNS = ["phases", "status", "beta", "brine_x_CO2", "brine_x_H2O", "brin
 # With --stability: the tangent-plane test's verdict of each state as given (the
 # fluid splits where it is "unstable") and its smallest distance.
 STABILITY_COLUMNS = ["stability", "tpd_min"]
+# With --activities: a_H2O and a_CO2 against the pure fluids at the same T and
+# P, and NaCl's activity coefficient against infinite dilution in H2O.
+ACTIVITY_COLUMNS = ["a_H2O", "a_CO2", "gamma_NaCl"]
 # The extra column groups, in the order they follow the model's columns.
-EXTRA_COLUMNS = {"flash": FLASH_COLUMNS, "stability": STABILITY_COLUMNS}
+EXTRA_COLUMNS = {"flash": FLASH_COLUMNS, "stability": STABILITY_COLUMNS,
+                 "activities": ACTIVITY_COLUMNS}
 CHUNK = 1 << 16
 # A flash costs about a thousand evaluations of the model: smaller chunks keep
 # the progress line moving and Ctrl-C prompt.
@@ -192,7 +197,7 @@ def _result_rows(texts: list[tuple[list[str], Any]], *states: Any,
                  extras: Sequence[str] = (), given_wt: Any = None) -> bytes:
     """CSV rows: the text columns (texts, index of each row's text), then the
     results of the states (T_C, P_bar, x_CO2, x_H2O, x_NaCl), then the column
-    groups named in `extras` ("flash", "stability"). Whether a state is in the
+    groups named in `extras` ("flash", "stability", "activities"). Whether a state is in the
     stated range is in its own column, not in a warning. `given_wt`: the
     salinities the states were made from, where they were."""
     r = evaluate_arrays(list(states), warn=False, single_precision_inputs=False, errors="nan",
@@ -201,8 +206,10 @@ def _result_rows(texts: list[tuple[list[str], Any]], *states: Any,
     rows = _core.csv_rows(texts, results, r.fault, r._fault_function, r.in_range)
     if not extras:
         return rows
-    tails = [_flash_fields(states, given_wt) if e == "flash" else _stability_fields(states)
-             for e in extras]
+    fields = {"flash": lambda: _flash_fields(states, given_wt),
+              "stability": lambda: _stability_fields(states),
+              "activities": lambda: _activity_fields(states)}
+    tails = [fields[e]() for e in extras]
     return "".join(line + "".join(t) + "\n" for line, *t in
                    zip(rows.decode().splitlines(), *tails)).encode()
 
@@ -247,6 +254,14 @@ def _stability_fields(states: Sequence[Any]) -> list[str]:
     verdict = np.asarray(r.verdict).ravel()
     tpd = _number_texts(r.tpd_min)
     return ["," + verdict[i] + "," + tpd[i] for i in range(len(verdict))]
+
+
+def _activity_fields(states: Sequence[Any]) -> list[str]:
+    """The activity columns of each state as CSV text from their leading comma
+    (empty where the model fails)."""
+    r = activities(*states, errors="nan")
+    texts = [_number_texts(c) for c in (r.a_H2O, r.a_CO2, r.gamma_NaCl)]
+    return ["," + ",".join(t[i] for t in texts) for i in range(len(texts[0]))]
 
 
 def _distinct(begin: int, end: int, stride: int, length: int) -> tuple[np.ndarray, np.ndarray]:
@@ -474,6 +489,9 @@ def _parser() -> argparse.ArgumentParser:
                         help="add whether the model keeps each state one phase: the stability "
                              "test's verdict (stable, unstable: the fluid splits, undecided) "
                              "and its smallest tangent-plane distance")
+    parser.add_argument("--activities", action="store_true",
+                        help="add a_H2O and a_CO2 (against the pure fluids at the same T and P) "
+                             "and gamma_NaCl (against infinite dilution in H2O)")
     parser.add_argument("--max-points", type=int, default=MAX_POINTS,
                         help=f"the largest grid to start (default {MAX_POINTS:.0e})")
     return parser
@@ -521,7 +539,8 @@ def _run(command: Command, argv: Sequence[str]) -> int:
             _same_file(args.input, args.output):
         raise CommandError(f"{args.output} is the input file: write the table to another file")
     axes = _grid_axes(args) if args.input is None else None
-    extras = [e for e, wanted in (("flash", args.flash), ("stability", args.stability)) if wanted]
+    extras = [e for e, wanted in (("flash", args.flash), ("stability", args.stability),
+                                  ("activities", args.activities)) if wanted]
     slips = Slips(command.say)
     binary = None
     try:

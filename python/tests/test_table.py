@@ -20,7 +20,8 @@ import quarn
 from quarn import table
 
 HEADER = "T_C,P_bar,x_CO2,wt_NaCl"
-RESULTS = ["phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V", "fault", "in_range"]
+RESULTS = ["phi_CO2", "phi_H2O", "phi_NaCl", "f_CO2", "f_H2O", "f_NaCl", "Z", "V", "rho", "fault",
+           "in_range"]
 OLD = b"the previous table\n"
 
 
@@ -306,3 +307,20 @@ def test_closed_streams(tmp_path, args, closed, status, stderr, stdout):
     if stdout is not None:
         assert said == stdout
     assert not (tmp_path / "t.csv").exists()
+
+
+def test_rho_and_the_activities_columns(capsys, tmp_path):
+    status, _, rows = run_table(capsys, tmp_path, "--T", "500", "--P", "2000", "--x-CO2", "0.1,0.01",
+                                "--wt-NaCl", "0,10", "--activities")
+    assert status == 0
+    header, *rows = rows
+    assert header[-3:] == ["a_H2O", "a_CO2", "gamma_NaCl"] and "rho" in header
+    by_name = [dict(zip(header, r)) for r in rows]
+    expected = {("0.1", "0"): (0.9251, 0.2434), ("0.01", "10"): (0.9508, 0.0728)}
+    for r in by_name:
+        if (r["x_CO2"], r["wt_NaCl"]) in expected:
+            a_H2O, a_CO2 = expected[(r["x_CO2"], r["wt_NaCl"])]
+            assert abs(float(r["a_H2O"]) - a_H2O) < 5e-5 and abs(float(r["a_CO2"]) - a_CO2) < 5e-5
+        masses = (float(r["x_CO2"]) * 44.0095 + float(r["x_H2O"]) * 18.01528
+                  + float(r["x_NaCl"]) * 58.44277)
+        assert float(r["rho"]) == pytest.approx(masses / float(r["V"]), rel=1e-15)
