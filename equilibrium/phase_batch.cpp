@@ -9,14 +9,6 @@
 namespace quarn {
 namespace {
 
-// Whether each column holds one value for all n points or one per point.
-bool Fit(std::size_t n, std::initializer_list<std::span<const double>> columns) {
-  for (std::span<const double> column : columns) {
-    if (column.size() != 1 && column.size() != n) return false;
-  }
-  return true;
-}
-
 // Runs work(conditions, i) for every point, each slice of points on its own
 // thread with its own conditions, remade when T or P change.
 template <class Work>
@@ -46,7 +38,7 @@ bool FlashBatch(std::span<const double> T_K, std::span<const double> P_atm,
                 std::span<const double> x_NaCl, std::span<FlashResult> results,
                 const EquilibriumOptions& options, unsigned threads) noexcept {
   const std::size_t n = results.size();
-  if (!Fit(n, {T_K, P_atm, x_CO2, x_H2O, x_NaCl})) return false;
+  if (!ColumnsFit(n, {T_K, P_atm, x_CO2, x_H2O, x_NaCl})) return false;
   ForEachPoint(T_K, P_atm, n, options, threads, [&](const EquilibriumConditions& c, std::size_t i) {
     results[i] = c.Flash({ColumnValue(x_CO2, i), ColumnValue(x_H2O, i), ColumnValue(x_NaCl, i)});
   });
@@ -58,7 +50,7 @@ bool StabilityBatch(std::span<const double> T_K, std::span<const double> P_atm,
                     std::span<const double> x_NaCl, std::span<StabilityResult> results,
                     const EquilibriumOptions& options, unsigned threads) noexcept {
   const std::size_t n = results.size();
-  if (!Fit(n, {T_K, P_atm, x_CO2, x_H2O, x_NaCl})) return false;
+  if (!ColumnsFit(n, {T_K, P_atm, x_CO2, x_H2O, x_NaCl})) return false;
   ForEachPoint(T_K, P_atm, n, options, threads, [&](const EquilibriumConditions& c, std::size_t i) {
     results[i] =
         c.TestStability({ColumnValue(x_CO2, i), ColumnValue(x_H2O, i), ColumnValue(x_NaCl, i)});
@@ -70,7 +62,7 @@ bool OnePhaseLimitBatch(std::span<const double> T_K, std::span<const double> P_a
                         std::span<const double> wt_NaCl, std::span<OnePhaseLimit> results,
                         const EquilibriumOptions& options, unsigned threads) noexcept {
   const std::size_t n = results.size();
-  if (!Fit(n, {T_K, P_atm, wt_NaCl})) return false;
+  if (!ColumnsFit(n, {T_K, P_atm, wt_NaCl})) return false;
   ForEachPoint(T_K, P_atm, n, options, threads, [&](const EquilibriumConditions& c, std::size_t i) {
     results[i] = c.OnePhaseLimitAt(ColumnValue(wt_NaCl, i));
   });

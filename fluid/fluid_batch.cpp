@@ -8,13 +8,6 @@
 namespace quarn {
 namespace {
 
-bool Fit(std::size_t n, std::initializer_list<std::span<const double>> columns) {
-  for (std::span<const double> column : columns) {
-    if (column.size() != 1 && column.size() != n) return false;
-  }
-  return true;
-}
-
 // A point here costs a few evaluations of the method: parts of a few hundred.
 constexpr std::size_t kPointsPerPart = 512;
 
@@ -38,7 +31,7 @@ bool IsochoreBatch(std::span<const double> T_K, std::span<const double> x_CO2,
                    std::span<const double> V_cm3_per_mol, std::span<IsochorePoint> points,
                    unsigned threads) noexcept {
   const std::size_t n = points.size();
-  if (!Fit(n, {T_K, x_CO2, x_H2O, x_NaCl, V_cm3_per_mol})) return false;
+  if (!ColumnsFit(n, {T_K, x_CO2, x_H2O, x_NaCl, V_cm3_per_mol})) return false;
   ForEachPoint(n, threads, [&](std::size_t i) {
     points[i] = IsochorePressure(ColumnValue(T_K, i), At(x_CO2, x_H2O, x_NaCl, i),
                                  ColumnValue(V_cm3_per_mol, i));
@@ -51,7 +44,7 @@ bool ActivitiesBatch(std::span<const double> T_K, std::span<const double> P_atm,
                      std::span<const double> x_NaCl, std::span<Activities> activities,
                      unsigned threads) noexcept {
   const std::size_t n = activities.size();
-  if (!Fit(n, {T_K, P_atm, x_CO2, x_H2O, x_NaCl})) return false;
+  if (!ColumnsFit(n, {T_K, P_atm, x_CO2, x_H2O, x_NaCl})) return false;
   ForEachPoint(n, threads, [&](std::size_t i) {
     activities[i] =
         ActivitiesAt(ColumnValue(T_K, i), ColumnValue(P_atm, i), At(x_CO2, x_H2O, x_NaCl, i));
@@ -65,7 +58,7 @@ bool BoundariesAlongPressureBatch(std::span<const double> T_K, std::span<const d
                                   std::span<PhaseBoundaries> boundaries, const BoundaryScan& scan,
                                   unsigned threads) noexcept {
   const std::size_t n = boundaries.size();
-  if (!Fit(n, {T_K, x_CO2, x_H2O, x_NaCl})) return false;
+  if (!ColumnsFit(n, {T_K, x_CO2, x_H2O, x_NaCl})) return false;
   RunInParts(0, n, PartCount(n, threads, 1), [&](std::size_t, std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {
       boundaries[i] = BoundariesAlongPressure(ColumnValue(T_K, i), At(x_CO2, x_H2O, x_NaCl, i),
@@ -81,7 +74,7 @@ bool BoundariesAlongIsochoreBatch(std::span<const double> x_CO2, std::span<const
                                   double T_high_K, std::span<PhaseBoundaries> boundaries,
                                   const BoundaryScan& scan, unsigned threads) noexcept {
   const std::size_t n = boundaries.size();
-  if (!Fit(n, {x_CO2, x_H2O, x_NaCl, V_cm3_per_mol})) return false;
+  if (!ColumnsFit(n, {x_CO2, x_H2O, x_NaCl, V_cm3_per_mol})) return false;
   RunInParts(0, n, PartCount(n, threads, 1), [&](std::size_t, std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {
       boundaries[i] = BoundariesAlongIsochore(

@@ -1,11 +1,14 @@
 // Contiguous parts of a range of points, each on a thread of its own: the one
-// way work is split over threads, by the fugacity and phase batch calls and by
-// the Python package's work around them. Part of the declared internal
+// way work is split over threads, by the fugacity, phase and fluid batch calls
+// and by the Python package's work around them; and the check of a batch's
+// input columns. Part of the declared internal
 // interface: header-only, the standard library alone.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
+#include <initializer_list>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -51,6 +54,15 @@ void RunInParts(std::size_t begin, std::size_t end, std::size_t parts, const Wor
     from = to;
   }
   for (std::thread& helper : helpers) helper.join();
+}
+
+// Whether each input column of a batch of n points holds one value for all of
+// them or one per point.
+inline bool ColumnsFit(std::size_t n, std::initializer_list<std::span<const double>> columns) {
+  for (std::span<const double> column : columns) {
+    if (column.size() != 1 && column.size() != n) return false;
+  }
+  return true;
 }
 
 }  // namespace quarn
