@@ -42,7 +42,8 @@ IsochorePoint IsochorePressure(double T_K, const Composition& x, double V_cm3_pe
   point.dP_dV = -RT / (repulsion * repulsion) + a * (2.0 * V + b) / (sqrt_T * outer * outer);
   if (!(point.P_bar >= 500.0)) point.flags |= kIsochoreBelow500Bar;
   if (!(point.dP_dV < 0.0)) point.flags |= kIsochoreMechanicallyUnstable;
-  if (!(point.P_atm > 0.0) || LargerRootExists(RT, sqrt_T, a, b, point.P_atm, V))
+  // The method's volumes all lie above the co-volume.
+  if (!(V > b) || !(point.P_atm > 0.0) || LargerRootExists(RT, sqrt_T, a, b, point.P_atm, V))
     point.flags |= kIsochoreNotLargestRoot;
   return point;
 }

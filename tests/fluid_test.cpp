@@ -122,6 +122,10 @@ TEST(IsochorePressure, FlagsWhereTheirConditionsHold) {
   EXPECT_GT(unstable, 5);
   EXPECT_GT(not_largest, unstable);
   EXPECT_GT(low, not_largest);
+  // At the co-volume the pressure is infinite, under it negative: no volume
+  // of the method either way.
+  EXPECT_TRUE(IsochorePressure(T, water, rk.b).flags & kIsochoreNotLargestRoot);
+  EXPECT_TRUE(IsochorePressure(T, water, 0.9 * rk.b).flags & kIsochoreNotLargestRoot);
 }
 
 // Activities at 500 C and 2000 bar, from the same study (to 1e-4).

@@ -41,8 +41,8 @@ inline constexpr unsigned kIsochoreBelow500Bar = 1;
 // dP/dV >= 0: no stable fluid has this volume at this temperature.
 inline constexpr unsigned kIsochoreMechanicallyUnstable = 2;
 // The Redlich-Kwong cubic has a larger real root at this pressure, or the
-// pressure is not positive: the method, which takes the largest, gives another
-// volume there.
+// pressure is not positive, or V is not above b: the method, which takes the
+// largest root, gives another volume there.
 inline constexpr unsigned kIsochoreNotLargestRoot = 4;
 
 // The model's pressure of a fluid at T and V (an isochore's point): the
