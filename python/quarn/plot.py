@@ -1,6 +1,8 @@
 """Figures of the model: phi against the CO2 fraction or the pressure, one
 curve per temperature; sections of constant salinity and ternary diagrams of
-where the fluid unmixes; as matplotlib Figures (``quarn plot`` writes them).
+where the fluid unmixes; a bulk fluid's one- and two-phase regions in P-T with
+its isochores, and isochores alone; as matplotlib Figures (``quarn plot``
+writes them).
 
 Points where an elementary function fails are left as gaps. The model's stated
 range (pressures above 500 bar, 350 to 600 C) is marked: the pressures below it
@@ -21,6 +23,7 @@ from . import _core
 from ._composition import mole_fractions
 from ._fugacity import fugacity
 from ._model import STATED_P_BAR, STATED_T_C
+from ._inclusion_plots import _starts, isochores, pt
 from ._phase_plots import section, ternary
 
 SPECIES = ("CO2", "H2O", "NaCl")
@@ -180,6 +183,17 @@ def _run(argv: Sequence[str]) -> int:
                                  "default 350:600:5")
     sub.add_argument("--x-CO2", help="the cells' bulk x CO2, default 0.005:0.895:0.01")
     sub.add_argument("-o", "--output", required=True, help="figure file: .png, .svg or .pdf")
+    for kind, words in (("pt", "a bulk fluid's one- and two-phase regions in P-T, with isochores"),
+                        ("isochores", "a bulk fluid's isochores in P-T")):
+        sub = kinds.add_parser(kind, help=words)
+        sub.add_argument("--x-CO2", type=float, required=True, help="bulk x CO2")
+        sub.add_argument("--wt-NaCl", type=float, required=True,
+                         help="salinity of the solvent (wt%% NaCl)")
+        sub.add_argument("--rho", help="the isochores' densities (g/cm3): a,b,c or start:stop:step")
+        sub.add_argument("--start", nargs="+", metavar="T:P",
+                         help="isochores through these points (C:bar); default 400:1000 400:2000 "
+                              "400:4000")
+        sub.add_argument("-o", "--output", required=True, help="figure file: .png, .svg or .pdf")
     sub = kinds.add_parser("ternary", help="the two-phase region and tie-lines at one T and P")
     sub.add_argument("--T", type=float, required=True, help="temperature (C)")
     sub.add_argument("--P", type=float, required=True, help="pressure (bar)")
@@ -191,6 +205,8 @@ def _run(argv: Sequence[str]) -> int:
     try:
         if args.kind == "ternary":
             figure = ternary(_checked("T", args.T), _checked("P", args.P))
+        elif args.kind in ("pt", "isochores"):
+            figure = _inclusion_figure(args)
         elif args.kind == "section":
             salinities = _axis_values(args.wt_NaCl, "wt-NaCl", "salinities are more panels than a "
                                       "figure can show", 1, 6)
@@ -211,6 +227,23 @@ def _run(argv: Sequence[str]) -> int:
     return 0
 
 
+def _inclusion_figure(args: Any) -> Any:
+    """The figure of pt or isochores from the command's arguments."""
+    from ._command import CommandError
+
+    if args.rho is not None and args.start is not None:
+        raise CommandError("--rho and --start: give one of them")
+    rho = None if args.rho is None else _axis_values(args.rho, "rho", "densities are more "
+                                                     "isochores than a figure can show", 1, 12)
+    starts = None if args.start is None else _starts(args.start)
+    for T, P in starts or []:
+        _checked("T", T)
+        _checked("P", P)
+    x, W = _checked("x-CO2", args.x_CO2), _checked("wt-NaCl", args.wt_NaCl)
+    draw = pt if args.kind == "pt" else isochores
+    return draw(x, W, rho=rho, starts=starts)
+
+
 def _phi_figure(args: Any) -> Any:
     """The figure of phi-x or phi-p from the command's arguments."""
     temperatures = _axis_values(args.T, "T", "temperatures are more curves than a figure can "
@@ -227,6 +260,7 @@ _OPTION_RANGES = {
     "P": (0.0, 100000.0, False, "a pressure above 0 and at most 100000 bar"),
     "x-CO2": (0.0, 1.0, True, "a mole fraction from 0 to 1"),
     "wt-NaCl": (0.0, 100.0, True, "a salinity from 0 to below 100 wt%"),
+    "rho": (0.0, 5.0, False, "a density above 0 and at most 5 g/cm3"),
 }
 
 

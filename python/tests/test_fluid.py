@@ -176,3 +176,55 @@ def test_readme_fluid_inclusion_example():
     runner = doctest.DocTestRunner(optionflags=doctest.NORMALIZE_WHITESPACE)
     runner.run(test)
     assert runner.tries == 9 and runner.failures == 0
+
+
+# The study's fluid at 400 C: two phases at 505 bar and above 4170 bar, one
+# between; at 600 C one phase at 2000 bar, two at 4000 (from the stability test
+# alone).
+PT_CELLS = [((400.0, 505.0), "unstable"), ((400.0, 2000.0), "stable"), ((400.0, 5000.0), "unstable"),
+            ((600.0, 2000.0), "stable"), ((600.0, 4000.0), "unstable")]
+
+
+def test_pt_figure_cells_and_isochores():
+    pytest.importorskip("matplotlib")
+    from matplotlib.colors import to_hex
+
+    x = quarn.mole_fractions(0.1, 6.0)
+    for (T_C, P_bar), verdict in PT_CELLS:
+        assert quarn.stability(T_C, P_bar, *x).verdict == verdict
+    T, P = np.array([400.0, 600.0]), np.array([505.0, 2000.0, 4000.0, 5000.0])
+    panel = quarn.plot.pt(0.1, 6.0, rho=[0.71], T_C=T, P_bar=P).axes[0]
+    mesh = panel.collections[0]
+    colours = mesh.cmap(mesh.norm(mesh.get_array())).reshape(len(P), len(T), 4)
+    colour = {"stable": "#d8e8f5", "unstable": "#f7dcc4"}
+    for (T_C, P_bar), verdict in PT_CELLS:
+        i, j = int(np.flatnonzero(P == P_bar)[0]), int(np.flatnonzero(T == T_C)[0])
+        assert to_hex(colours[i, j]) == colour[verdict], (T_C, P_bar)
+    # The isochore drawn is the model's: its line's points are quarn.isochore's.
+    dashed, solid = panel.get_lines()[:2]
+    T_line, P_line = dashed.get_data()
+    iso = quarn.isochore(T_line, *x, rho=0.71)
+    np.testing.assert_array_equal(P_line, np.where(iso.valid, iso.P_bar, np.nan))
+    one_phase = solid.get_data()[1]
+    stable = quarn.stability(T_line, iso.P_bar, *x).verdict == "stable"
+    assert np.isfinite(one_phase).tolist() == (stable & iso.valid).tolist()
+    assert any(t.get_text() == "0.710 g/cm3" for t in panel.texts)
+
+
+def test_plot_command_draws_pt_and_isochores_and_refuses_bad_options(tmp_path):
+    pytest.importorskip("matplotlib")
+    import subprocess
+
+    def quarn_plot(*args):
+        return subprocess.run([sys.executable, "-m", "quarn", "plot", *args], capture_output=True,
+                              text=True, cwd=tmp_path)
+
+    ok = quarn_plot("isochores", "--x-CO2", "0.1", "--wt-NaCl", "6", "--start", "400:1000",
+                    "500:3000", "-o", "iso.svg")
+    assert ok.returncode == 0 and (tmp_path / "iso.svg").read_text().count("g/cm3") == 2
+    both = quarn_plot("isochores", "--x-CO2", "0.1", "--wt-NaCl", "6", "--rho", "0.7",
+                      "--start", "400:1000", "-o", "x.png")
+    assert both.returncode != 0 and "give one of them" in both.stderr
+    bad = quarn_plot("pt", "--x-CO2", "0.1", "--wt-NaCl", "6", "--start", "400-1000", "-o", "x.png")
+    assert bad.returncode != 0 and "is not T:P" in bad.stderr
+    assert not (tmp_path / "x.png").exists()
