@@ -26,7 +26,7 @@ elseif(MODE STREQUAL "include-dir")
   run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/library -DCMAKE_BUILD_TYPE=Release
       -DCMAKE_INSTALL_INCLUDEDIR=include/quarn-headers -DQUARN_BUILD_TESTS=OFF
       -DQUARN_BUILD_BENCHMARKS=OFF -DQUARN_BUILD_PROGRAM=OFF "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}")
-  run(${CMAKE_COMMAND} --build ${WORK_DIR}/library --target quarn_eos quarn_equilibrium)
+  run(${CMAKE_COMMAND} --build ${WORK_DIR}/library --target quarn_eos quarn_equilibrium quarn_fluid)
   run(${CMAKE_COMMAND} --install ${WORK_DIR}/library --prefix ${prefix})
   if(NOT EXISTS ${prefix}/include/quarn-headers/quarn/eos.hpp)
     message(FATAL_ERROR "the header is not where CMAKE_INSTALL_INCLUDEDIR says")
@@ -43,15 +43,17 @@ elseif(MODE STREQUAL "subproject")
        "add_executable(fugacities ${SOURCE_DIR}/examples/library/fugacities.cpp)\n"
        "target_link_libraries(fugacities PRIVATE quarn::eos)\n"
        "add_executable(unmixing ${SOURCE_DIR}/examples/library/unmixing.cpp)\n"
-       "target_link_libraries(unmixing PRIVATE quarn::equilibrium)\n")
+       "target_link_libraries(unmixing PRIVATE quarn::equilibrium)\n"
+       "add_executable(isochore ${SOURCE_DIR}/examples/library/isochore.cpp)\n"
+       "target_link_libraries(isochore PRIVATE quarn::fluid)\n")
 else()
   message(FATAL_ERROR "unknown MODE ${MODE}")
 endif()
 
 run(${CMAKE_COMMAND} -S ${consumer_source} -B ${WORK_DIR}/build -DCMAKE_PREFIX_PATH=${prefix}
     -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}")
-run(${CMAKE_COMMAND} --build ${WORK_DIR}/build --target fugacities unmixing)
-foreach(program fugacities unmixing)
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/build --target fugacities unmixing isochore)
+foreach(program fugacities unmixing isochore)
   execute_process(COMMAND ${WORK_DIR}/build/${program} OUTPUT_VARIABLE out COMMAND_ERROR_IS_FATAL ANY)
   file(READ ${SOURCE_DIR}/examples/library/${program}_expected_output.txt expected)
   if(NOT out STREQUAL expected)
