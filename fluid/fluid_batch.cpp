@@ -1,7 +1,9 @@
 // The batch forms: contiguous slices of the points on as many threads (a
 // phase boundary's scan, some hundred stability tests, is worth a thread alone).
 #include <initializer_list>
+#include <optional>
 
+#include "fluid/activity_references.hpp"
 #include "quarn/fluid.hpp"
 #include "quarn/internal/parts.hpp"
 
@@ -45,10 +47,16 @@ bool ActivitiesBatch(std::span<const double> T_K, std::span<const double> P_atm,
                      unsigned threads) noexcept {
   const std::size_t n = activities.size();
   if (!ColumnsFit(n, {T_K, P_atm, x_CO2, x_H2O, x_NaCl})) return false;
-  ForEachPoint(n, threads, [&](std::size_t i) {
-    activities[i] =
-        ActivitiesAt(ColumnValue(T_K, i), ColumnValue(P_atm, i), At(x_CO2, x_H2O, x_NaCl, i));
-  });
+  // Each slice keeps its pure fluids while T and P stay the same.
+  RunInParts(0, n, PartCount(n, threads, kPointsPerPart),
+             [&](std::size_t, std::size_t begin, std::size_t end) {
+               std::optional<fluid_detail::ActivityReferences> references;
+               for (std::size_t i = begin; i < end; ++i) {
+                 const double T = ColumnValue(T_K, i), P = ColumnValue(P_atm, i);
+                 if (!references || !references->At(T, P)) references.emplace(T, P);
+                 activities[i] = references->Of(At(x_CO2, x_H2O, x_NaCl, i));
+               }
+             });
   return true;
 }
 

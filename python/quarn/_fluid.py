@@ -11,9 +11,9 @@ from typing import Any, Callable
 import numpy as np
 
 from . import _core
-from ._equilibrium import _in_range, stability as stability_test
+from ._equilibrium import _columns, _in_range, _run as _run_core, stability as stability_test
 from ._labelled import with_dataarrays
-from ._model import MathError, _as_float_array, batch_columns, broadcast_shape, thread_count
+from ._model import MathError, _as_float_array, thread_count
 from ._units import plain, plain_arguments
 
 STANDARD_MOLAR_MASSES: dict[str, float] = _core.standard_molar_masses()
@@ -169,13 +169,9 @@ def _run(call: Callable[..., None], layout: dict[str, list[str]], names: tuple[s
     without a fault code have none)."""
     if errors not in ("raise", "nan"):
         raise ValueError(f'errors must be "raise" or "nan", not {errors!r}')
-    arrays = [_as_float_array(n, v) for n, v in zip(names, values)]
-    shape = broadcast_shape(names, arrays)
-    n = int(np.prod(shape))
-    rows = np.empty((len(layout["rows"]), n))
-    codes = np.zeros((len(layout["codes"]), n), dtype=np.int32)
-    call(*batch_columns(arrays, shape), rows, codes, *options, thread_count(threads))
-    row_of, code_of = dict(zip(layout["rows"], rows)), dict(zip(layout["codes"], codes))
+    columns, shape, inputs = _columns(names, values)
+    row_of, code_of = _run_core(call, layout, columns, int(np.prod(shape)), *options,
+                                thread_count(threads))
     failed = np.flatnonzero(code_of.get("fault", np.zeros(0, dtype=np.int32)))
     if failed.size and errors == "raise":
         first = int(failed[0])
@@ -184,8 +180,25 @@ def _run(call: Callable[..., None], layout: dict[str, list[str]], names: tuple[s
     for row in row_of.values():
         row[failed] = np.nan
     return ({k: v.reshape(shape) for k, v in row_of.items()},
-            {k: v.reshape(shape) for k, v in code_of.items()},
-            [np.broadcast_to(a, shape) for a in arrays], shape)
+            {k: v.reshape(shape) for k, v in code_of.items()}, inputs, shape)
+
+
+def _volume(call: str, V: Any, rho: Any) -> tuple[str, Any]:
+    """The fluid's volume argument, exactly one of V (cm^3/mol) and rho
+    (g/cm^3): its name and its plain value."""
+    if (V is None) == (rho is None):
+        raise TypeError(f"{call}: give V (cm^3/mol) or rho (g/cm^3), one of them")
+    if rho is None:
+        return "V", plain("V", V, "cm**3/mol", "a molar volume")
+    return "rho", plain("rho", rho, "g/cm**3", "a mass density")
+
+
+def _molar_volume(name: str, composition: list[Any], volume: Any) -> Any:
+    """V itself, or the molar volume of density rho with the standard masses."""
+    if name == "V":
+        return volume
+    x = [_as_float_array(n, v) for n, v in zip(_COMPOSITION, composition)]
+    return molar_mass(*x) / _as_float_array("rho", volume)
 
 
 def _composition(x_CO2: Any, x_H2O: Any, x_NaCl: Any) -> list[Any]:
@@ -230,23 +243,14 @@ def isochore(T_C: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *, V: Any = None, rh
     turning one into a pressure. ``stability=True`` adds the tangent-plane
     verdict at (T, P) of the valid points (some two thousand evaluations each).
     Broadcasts like :func:`quarn.fugacity`."""
-    if (V is None) == (rho is None):
-        raise TypeError("isochore: give V (cm^3/mol) or rho (g/cm^3), one of them")
-    names = ("T_C", *_COMPOSITION, "V" if rho is None else "rho")
-    volume = (plain("V", V, "cm**3/mol", "a molar volume") if rho is None
-              else plain("rho", rho, "g/cm**3", "a mass density"))
+    given, volume = _volume("isochore", V, rho)
+    names = ("T_C", *_COMPOSITION, given)
     values = [plain("T_C", T_C, "degC", "a temperature"), *_composition(x_CO2, x_H2O, x_NaCl), volume]
-
-    def again(v: list[Any]) -> IsochoreResult:
-        given = {"V": v[4]} if rho is None else {"rho": v[4]}
-        return isochore(*v[:4], **given, stability=stability, errors=errors, threads=threads)
-
-    labelled = with_dataarrays(names, values, again)
+    labelled = with_dataarrays(names, values, lambda v: isochore(
+        *v[:4], **{given: v[4]}, stability=stability, errors=errors, threads=threads))
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]
-    if rho is not None:
-        arrays = [_as_float_array(n, v) for n, v in zip(names, values)]
-        values[4] = molar_mass(*arrays[1:4]) / arrays[4]
+    values[4] = _molar_volume(given, values[1:4], volume)
     rows, codes, inputs, shape = _run(_core.isochore, _core.isochore_layout(), names, values,
                                       errors, threads)
     flags = codes["flags"]
@@ -325,26 +329,16 @@ def homogenization_temperature(x_CO2: Any, x_H2O: Any, x_NaCl: Any, *, V: Any = 
     isochore that the method does not give (below 500 bar, say: liquid-vapour
     homogenization is outside the model's range) have no verdict. See
     :class:`PhaseBoundariesResult`."""
-    if (V is None) == (rho is None):
-        raise TypeError("homogenization_temperature: give V (cm^3/mol) or rho (g/cm^3), one of them")
+    given, volume = _volume("homogenization_temperature", V, rho)
     low, high = _range("T_C", T_C)
-    names = (*_COMPOSITION, "V" if rho is None else "rho")
-    volume = (plain("V", V, "cm**3/mol", "a molar volume") if rho is None
-              else plain("rho", rho, "g/cm**3", "a mass density"))
+    names = (*_COMPOSITION, given)
     values = [*_composition(x_CO2, x_H2O, x_NaCl), volume]
-
-    def again(v: list[Any]) -> PhaseBoundariesResult:
-        given = {"V": v[3]} if rho is None else {"rho": v[3]}
-        return homogenization_temperature(*v[:3], **given, T_C=T_C, step_K=step_K,
-                                          tolerance_K=tolerance_K, salinity_cap=salinity_cap,
-                                          threads=threads)
-
-    labelled = with_dataarrays(names, values, again)
+    labelled = with_dataarrays(names, values, lambda v: homogenization_temperature(
+        *v[:3], **{given: v[3]}, T_C=T_C, step_K=step_K, tolerance_K=tolerance_K,
+        salinity_cap=salinity_cap, threads=threads))
     if labelled is not None:
         return labelled  # type: ignore[no-any-return]
-    if rho is not None:
-        arrays = [_as_float_array(n, v) for n, v in zip(names, values)]
-        values[3] = molar_mass(*arrays[:3]) / arrays[3]
+    values[3] = _molar_volume(given, values[:3], volume)
     rows, codes, _, _ = _run(_core.boundaries_along_isochore, _core.boundaries_layout(), names,
                              values, "raise", threads, low, high, float(step_K), float(tolerance_K),
                              float(salinity_cap))

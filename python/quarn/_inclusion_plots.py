@@ -3,7 +3,7 @@ regions in P-T with isochores through them, and isochores alone."""
 
 from __future__ import annotations
 
-from typing import Any, Sequence
+from typing import Any
 
 import numpy as np
 
@@ -34,14 +34,12 @@ def _densities(x: list[Any], rho: Any, starts: Any) -> list[float]:
 
 
 def _draw_isochores(panel: Any, x: list[Any], densities: list[float], T_C: Any,
-                    P_top: float = np.inf) -> list[Any]:
+                    P_top: float = np.inf) -> None:
     """Each isochore over T_C where its points are valid, the stretches where
     the model puts the fluid in two phases dashed (metastable there); labelled
-    by density at its last point up to `P_top`. Returns the isochores' results."""
-    results = []
+    by density at its last point up to `P_top`."""
     for rho in densities:
         iso = isochore(T_C, *x, rho=rho, stability=True)
-        results.append(iso)
         P = np.where(iso.valid, iso.P_bar, np.nan)
         one = np.where(iso.stability == "stable", P, np.nan)
         panel.plot(T_C, P, "--", color=ISOCHORE, lw=1.0)
@@ -50,7 +48,6 @@ def _draw_isochores(panel: Any, x: list[Any], densities: list[float], T_C: Any,
         if last.size:
             panel.annotate(f"{rho:.3f} g/cm3", (T_C[last[-1]], P[last[-1]]), fontsize="small",
                            color=ISOCHORE, xytext=(3, 0), textcoords="offset points", va="center")
-    return results
 
 
 def pt(x_CO2: float, wt_NaCl: float, *, rho: Any = None, starts: Any = None, T_C: Any = None,
@@ -120,14 +117,3 @@ def _figure_and_axes(ax: Any) -> tuple[Any, Any]:
 
 __all__ = ["isochores", "pt"]
 
-
-def _starts(text: Sequence[str]) -> list[tuple[float, float]]:
-    """(T_C, P_bar) points from "T:P" texts."""
-    points = []
-    for item in text:
-        try:
-            T, P = (float(v) for v in item.split(":"))
-        except ValueError:
-            raise ValueError(f"--start: {item!r} is not T:P (C and bar)") from None
-        points.append((T, P))
-    return points

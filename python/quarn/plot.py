@@ -23,7 +23,7 @@ from . import _core
 from ._composition import mole_fractions
 from ._fugacity import fugacity
 from ._model import STATED_P_BAR, STATED_T_C
-from ._inclusion_plots import _starts, isochores, pt
+from ._inclusion_plots import isochores, pt
 from ._phase_plots import section, ternary
 
 SPECIES = ("CO2", "H2O", "NaCl")
@@ -242,6 +242,18 @@ def _inclusion_figure(args: Any) -> Any:
     x, W = _checked("x-CO2", args.x_CO2), _checked("wt-NaCl", args.wt_NaCl)
     draw = pt if args.kind == "pt" else isochores
     return draw(x, W, rho=rho, starts=starts)
+
+
+def _starts(text: Sequence[str]) -> list[tuple[float, float]]:
+    """(T_C, P_bar) points from "T:P" texts."""
+    points = []
+    for item in text:
+        try:
+            T, P = (float(v) for v in item.split(":"))
+        except ValueError:
+            raise ValueError(f"--start: {item!r} is not T:P (C and bar)") from None
+        points.append((T, P))
+    return points
 
 
 def _phi_figure(args: Any) -> Any:

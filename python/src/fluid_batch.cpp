@@ -6,7 +6,6 @@
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -126,7 +125,7 @@ void AlongPressure(Column T_C, Column x_CO2, Column x_H2O, Column x_NaCl, Rows r
                    double cap_wt, unsigned threads) {
   const BoundaryScan scan = ScanOptions(AtmFromBar(step_bar), AtmFromBar(tolerance_bar), cap_wt);
   FillAnswers(BoundariesLayout(), {&T_C, &x_CO2, &x_H2O, &x_NaCl}, rows, codes,
-              kScansPerPart * std::max(1u, ThreadCount(threads)),
+              kScansPerPart * ThreadCount(threads),
               [&](std::size_t begin, std::size_t end, std::vector<PhaseBoundaries>& out) {
                 return BoundariesAlongPressureBatch(
                     Kelvin(Part(T_C, begin, end)), Part(x_CO2, begin, end), Part(x_H2O, begin, end),
@@ -140,7 +139,7 @@ void AlongIsochore(Column x_CO2, Column x_H2O, Column x_NaCl, Column V, Rows row
                    double cap_wt, unsigned threads) {
   const BoundaryScan scan = ScanOptions(step_K, tolerance_K, cap_wt);
   FillAnswers(BoundariesLayout(), {&x_CO2, &x_H2O, &x_NaCl, &V}, rows, codes,
-              kScansPerPart * std::max(1u, ThreadCount(threads)),
+              kScansPerPart * ThreadCount(threads),
               [&](std::size_t begin, std::size_t end, std::vector<PhaseBoundaries>& out) {
                 return BoundariesAlongIsochoreBatch(
                     Part(x_CO2, begin, end), Part(x_H2O, begin, end), Part(x_NaCl, begin, end),
