@@ -1,6 +1,7 @@
 // The fluid-inclusion calls: an isochore of 100 temperatures against 100
-// evaluations of the method, and one homogenization case (every boundary of a
-// fluid from 500 to 6000 bar at one temperature), on one core (process CPU time).
+// evaluations of the method, and one homogenization case along P (every
+// boundary of a fluid from 500 to 6000 bar at one temperature) and along an
+// isochore (350 to 600 C), on one core (process CPU time).
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -40,5 +41,15 @@ void BM_HomogenizationAlongPressure(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_HomogenizationAlongPressure)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+// The homogenization temperature of the fluid's isochore through 400 C and
+// 1000 bar, scanned from 350 to 600 C.
+void BM_HomogenizationAlongIsochore(benchmark::State& state) {
+  const double V0 = quarn::Evaluate(673.15, quarn::AtmFromBar(1000.0), kFluid).result.V_cm3_per_mol;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(quarn::BoundariesAlongIsochore(kFluid, V0, 623.15, 873.15));
+  }
+}
+BENCHMARK(BM_HomogenizationAlongIsochore)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 }  // namespace

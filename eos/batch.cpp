@@ -6,9 +6,9 @@
 #include <cstdint>
 
 #include "eos/batch_slice.hpp"
-#include "quarn/internal/parts.hpp"
 #include "eos/trkmix.hpp"
 #include "quarn/eos.hpp"
+#include "quarn/internal/parts.hpp"
 
 namespace quarn {
 namespace {
@@ -52,7 +52,8 @@ bool Describe(std::span<const double> T_K, std::span<const double> P_atm,
            field(3),
            field(4),
            {field(5), field(6), field(7)},
-           faults.data()};
+           faults.data(),
+           Method::kReportExact};
   return true;
 }
 
@@ -76,7 +77,8 @@ bool Describe(const StateColumns& in, const ResultColumns& out, std::size_t& n,
            Out(out.Z),
            Out(out.V_cm3_per_mol),
            {Out(out.ln_phi_CO2), Out(out.ln_phi_H2O), Out(out.ln_phi_NaCl)},
-           out.faults.data()};
+           out.faults.data(),
+           Method::kReportExact};
   return true;
 }
 
@@ -100,7 +102,12 @@ namespace batch {
 void EvaluatePointScalar(const Slice& s, std::size_t i, const TemperatureTerms& t) {
   Result result;
   Fault fault;
-  TRKMIX(t, At(s.P_atm, i), {At(s.x_CO2, i), At(s.x_H2O, i), At(s.x_NaCl, i)}, result, fault);
+  const std::array<double, 3> x = {At(s.x_CO2, i), At(s.x_H2O, i), At(s.x_NaCl, i)};
+  if (s.method == Method::kUnrounded) {
+    TRKMIXUnrounded(t, At(s.P_atm, i), x, result, fault);
+  } else {
+    TRKMIX(t, At(s.P_atm, i), x, result, fault);
+  }
   for (int j = 0; j < 3; ++j) {
     Put(s.phi[j], i, result.phi[j]);
     Put(s.ln_phi[j], i, result.ln_phi[j]);
@@ -137,6 +144,16 @@ bool EvaluateBatch(std::span<const double> T_K, std::span<const double> P_atm,
   batch::Slice slice;
   if (!Describe(T_K, P_atm, x, results, faults, slice)) return false;
   Run(slice, x.size(), threads);
+  return true;
+}
+
+bool Conditions::EvaluateBatch(std::span<const Composition> x, std::span<Result> results,
+                               std::span<Fault> faults, Method method) const noexcept {
+  batch::Slice slice;
+  if (!Describe({&temperature_terms_.T_K, 1}, {&P_atm_, 1}, x, results, faults, slice))
+    return false;
+  slice.method = method;
+  batch::EvaluateSlice(slice, 0, x.size());
   return true;
 }
 

@@ -28,6 +28,7 @@ struct Slice {
   InColumn T_K, P_atm, x_CO2, x_H2O, x_NaCl;
   OutColumn phi[3], Z, V_cm3_per_mol, ln_phi[3];
   Fault* faults;
+  Method method;
 };
 
 // Evaluates points [begin, end) of the slice, each exactly as Evaluate would.

@@ -176,9 +176,10 @@ struct LaneKernel {
     }
   }
 
+  template <bool kRounded>
   [[gnu::always_inline]] static void Compute(const Slice& s, Block& b) {
-    b.state = StateT<true>(b.ops, b.t, Load(s.P_atm, b.i),
-                           {Load(s.x_CO2, b.i), Load(s.x_H2O, b.i), Load(s.x_NaCl, b.i)});
+    b.state = StateT<kRounded>(b.ops, b.t, Load(s.P_atm, b.i),
+                               {Load(s.x_CO2, b.i), Load(s.x_H2O, b.i), Load(s.x_NaCl, b.i)});
   }
 
   // Every lane is stored, then the declined ones are evaluated again by the
@@ -196,17 +197,26 @@ struct LaneKernel {
     }
   }
 
-  static void Evaluate(const Slice& s, std::size_t begin, std::size_t end) {
+  template <bool kRounded>
+  static void EvaluateMethod(const Slice& s, std::size_t begin, std::size_t end) {
     SharedTemperature shared;
     Block block;
     std::size_t i = begin;
     for (; i + kLanes <= end; i += kLanes) {
       block.i = i;
       Prepare(s, shared, block);
-      Compute(s, block);
+      Compute<kRounded>(s, block);
       Finish(s, shared, block);
     }
     if (i < end) EvaluateScalar(s, i, end);
+  }
+
+  static void Evaluate(const Slice& s, std::size_t begin, std::size_t end) {
+    if (s.method == Method::kUnrounded) {
+      EvaluateMethod<false>(s, begin, end);
+    } else {
+      EvaluateMethod<true>(s, begin, end);
+    }
   }
 };
 

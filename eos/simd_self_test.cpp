@@ -1,5 +1,5 @@
 // The known-answer self-test of an evaluation loop: a fixed table of states
-// through that loop and through the scalar one, every output compared bit for
+// through that loop and through the scalar one, by both methods, every output compared bit for
 // bit. It guards the loops that no machine of ours runs (a wrong intrinsic
 // wrapper would otherwise give wrong numbers silently on the machines that
 // have them).
@@ -72,16 +72,23 @@ struct Outputs {
   std::vector<Fault> faults;
 };
 
-Outputs Run(SimdPath path, const std::vector<State>& table) {
+Outputs Run(SimdPath path, Method method, const std::vector<State>& table) {
   const std::size_t n = table.size();
   Outputs out{std::vector<double>(8 * n), std::vector<Fault>(n)};
   const double* in = &table[0].T_K;
   constexpr std::size_t kStride = sizeof(State) / sizeof(double);
   auto column = [&](std::size_t k) { return OutColumn{out.values.data() + k, 8}; };
-  const Slice slice = {{in, kStride},     {in + 1, kStride}, {in + 2, kStride},
-                       {in + 3, kStride}, {in + 4, kStride}, {column(0), column(1), column(2)},
-                       column(3),         column(4),         {column(5), column(6), column(7)},
-                       out.faults.data()};
+  const Slice slice = {{in, kStride},
+                       {in + 1, kStride},
+                       {in + 2, kStride},
+                       {in + 3, kStride},
+                       {in + 4, kStride},
+                       {column(0), column(1), column(2)},
+                       column(3),
+                       column(4),
+                       {column(5), column(6), column(7)},
+                       out.faults.data(),
+                       method};
   EvaluateOn(path, slice, 0, n);
   return out;
 }
@@ -92,23 +99,25 @@ bool PassesSelfTest(SimdPath path, bool spoil) {
   if (path == SimdPath::kScalar) return true;
   if (!Supports(path)) return false;
   const std::vector<State> table = Table();
-  Outputs lanes = Run(path, table);
-  const Outputs scalar = Run(SimdPath::kScalar, table);
-  // For the test of the fallback: one wrong bit, as a faulty wrapper would give.
-  if (spoil)
-    lanes.values[8] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(lanes.values[8]) ^ 1);
-  // Faults alike; the numbers of a point without a fault alike bit for bit (a
-  // NaN as any NaN: its payload is no number).
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    if (lanes.faults[i].number != scalar.faults[i].number ||
-        lanes.faults[i].function != scalar.faults[i].function)
-      return false;
-    if (scalar.faults[i]) continue;
-    for (std::size_t k = 8 * i; k < 8 * i + 8; ++k) {
-      const double a = lanes.values[k], b = scalar.values[k];
-      if (std::bit_cast<std::uint64_t>(a) != std::bit_cast<std::uint64_t>(b) &&
-          !(std::isnan(a) && std::isnan(b)))
+  for (Method method : {Method::kReportExact, Method::kUnrounded}) {
+    Outputs lanes = Run(path, method, table);
+    const Outputs scalar = Run(SimdPath::kScalar, method, table);
+    // For the test of the fallback: one wrong bit, as a faulty wrapper would give.
+    if (spoil)
+      lanes.values[8] = std::bit_cast<double>(std::bit_cast<std::uint64_t>(lanes.values[8]) ^ 1);
+    // Faults alike; the numbers of a point without a fault alike bit for bit (a
+    // NaN as any NaN: its payload is no number).
+    for (std::size_t i = 0; i < table.size(); ++i) {
+      if (lanes.faults[i].number != scalar.faults[i].number ||
+          lanes.faults[i].function != scalar.faults[i].function)
         return false;
+      if (scalar.faults[i]) continue;
+      for (std::size_t k = 8 * i; k < 8 * i + 8; ++k) {
+        const double a = lanes.values[k], b = scalar.values[k];
+        if (std::bit_cast<std::uint64_t>(a) != std::bit_cast<std::uint64_t>(b) &&
+            !(std::isnan(a) && std::isnan(b)))
+          return false;
+      }
     }
   }
   return true;

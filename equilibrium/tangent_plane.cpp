@@ -45,30 +45,92 @@ std::vector<double> NodesSalinity(double limit_wt) {
   return nodes;
 }
 
-bool MakeGrid(const Conditions& conditions, const equilibrium::Species& species,
-              std::vector<double> nodes_CO2, std::vector<double> nodes_salinity, double limit_wt,
-              int& evaluations, TrialGrid& grid) {
-  grid.species = species;
-  grid.x_CO2 = std::move(nodes_CO2);
-  grid.salinity = std::move(nodes_salinity);
-  grid.nodes_CO2 = static_cast<int>(grid.x_CO2.size());
-  grid.nodes_salinity = static_cast<int>(grid.salinity.size());
-  equilibrium::Model model(conditions);
-  bool any = false;
-  for (double W : grid.salinity) {
+// A grid's compositions and the logarithms of their present fractions depend
+// on the salinity limit alone, not on T and P: each thread keeps those of the
+// last limit it met, so that a run of conditions (a scan along P, a section)
+// evaluates only the model at each.
+struct GridNodes {
+  std::vector<double> x_CO2, salinity;
+  std::vector<Vector> y, ln_y;
+  std::vector<unsigned char> in_domain;
+  std::vector<Composition> evaluated;  // the compositions in the domain, in order
+};
+
+GridNodes MakeNodes(const equilibrium::Species& species, std::vector<double> nodes_CO2,
+                    std::vector<double> nodes_salinity, double limit_wt) {
+  GridNodes nodes;
+  nodes.x_CO2 = std::move(nodes_CO2);
+  nodes.salinity = std::move(nodes_salinity);
+  for (double W : nodes.salinity) {
     const double s = equilibrium::SaltFractionOfSolvent(W);
-    for (double u : grid.x_CO2) {
+    for (double u : nodes.x_CO2) {
       const Vector y = {u, (1.0 - u) * (1.0 - s), (1.0 - u) * s};
-      Vector ln_f{}, ln_phi{};
-      const bool ok =
-          equilibrium::InDomain(y, species, limit_wt) && model.LnFugacity(y, species, ln_f, ln_phi);
-      grid.y.push_back(y);
-      grid.ln_f.push_back(ln_f);
-      grid.valid.push_back(ok);
-      any = any || ok;
+      Vector ln_y;
+      for (int i = 0; i < 3; ++i) {
+        ln_y[i] = species.present[i] ? std::log(y[i]) : -std::numeric_limits<double>::infinity();
+      }
+      const bool in_domain = equilibrium::InDomain(y, species, limit_wt);
+      nodes.y.push_back(y);
+      nodes.ln_y.push_back(ln_y);
+      nodes.in_domain.push_back(in_domain);
+      if (in_domain) nodes.evaluated.push_back(equilibrium::ToComposition(y));
     }
   }
-  evaluations += model.evaluations;
+  return nodes;
+}
+
+struct NodesOfLimit {
+  double limit_wt = std::numeric_limits<double>::quiet_NaN();
+  GridNodes ternary, salt_free, water_salt;
+};
+
+const NodesOfLimit& NodesFor(double limit_wt) {
+  using equilibrium::PresentIn;
+  thread_local NodesOfLimit nodes;
+  if (!(nodes.limit_wt == limit_wt)) {
+    nodes.ternary = MakeNodes(PresentIn({1, 1, 1}), NodesCO2(), NodesSalinity(limit_wt), limit_wt);
+    nodes.salt_free = MakeNodes(PresentIn({1, 1, 0}), NodesCO2(), {0.0}, limit_wt);
+    nodes.water_salt = MakeNodes(PresentIn({0, 1, 1}), {0.0}, NodesSalinity(limit_wt), limit_wt);
+    nodes.limit_wt = limit_wt;
+  }
+  return nodes;
+}
+
+// ln f of every node in the domain at these conditions, in lanes; a node where
+// the model fails or ln f is not finite is not valid.
+bool MakeGrid(const Conditions& conditions, const equilibrium::Species& species,
+              const GridNodes& nodes, int& evaluations, TrialGrid& grid) {
+  grid.species = species;
+  grid.x_CO2 = nodes.x_CO2;
+  grid.salinity = nodes.salinity;
+  grid.nodes_CO2 = static_cast<int>(grid.x_CO2.size());
+  grid.nodes_salinity = static_cast<int>(grid.salinity.size());
+  grid.y = nodes.y;
+  const std::size_t n = nodes.evaluated.size();
+  std::vector<Result> results(n);
+  std::vector<Fault> faults(n);
+  if (!conditions.EvaluateBatch(nodes.evaluated, results, faults, Method::kUnrounded)) return false;
+  evaluations += static_cast<int>(n);
+  grid.ln_f.assign(grid.y.size(), Vector{});
+  grid.valid.assign(grid.y.size(), 0);
+  bool any = false;
+  std::size_t next = 0;
+  for (std::size_t k = 0; k < grid.y.size(); ++k) {
+    if (!nodes.in_domain[k]) continue;
+    const std::size_t j = next++;
+    if (faults[j]) continue;
+    bool finite = true;
+    for (int i = 0; i < 3; ++i) {
+      if (!species.present[i]) {
+        grid.ln_f[k][i] = -std::numeric_limits<double>::infinity();
+        continue;
+      }
+      grid.ln_f[k][i] = nodes.ln_y[k][i] + results[j].ln_phi[i];
+      finite = finite && std::isfinite(grid.ln_f[k][i]);
+    }
+    grid.valid[k] = finite;
+    any = any || finite;
+  }
   return any;
 }
 
@@ -118,13 +180,13 @@ double DomainLimit(const Conditions& conditions, double cap_wt, double limit_wt)
 bool MakeTrialGrids(const Conditions& conditions, double limit_wt, TrialGrids& grids) {
   using equilibrium::PresentIn;
   grids.limit_wt = limit_wt;
+  const NodesOfLimit& nodes = NodesFor(limit_wt);
   const bool ternary =
-      MakeGrid(conditions, PresentIn({1, 1, 1}), NodesCO2(), NodesSalinity(limit_wt), limit_wt,
-               grids.evaluations, grids.ternary);
-  const bool salt_free = MakeGrid(conditions, PresentIn({1, 1, 0}), NodesCO2(), {0.0}, limit_wt,
+      MakeGrid(conditions, PresentIn({1, 1, 1}), nodes.ternary, grids.evaluations, grids.ternary);
+  const bool salt_free = MakeGrid(conditions, PresentIn({1, 1, 0}), nodes.salt_free,
                                   grids.evaluations, grids.salt_free);
-  const bool water_salt = MakeGrid(conditions, PresentIn({0, 1, 1}), {0.0}, NodesSalinity(limit_wt),
-                                   limit_wt, grids.evaluations, grids.water_salt);
+  const bool water_salt = MakeGrid(conditions, PresentIn({0, 1, 1}), nodes.water_salt,
+                                   grids.evaluations, grids.water_salt);
   return ternary && salt_free && water_salt;
 }
 

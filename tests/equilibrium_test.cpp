@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "quarn/eos.hpp"
@@ -461,6 +462,38 @@ TEST(Domain, EndsWhereTheModelRunsAwayAndNeverBelowTheCap) {
   EXPECT_EQ(EquilibriumConditions(T_K_of(600.0), P_atm_of(2000.0), {50.0, 60.0}).domain_limit_wt(),
             60.0);
   EXPECT_GE(EquilibriumConditions(T_K_of(330.0), P_atm_of(2000.0)).domain_limit_wt(), 50.0);
+}
+
+// Trial grids keep their compositions from one set of conditions to the next
+// while the salinity limit stays: conditions of two limits in turn must give
+// what each gives on a thread that met no other.
+TEST(Domain, ConditionsOfTwoLimitsInTurnAnswerAsEachAlone) {
+  struct Answer {
+    double limit_wt = 0.0, tpd_min = 0.0, trial_x_CO2 = 0.0;
+    int grid_evaluations = 0;
+  };
+  const Composition feed = CompositionFromSalinity(0.05, 30.0);
+  auto answer = [&](double T_C) {
+    const EquilibriumConditions c(T_K_of(T_C), P_atm_of(1000.0));
+    const StabilityResult s = c.TestStability(feed);
+    return Answer{c.domain_limit_wt(), s.tpd_min, s.trial.x_CO2, c.grid_evaluations()};
+  };
+  const double temperatures[] = {350.0, 600.0};
+  Answer alone[2];
+  for (int k = 0; k < 2; ++k) {
+    std::thread fresh([&, k] { alone[k] = answer(temperatures[k]); });
+    fresh.join();
+  }
+  ASSERT_NE(alone[0].limit_wt, alone[1].limit_wt);
+  ASSERT_NE(alone[0].grid_evaluations, alone[1].grid_evaluations);
+  for (int turn = 0; turn < 5; ++turn) {
+    const Answer a = answer(temperatures[turn % 2]);
+    const Answer& expected = alone[turn % 2];
+    EXPECT_EQ(a.limit_wt, expected.limit_wt) << turn;
+    EXPECT_EQ(a.grid_evaluations, expected.grid_evaluations) << turn;
+    EXPECT_EQ(a.tpd_min, expected.tpd_min) << turn;
+    EXPECT_EQ(a.trial_x_CO2, expected.trial_x_CO2) << turn;
+  }
 }
 
 TEST(Boundaries, AnIncipientPhaseCloseToTheFeedIsFound) {

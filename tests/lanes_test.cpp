@@ -270,8 +270,8 @@ States RandomStates(std::size_t n, std::uint64_t seed) {
 
 // Every field of the result and of the fault, against the scalar call.
 void ExpectScalarBits(const States& s, std::size_t i, const Result& r, const Fault& fault,
-                      const char* what) {
-  const Evaluation e = Evaluate(s.T_K[i], s.P_atm[i], s.x[i]);
+                      const char* what, Method method = Method::kReportExact) {
+  const Evaluation e = Evaluate(s.T_K[i], s.P_atm[i], s.x[i], method);
   ASSERT_EQ(fault.number, e.fault.number) << what << " state " << i;
   ASSERT_EQ(fault.function, e.fault.function) << what << " state " << i;
   if (e.fault) return;  // the result is not to be used
@@ -348,6 +348,37 @@ TEST_P(BatchPaths, GiveTheScalarCallsBitsAndFaults) {
   }
 }
 
+// Many compositions at one set of conditions, by either method: runs of 1 to
+// 37 draws (every remainder of the lanes) as batches of the conditions of
+// their first draw.
+TEST_P(BatchPaths, ConditionsGiveEachMethodsBitsForManyCompositions) {
+  const std::size_t n = static_cast<std::size_t>(testing::ScaledCount(200000));
+  States s = RandomStates(n, 31);
+  for (std::size_t begin = 0, length = 1; begin < n; begin += length, length = length % 37 + 1) {
+    for (std::size_t i = begin; i < std::min(n, begin + length); ++i) {
+      s.T_K[i] = s.T_K[begin];
+      s.P_atm[i] = s.P_atm[begin];
+    }
+  }
+  std::vector<Result> results(n);
+  std::vector<Fault> faults(n);
+  for (Method method : {Method::kReportExact, Method::kUnrounded}) {
+    for (std::size_t begin = 0, length = 1; begin < n; begin += length, length = length % 37 + 1) {
+      const std::size_t m = std::min(length, n - begin);
+      const Conditions conditions(s.T_K[begin], s.P_atm[begin]);
+      ASSERT_TRUE(conditions.EvaluateBatch(std::span(s.x).subspan(begin, m),
+                                           std::span(results).subspan(begin, m),
+                                           std::span(faults).subspan(begin, m), method));
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      ExpectScalarBits(s, i, results[i], faults[i], "conditions", method);
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+  }
+  const Conditions conditions(773.15, 2000.0);
+  EXPECT_FALSE(conditions.EvaluateBatch(s.x, std::span(results).first(3), faults));
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryPath, BatchPaths,
                          ::testing::Values(batch::SimdPath::kScalar, batch::SimdPath::kAvx2,
                                            batch::SimdPath::kAvx512),
@@ -356,7 +387,7 @@ INSTANTIATE_TEST_SUITE_P(EveryPath, BatchPaths,
 // The lane loop in portable form at four and eight lanes, on an array of
 // compositions with T and P per point.
 template <class S>
-void CheckPortableLoop() {
+void CheckPortableLoop(Method method) {
   const std::size_t n = static_cast<std::size_t>(testing::ScaledCount(200000)) + 5;
   const States s = RandomStates(n, 8);
   std::vector<Result> results(n);
@@ -374,19 +405,24 @@ void CheckPortableLoop() {
                               field(3),
                               field(4),
                               {field(5), field(6), field(7)},
-                              faults.data()};
+                              faults.data(),
+                              method};
   batch::LaneKernel<S>::Evaluate(slice, 0, n);
   for (std::size_t i = 0; i < n; ++i) {
-    ExpectScalarBits(s, i, results[i], faults[i], "portable lanes");
+    ExpectScalarBits(s, i, results[i], faults[i], "portable lanes", method);
     if (::testing::Test::HasFatalFailure()) return;
   }
 }
 
 TEST(PortableLaneLoop, FourLanesGiveTheScalarCallsBits) {
-  CheckPortableLoop<el::GenericLanes<4>>();
+  CheckPortableLoop<el::GenericLanes<4>>(Method::kReportExact);
 }
 TEST(PortableLaneLoop, EightLanesGiveTheScalarCallsBits) {
-  CheckPortableLoop<el::GenericLanes<8>>();
+  CheckPortableLoop<el::GenericLanes<8>>(Method::kReportExact);
+}
+TEST(PortableLaneLoop, FourAndEightLanesGiveTheUnroundedScalarBits) {
+  CheckPortableLoop<el::GenericLanes<4>>(Method::kUnrounded);
+  CheckPortableLoop<el::GenericLanes<8>>(Method::kUnrounded);
 }
 
 // Without QUARN_SIMD the widest path the processor offers is in use.

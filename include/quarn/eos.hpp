@@ -153,6 +153,13 @@ class Conditions {
   Conditions(double T_K, double P_atm) noexcept;
   Evaluation Evaluate(const Composition& x, Method method = Method::kReportExact) const noexcept;
   EvaluationWithDerivatives EvaluateWithDerivatives(const Composition& x) const noexcept;
+  // Evaluate(x[i], method) into results[i] and faults[i] for every i, bit for
+  // bit, several compositions at a time in SIMD lanes where the processor has
+  // them, on the calling thread. Returns false, and computes nothing, when the
+  // spans differ in length.
+  [[nodiscard]] bool EvaluateBatch(std::span<const Composition> x, std::span<Result> results,
+                                   std::span<Fault> faults,
+                                   Method method = Method::kReportExact) const noexcept;
   // a and b at these conditions' temperature.
   RedlichKwongParameters MixtureParameters(const Composition& x) const noexcept;
 
