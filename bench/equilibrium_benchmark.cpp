@@ -86,10 +86,14 @@ void BM_RandomColdFlashes(benchmark::State& state) {
 }
 BENCHMARK(BM_RandomColdFlashes)->Unit(benchmark::kMillisecond)->Iterations(4000);
 
+// Arguments: the thread count, and 1 for T varying fastest along the points
+// (0: slowest).
 void BM_Section100x100(benchmark::State& state) {
+  const bool T_fastest = state.range(1) != 0;
   std::vector<double> T_K, x_CO2, x_H2O, x_NaCl;
-  for (int i = 0; i < 100; ++i) {
-    for (int j = 0; j < 100; ++j) {
+  for (int outer = 0; outer < 100; ++outer) {
+    for (int inner = 0; inner < 100; ++inner) {
+      const int i = T_fastest ? inner : outer, j = T_fastest ? outer : inner;
       const quarn::Composition z = quarn::CompositionFromSalinity(0.005 + 0.007 * j, 10.0);
       T_K.push_back(quarn::KelvinFromCelsius(350.0 + 250.0 * i / 99.0));
       x_CO2.push_back(z.x_CO2);
@@ -108,8 +112,9 @@ void BM_Section100x100(benchmark::State& state) {
   state.counters["evaluations"] = evaluations;
 }
 BENCHMARK(BM_Section100x100)
-    ->Arg(1)
-    ->Arg(2)
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->Args({2, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MeasureProcessCPUTime();

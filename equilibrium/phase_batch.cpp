@@ -1,7 +1,12 @@
-// The batch forms: contiguous slices of the points on as many threads, the
-// conditions (and their trial grids) made once per run of equal T and P.
+// The batch forms: the points in order of their T and P, contiguous slices of
+// that order on as many threads, the conditions (and their trial grids) made
+// once for each distinct T and P of a slice.
+#include <bit>
+#include <cstdint>
 #include <initializer_list>
+#include <new>
 #include <optional>
+#include <vector>
 
 #include "quarn/equilibrium.hpp"
 #include "quarn/internal/parts.hpp"
@@ -9,20 +14,29 @@
 namespace quarn {
 namespace {
 
-// Runs work(conditions, i) for every point, each slice of points on its own
-// thread with its own conditions, remade when T or P change.
+// Runs work(conditions, i) for every point, the points in order of their T
+// and P split into contiguous parts, each on its own thread with its own
+// conditions, made once for each distinct T and P in it.
 template <class Work>
 void ForEachPoint(std::span<const double> T_K, std::span<const double> P_atm, std::size_t n,
                   const EquilibriumOptions& options, unsigned threads, Work work) {
+  std::vector<std::size_t> order;
+  try {
+    order = OrderByConditions(T_K, P_atm, n);
+  } catch (const std::bad_alloc&) {  // no memory for the order: the points' own
+  }
   auto slice = [&](std::size_t begin, std::size_t end) {
     std::optional<EquilibriumConditions> conditions;
-    double T = 0.0, P = 0.0;
-    for (std::size_t i = begin; i < end; ++i) {
+    std::uint64_t T = 0, P = 0;
+    for (std::size_t k = begin; k < end; ++k) {
+      const std::size_t i = order.empty() ? k : order[k];
       const double T_i = ColumnValue(T_K, i), P_i = ColumnValue(P_atm, i);
-      if (!conditions || !(T_i == T && P_i == P)) {
+      const std::uint64_t T_bits = std::bit_cast<std::uint64_t>(T_i);
+      const std::uint64_t P_bits = std::bit_cast<std::uint64_t>(P_i);
+      if (!conditions || T_bits != T || P_bits != P) {
         conditions.emplace(T_i, P_i, options);
-        T = T_i;
-        P = P_i;
+        T = T_bits;
+        P = P_bits;
       }
       work(*conditions, i);
     }

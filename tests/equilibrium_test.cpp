@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <thread>
 #include <vector>
@@ -365,6 +367,51 @@ TEST(Equilibrium, BatchEqualsSingleCallsOnAnyThreadCount) {
             EquilibriumConditions(T_K_of(400.0), P_atm[0]).OnePhaseLimitAt(20.0).x_CO2);
   std::vector<FlashResult> wrong(3);
   EXPECT_FALSE(FlashBatch(T_K, P_atm, x_CO2, x_H2O, x_NaCl, wrong));
+}
+
+// A section of 6 temperatures by 6 feeds, its points with T varying slowest,
+// fastest and shuffled: each answer is the single call's, bit for bit,
+// wherever its point stands and on any thread count.
+TEST(Equilibrium, BatchAnswersDoNotDependOnTheOrderOfThePoints) {
+  struct Point {
+    double T_K, x_CO2;
+  };
+  std::vector<Point> slowest;
+  for (double T_C : {380.0, 420.0, 460.0, 500.0, 540.0, 580.0}) {
+    for (double x : {0.005, 0.05, 0.1, 0.2, 0.4, 0.7}) slowest.push_back({T_K_of(T_C), x});
+  }
+  std::vector<Point> fastest, shuffled = slowest;
+  for (std::size_t k = 0; k < 6; ++k) {
+    for (std::size_t j = 0; j < 6; ++j) fastest.push_back(slowest[j * 6 + k]);
+  }
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937_64(32));
+  const double P_atm = P_atm_of(2000.0);
+  for (const auto* points : {&slowest, &fastest, &shuffled}) {
+    std::vector<double> T_K, x_CO2, x_H2O, x_NaCl;
+    for (const Point& p : *points) {
+      const Composition c = CompositionFromSalinity(p.x_CO2, 10.0);
+      T_K.push_back(p.T_K);
+      x_CO2.push_back(c.x_CO2);
+      x_H2O.push_back(c.x_H2O);
+      x_NaCl.push_back(c.x_NaCl);
+    }
+    for (unsigned threads : {1u, 2u}) {
+      std::vector<FlashResult> flashes(T_K.size());
+      ASSERT_TRUE(FlashBatch(T_K, {&P_atm, 1}, x_CO2, x_H2O, x_NaCl, flashes, {}, threads));
+      for (std::size_t i = 0; i < T_K.size(); ++i) {
+        const FlashResult single =
+            EquilibriumConditions(T_K[i], P_atm).Flash({x_CO2[i], x_H2O[i], x_NaCl[i]});
+        ASSERT_EQ(flashes[i].status, single.status) << i;
+        EXPECT_EQ(flashes[i].phases, single.phases) << i;
+        // Bit for bit, a NaN (no such phase) as the same NaN.
+        auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+        EXPECT_EQ(bits(flashes[i].beta), bits(single.beta)) << i;
+        EXPECT_EQ(bits(flashes[i].brine.x.x_CO2), bits(single.brine.x.x_CO2)) << i;
+        EXPECT_EQ(bits(flashes[i].co2_rich.x.x_CO2), bits(single.co2_rich.x.x_CO2)) << i;
+        EXPECT_EQ(bits(flashes[i].certificate.min_tpd), bits(single.certificate.min_tpd)) << i;
+      }
+    }
+  }
 }
 
 // The lowest distance of our own dense grid from the plane of phase x.

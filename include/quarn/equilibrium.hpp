@@ -217,8 +217,12 @@ class EquilibriumConditions {
 
 // Batch forms over columns, on `threads` threads (0: every hardware thread).
 // Each input column holds one value for all points or one per point, the
-// outputs one per point. Points of equal T and P next to each other share their
-// conditions. Returns false, and computes nothing, when the lengths do not fit.
+// outputs one per point. The points are taken in order of their T and P, so
+// that all the points of one T and P share their conditions (trial grids
+// included) wherever they stand: the order of the points, like the thread
+// count, changes neither the answers nor, beyond a few remade conditions where
+// threads' shares meet, the cost. Returns false, and computes nothing, when
+// the lengths do not fit.
 [[nodiscard]] bool FlashBatch(std::span<const double> T_K, std::span<const double> P_atm,
                               std::span<const double> x_CO2, std::span<const double> x_H2O,
                               std::span<const double> x_NaCl, std::span<FlashResult> results,

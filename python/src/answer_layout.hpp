@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "bindings.hpp"
+#include "quarn/internal/parts.hpp"
 
 namespace quarn::python {
 
@@ -77,17 +79,18 @@ struct Layout {
     code_names.push_back(std::move(name));
     codes.push_back(std::move(read));
   }
-  // Answer j of a part goes to column begin + j.
-  void Store(const std::vector<Answer>& answers, std::size_t begin, Rows& out,
-             Codes& out_codes) const {
+  // Answer j of a part goes to column begin + j, or to column order[begin + j].
+  void Store(const std::vector<Answer>& answers, std::size_t begin,
+             std::span<const std::size_t> order, Rows& out, Codes& out_codes) const {
     const std::size_t n = out.shape(1);
+    auto column = [&](std::size_t j) { return order.empty() ? begin + j : order[begin + j]; };
     for (std::size_t k = 0; k < rows.size(); ++k) {
-      double* row = out.data() + k * n + begin;
-      for (std::size_t j = 0; j < answers.size(); ++j) row[j] = rows[k](answers[j]);
+      double* row = out.data() + k * n;
+      for (std::size_t j = 0; j < answers.size(); ++j) row[column(j)] = rows[k](answers[j]);
     }
     for (std::size_t k = 0; k < codes.size(); ++k) {
       for (std::size_t j = 0; j < answers.size(); ++j)
-        out_codes(k, begin + j) = codes[k](answers[j]);
+        out_codes(k, column(j)) = codes[k](answers[j]);
     }
   }
 };
@@ -99,19 +102,60 @@ std::int32_t AsCode(Enum value) {
 
 // A batch call over the points part by part, its answers stored by `layout`:
 // `batch(begin, end, answers)` runs the library's batch form on points
-// [begin, end).
+// [begin, end) of `order` (empty: the points' own order).
 template <class Answer, class Batch>
 void FillAnswers(const Layout<Answer>& layout, std::initializer_list<const Column*> columns,
-                 Rows& rows, Codes& codes, std::size_t part, Batch batch) {
+                 Rows& rows, Codes& codes, std::size_t part, Batch batch,
+                 std::span<const std::size_t> order = {}) {
   const std::size_t n = rows.shape(1);
   CheckLengths(columns, n, rows, layout.rows.size(), codes, layout.codes.size());
   std::vector<Answer> answers;
   InParts(n, part, [&](std::size_t begin, std::size_t end) {
     answers.assign(end - begin, {});
     if (batch(begin, end, answers)) {
-      layout.Store(answers, begin, rows, codes);
+      layout.Store(answers, begin, order, rows, codes);
     }
   });
+}
+
+// The points of a phase batch in order of their T and P, and its columns
+// gathered in that order: given part by part, the library makes each distinct
+// T and P into conditions (trial grids included) once per part, however the
+// points come. With one T and P the order is the points' own.
+class ConditionsOrder {
+ public:
+  ConditionsOrder(const Column& T, const Column& P, std::size_t n) : n_(n) {
+    order_ = OrderByConditions(Whole(T), Whole(P), n);
+  }
+  std::span<const std::size_t> order() const { return order_; }
+  // The column in this order; a column of one value stays as it is.
+  const std::vector<double>& Gather(const Column& c) {
+    const std::span<const double> whole = Whole(c);
+    std::vector<double>& gathered = gathered_.emplace_back();
+    if (whole.size() == 1 || order_.empty()) {
+      gathered.assign(whole.begin(), whole.end());
+    } else {
+      gathered.reserve(n_);
+      for (std::size_t i : order_) gathered.push_back(whole[i]);
+    }
+    return gathered;
+  }
+
+ private:
+  std::span<const double> Whole(const Column& c) const {
+    if (c.shape(0) != 1 && c.shape(0) != n_) throw nb::value_error("the arrays differ in length");
+    return {c.data(), c.shape(0)};
+  }
+  std::size_t n_;
+  std::vector<std::size_t> order_;
+  std::deque<std::vector<double>> gathered_;
+};
+
+// The part [begin, end) of a gathered column with one value for all points or one per point.
+inline std::span<const double> Part(const std::vector<double>& c, std::size_t begin,
+                                    std::size_t end) {
+  return c.size() == 1 ? std::span<const double>(c.data(), 1)
+                       : std::span<const double>(c.data() + begin, end - begin);
 }
 
 // As a map of standard types, so that its type (dict[str, list[str]]) is known.

@@ -110,37 +110,48 @@ const Layout<quarn::OnePhaseLimit>& LimitLayout() {
 void Flash(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows rows,
            Codes codes, double cap_wt, double limit_wt, unsigned threads) {
   const quarn::EquilibriumOptions options{cap_wt, limit_wt};
-  FillAnswers(FlashLayout(), {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, rows, codes, kPointsPerPart,
-              [&](std::size_t begin, std::size_t end, std::vector<quarn::FlashResult>& answers) {
-                return quarn::FlashBatch(Kelvin(Part(T_C, begin, end)),
-                                         Atm(Part(P_bar, begin, end)), Part(x_CO2, begin, end),
-                                         Part(x_H2O, begin, end), Part(x_NaCl, begin, end), answers,
-                                         options, threads);
-              });
+  ConditionsOrder in(T_C, P_bar, rows.shape(1));
+  const auto &T = in.Gather(T_C), &P = in.Gather(P_bar);
+  const auto &u = in.Gather(x_CO2), &w = in.Gather(x_H2O), &s = in.Gather(x_NaCl);
+  FillAnswers(
+      FlashLayout(), {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, rows, codes, kPointsPerPart,
+      [&](std::size_t begin, std::size_t end, std::vector<quarn::FlashResult>& answers) {
+        return quarn::FlashBatch(Kelvin(Part(T, begin, end)), Atm(Part(P, begin, end)),
+                                 Part(u, begin, end), Part(w, begin, end), Part(s, begin, end),
+                                 answers, options, threads);
+      },
+      in.order());
 }
 
 void Stability(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, Rows rows,
                Codes codes, double cap_wt, unsigned threads) {
   const quarn::EquilibriumOptions options{.salinity_cap_wt = cap_wt};
+  ConditionsOrder in(T_C, P_bar, rows.shape(1));
+  const auto &T = in.Gather(T_C), &P = in.Gather(P_bar);
+  const auto &u = in.Gather(x_CO2), &w = in.Gather(x_H2O), &s = in.Gather(x_NaCl);
   FillAnswers(
       StabilityLayout(), {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, rows, codes, kPointsPerPart,
       [&](std::size_t begin, std::size_t end, std::vector<quarn::StabilityResult>& answers) {
-        return quarn::StabilityBatch(Kelvin(Part(T_C, begin, end)), Atm(Part(P_bar, begin, end)),
-                                     Part(x_CO2, begin, end), Part(x_H2O, begin, end),
-                                     Part(x_NaCl, begin, end), answers, options, threads);
-      });
+        return quarn::StabilityBatch(Kelvin(Part(T, begin, end)), Atm(Part(P, begin, end)),
+                                     Part(u, begin, end), Part(w, begin, end), Part(s, begin, end),
+                                     answers, options, threads);
+      },
+      in.order());
 }
 
 void OnePhaseLimit(Column T_C, Column P_bar, Column wt_NaCl, Rows rows, Codes codes, double cap_wt,
                    unsigned threads) {
   const quarn::EquilibriumOptions options{.salinity_cap_wt = cap_wt};
+  ConditionsOrder in(T_C, P_bar, rows.shape(1));
+  const auto &T = in.Gather(T_C), &P = in.Gather(P_bar), &W = in.Gather(wt_NaCl);
   // A limit takes some tens of stability tests: fewer points per part.
-  FillAnswers(LimitLayout(), {&T_C, &P_bar, &wt_NaCl}, rows, codes, kPointsPerPart / 16,
-              [&](std::size_t begin, std::size_t end, std::vector<quarn::OnePhaseLimit>& answers) {
-                return quarn::OnePhaseLimitBatch(
-                    Kelvin(Part(T_C, begin, end)), Atm(Part(P_bar, begin, end)),
-                    Part(wt_NaCl, begin, end), answers, options, threads);
-              });
+  FillAnswers(
+      LimitLayout(), {&T_C, &P_bar, &wt_NaCl}, rows, codes, kPointsPerPart / 16,
+      [&](std::size_t begin, std::size_t end, std::vector<quarn::OnePhaseLimit>& answers) {
+        return quarn::OnePhaseLimitBatch(Kelvin(Part(T, begin, end)), Atm(Part(P, begin, end)),
+                                         Part(W, begin, end), answers, options, threads);
+      },
+      in.order());
 }
 
 // The names of an enumeration's values, in the order of their codes.

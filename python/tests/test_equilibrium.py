@@ -61,6 +61,33 @@ def test_broadcasting_gives_each_point_its_own_answer():
     assert r.in_range.all()
 
 
+def test_answers_do_not_depend_on_which_axis_varies_fastest():
+    # A section of 5 temperatures by 7 feeds laid out both ways, and its
+    # points shuffled: every answer lands on its own point, the same bits.
+    T = np.linspace(380.0, 580.0, 5)
+    fractions = np.array(quarn.mole_fractions(np.geomspace(0.005, 0.7, 7), 10.0))
+    by_row = quarn.flash(T[:, None], 2000.0, *fractions[:, None, :], threads=2)
+    by_column = quarn.flash(T[None, :], 2000.0, *fractions[:, :, None], threads=2)
+    order = np.random.default_rng(33).permutation(35)
+    T_flat = np.repeat(T, 7)[order]
+    x_flat = np.tile(fractions, 5)[:, order]
+    shuffled = quarn.flash(T_flat, 2000.0, *x_flat, threads=1)
+    limits = quarn.one_phase_limit(T_flat, 2000.0, 10.0)
+    stable = quarn.stability(T_flat, 2000.0, *x_flat)
+    for name in ("beta", "min_tpd", "tpd_min"):
+        a, b = getattr(by_row, name), getattr(by_column, name)
+        np.testing.assert_array_equal(a.T, b)
+        np.testing.assert_array_equal(a.reshape(-1)[order], getattr(shuffled, name))
+    np.testing.assert_array_equal(by_row.brine.x_CO2.reshape(-1)[order], shuffled.brine.x_CO2)
+    assert (by_row.status.T == by_column.status).all()
+    assert (by_row.phases.reshape(-1)[order] == shuffled.phases).all()
+    assert set(by_row.status.reshape(-1)) >= {"one phase", "brine + CO2-rich"}
+    for k in (0, 17, 34):
+        one = quarn.one_phase_limit(float(T_flat[k]), 2000.0, 10.0)
+        assert one.x_CO2 == limits.x_CO2[k]
+        assert quarn.stability(float(T_flat[k]), 2000.0, *x_flat[:, k]).tpd_min == stable.tpd_min[k]
+
+
 def test_stability_and_the_one_phase_limit_agree():
     limit = quarn.one_phase_limit([400.0, 500.0], 2000.0, [20.0, 6.0])
     assert list(limit.status) == ["found", "found"]

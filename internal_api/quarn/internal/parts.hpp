@@ -6,8 +6,11 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
+#include <numeric>
 #include <span>
 #include <thread>
 #include <vector>
@@ -63,6 +66,25 @@ inline bool ColumnsFit(std::size_t n, std::initializer_list<std::span<const doub
     if (column.size() != 1 && column.size() != n) return false;
   }
   return true;
+}
+
+// The points of a batch of n in order of their T and P (compared by their
+// bits; equal pairs keep their own order), so that each distinct pair is made
+// into conditions once, however the points come. Empty when T and P hold one
+// value each: the order is then the points' own. The columns must fit n.
+inline std::vector<std::size_t> OrderByConditions(std::span<const double> T,
+                                                  std::span<const double> P, std::size_t n) {
+  if (T.size() <= 1 && P.size() <= 1) return {};
+  auto bits = [](std::span<const double> column, std::size_t i) {
+    return std::bit_cast<std::uint64_t>(column.size() == 1 ? column[0] : column[i]);
+  };
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const std::uint64_t Ta = bits(T, a), Tb = bits(T, b);
+    return Ta != Tb ? Ta < Tb : bits(P, a) < bits(P, b);
+  });
+  return order;
 }
 
 }  // namespace quarn
