@@ -51,7 +51,7 @@ std::vector<double> NodesSalinity(double limit_wt) {
 // evaluates only the model at each.
 struct GridNodes {
   std::vector<double> x_CO2, salinity;
-  std::vector<Vector> y, ln_y;
+  std::array<std::vector<double>, 3> y, ln_y;
   std::vector<unsigned char> in_domain;
   std::vector<Composition> evaluated;  // the compositions in the domain, in order
 };
@@ -65,13 +65,12 @@ GridNodes MakeNodes(const equilibrium::Species& species, std::vector<double> nod
     const double s = equilibrium::SaltFractionOfSolvent(W);
     for (double u : nodes.x_CO2) {
       const Vector y = {u, (1.0 - u) * (1.0 - s), (1.0 - u) * s};
-      Vector ln_y;
       for (int i = 0; i < 3; ++i) {
-        ln_y[i] = species.present[i] ? std::log(y[i]) : -std::numeric_limits<double>::infinity();
+        nodes.y[i].push_back(y[i]);
+        nodes.ln_y[i].push_back(species.present[i] ? std::log(y[i])
+                                                   : -std::numeric_limits<double>::infinity());
       }
       const bool in_domain = equilibrium::InDomain(y, species, limit_wt);
-      nodes.y.push_back(y);
-      nodes.ln_y.push_back(ln_y);
       nodes.in_domain.push_back(in_domain);
       if (in_domain) nodes.evaluated.push_back(equilibrium::ToComposition(y));
     }
@@ -106,30 +105,41 @@ bool MakeGrid(const Conditions& conditions, const equilibrium::Species& species,
   grid.nodes_CO2 = static_cast<int>(grid.x_CO2.size());
   grid.nodes_salinity = static_cast<int>(grid.salinity.size());
   grid.y = nodes.y;
+  const std::size_t points = nodes.in_domain.size();
   const std::size_t n = nodes.evaluated.size();
   std::vector<Result> results(n);
   std::vector<Fault> faults(n);
   if (!conditions.EvaluateBatch(nodes.evaluated, results, faults, Method::kUnrounded)) return false;
   evaluations += static_cast<int>(n);
-  grid.ln_f.assign(grid.y.size(), Vector{});
-  grid.valid.assign(grid.y.size(), 0);
+  for (auto& column : grid.ln_f) column.assign(points, 0.0);
+  grid.valid.assign(points, 0);
+  grid.valid_count = 0;
   bool any = false;
   std::size_t next = 0;
-  for (std::size_t k = 0; k < grid.y.size(); ++k) {
+  for (std::size_t k = 0; k < points; ++k) {
     if (!nodes.in_domain[k]) continue;
     const std::size_t j = next++;
     if (faults[j]) continue;
     bool finite = true;
     for (int i = 0; i < 3; ++i) {
-      if (!species.present[i]) {
-        grid.ln_f[k][i] = -std::numeric_limits<double>::infinity();
-        continue;
-      }
-      grid.ln_f[k][i] = nodes.ln_y[k][i] + results[j].ln_phi[i];
-      finite = finite && std::isfinite(grid.ln_f[k][i]);
+      if (!species.present[i]) continue;
+      grid.ln_f[i][k] = nodes.ln_y[i][k] + results[j].ln_phi[i];
+      finite = finite && std::isfinite(grid.ln_f[i][k]);
     }
     grid.valid[k] = finite;
     any = any || finite;
+  }
+  // Points left out lie infinitely far above any plane; absent species have
+  // no ln f.
+  for (std::size_t k = 0; k < points; ++k) {
+    for (int i = 0; i < 3; ++i) {
+      if (!species.present[i]) {
+        grid.ln_f[i][k] = -std::numeric_limits<double>::infinity();
+      } else if (!grid.valid[k]) {
+        grid.ln_f[i][k] = std::numeric_limits<double>::infinity();
+      }
+    }
+    grid.valid_count += grid.valid[k];
   }
   return any;
 }
@@ -309,28 +319,50 @@ TrialMinimum MinimiseTangentPlaneDistance(Model& model, const Species& species, 
   return best;
 }
 
+namespace {
+
+// The distance sum_i y_i (ln f_i - d_i) of every grid point over its present
+// species, in their order: one pass over the columns, which the compiler runs
+// in vector lanes, each point meeting the same operations as alone. A point
+// that is not valid has ln f = +infinity, and so an infinite distance.
+template <int kSpecies>
+void Distances(const internal::TrialGrid& grid, const Vector& d, std::vector<double>& tpd) {
+  const std::size_t n = grid.size();
+  const double* y[kSpecies];
+  const double* ln_f[kSpecies];
+  double d_of[kSpecies];
+  for (int a = 0; a < kSpecies; ++a) {
+    const int i = grid.species.index[a];
+    y[a] = grid.y[i].data();
+    ln_f[a] = grid.ln_f[i].data();
+    d_of[a] = d[i];
+  }
+  double* out = tpd.data();
+  for (std::size_t k = 0; k < n; ++k) {
+    double t = 0.0;
+    for (int a = 0; a < kSpecies; ++a) t += y[a][k] * (ln_f[a][k] - d_of[a]);
+    out[k] = t;
+  }
+}
+
+}  // namespace
+
 bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, const Vector& d,
                              std::span<const Vector> known, int seeds, double limit_wt,
                              TangentPlaneSearch& search) {
   const Species& species = grid.species;
   const std::size_t n = grid.size();
-  std::vector<double> tpd(n, std::numeric_limits<double>::infinity());
-  search = {};
-  search.lowest.tpd = std::numeric_limits<double>::infinity();
-  for (std::size_t k = 0; k < n; ++k) {
-    if (!grid.valid[k]) continue;
-    double t = 0.0;
-    for (int a = 0; a < species.count; ++a) {
-      const int i = species.index[a];
-      t += grid.y[k][i] * (grid.ln_f[k][i] - d[i]);
-    }
-    tpd[k] = t;
-    ++search.trial_phases;
-    if (t < search.lowest.tpd) search.lowest = {grid.y[k], t};
+  thread_local std::vector<double> tpd;
+  tpd.resize(n);
+  if (species.count == 3) {
+    Distances<3>(grid, d, tpd);
+  } else {
+    Distances<2>(grid, d, tpd);
   }
-  if (search.trial_phases == 0) return false;
+  search = {};
+  search.trial_phases = grid.valid_count;
+  if (grid.valid_count == 0) return false;
 
-  // The grid's discrete local minima, lowest first, away from the known points.
   const int nu = grid.nodes_CO2, nw = grid.nodes_salinity;
   std::array<std::array<double, 2>, 4> known_at{};
   const std::size_t known_count = std::min<std::size_t>(known.size(), known_at.size());
@@ -339,37 +371,60 @@ bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, cons
     known_at[k] = {grid.CoordinateCO2(x[0] > 0 ? x[0] : grid.x_CO2.front()),
                    grid.CoordinateSalinity(Salinity(x))};
   }
+  // The grid's discrete local minima (no neighbour lower), away from the known
+  // points, and its lowest point, the first of equals: it is a local minimum
+  // too. A point must first be as low as its neighbours along its row, which
+  // few are; only those meet the rows beside it.
+  double lowest = std::numeric_limits<double>::infinity();
+  std::size_t lowest_at = n;
   std::vector<std::size_t> minima;
-  for (int iw = 0; iw < nw; ++iw) {
-    for (int iu = 0; iu < nu; ++iu) {
-      const std::size_t k = static_cast<std::size_t>(iw) * nu + iu;
-      if (!std::isfinite(tpd[k])) continue;
-      bool lowest = true;
-      for (int dw = -1; dw <= 1 && lowest; ++dw) {
-        for (int du = -1; du <= 1 && lowest; ++du) {
-          const int jw = iw + dw, ju = iu + du;
-          if ((dw == 0 && du == 0) || jw < 0 || jw >= nw || ju < 0 || ju >= nu) continue;
-          lowest = tpd[static_cast<std::size_t>(jw) * nu + ju] >= tpd[k];
-        }
+  auto consider = [&](int iw, int iu) {
+    const std::size_t k = static_cast<std::size_t>(iw) * nu + iu;
+    const double v = tpd[k];
+    for (int dw = -1; dw <= 1; dw += 2) {
+      const int jw = iw + dw;
+      if (jw < 0 || jw >= nw) continue;
+      for (int ju = std::max(0, iu - 1); ju <= std::min(nu - 1, iu + 1); ++ju) {
+        if (tpd[static_cast<std::size_t>(jw) * nu + ju] < v) return;
       }
-      // A point on the salinity limit is no start: the distance there mostly
-      // slopes on beyond the domain, and minimising slides along the edge.
-      if (!lowest || (nw > 1 && iw == nw - 1)) continue;
-      bool near_known = false;
-      for (std::size_t j = 0; j < known_count; ++j) {
-        near_known = near_known || (std::fabs(known_at[j][0] - iu) <= 1.5 &&
-                                    std::fabs(known_at[j][1] - iw) <= 1.5);
-      }
-      if (!near_known) minima.push_back(k);
     }
+    if (v < lowest) {
+      lowest = v;
+      lowest_at = k;
+    }
+    // A point on the salinity limit is no start: the distance there mostly
+    // slopes on beyond the domain, and minimising slides along the edge.
+    if (!std::isfinite(v) || (nw > 1 && iw == nw - 1)) return;
+    bool near_known = false;
+    for (std::size_t j = 0; j < known_count; ++j) {
+      near_known = near_known ||
+                   (std::fabs(known_at[j][0] - iu) <= 1.5 && std::fabs(known_at[j][1] - iw) <= 1.5);
+    }
+    if (!near_known) minima.push_back(k);
+  };
+  for (int iw = 0; iw < nw; ++iw) {
+    const double* t = tpd.data() + static_cast<std::size_t>(iw) * nu;
+    if (nu == 1) {
+      consider(iw, 0);
+      continue;
+    }
+    if (!(t[1] < t[0])) consider(iw, 0);
+    for (int iu = 1; iu + 1 < nu; ++iu) {
+      if (!(t[iu - 1] < t[iu] || t[iu + 1] < t[iu])) consider(iw, iu);
+    }
+    if (!(t[nu - 2] < t[nu - 1])) consider(iw, nu - 1);
   }
+  search.lowest.tpd = std::numeric_limits<double>::infinity();
+  if (lowest_at < n) search.lowest = {grid.Point(lowest_at), lowest};
+
   std::sort(minima.begin(), minima.end(),
             [&](std::size_t a, std::size_t b) { return tpd[a] < tpd[b]; });
   if (minima.size() > std::min<std::size_t>(seeds, kMaxSeeds)) {
     minima.resize(std::min<std::size_t>(seeds, kMaxSeeds));
   }
   for (std::size_t k : minima) {
-    const TrialMinimum local = MinimiseTangentPlaneDistance(model, species, d, grid.y[k], limit_wt);
+    const TrialMinimum local =
+        MinimiseTangentPlaneDistance(model, species, d, grid.Point(k), limit_wt);
     ++search.trial_phases;
     if (local.tpd < search.lowest.tpd) search.lowest = local;
     if (std::isfinite(local.tpd)) search.minima[search.minima_count++] = local;

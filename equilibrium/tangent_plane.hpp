@@ -17,11 +17,15 @@ struct TrialGrid {
   equilibrium::Species species;
   int nodes_CO2 = 0, nodes_salinity = 0;
   std::vector<double> x_CO2, salinity;  // the nodes
-  std::vector<equilibrium::Vector> y;   // point k = i_salinity * nodes_CO2 + i_CO2
-  std::vector<equilibrium::Vector> ln_f;
+  // Point k = i_salinity * nodes_CO2 + i_CO2: its mole fractions and ln f, a
+  // column per species, so that a scan over the points runs in vector lanes.
+  // ln f is +infinity at a point that is not valid, -infinity for an absent species.
+  std::array<std::vector<double>, 3> y, ln_f;
   std::vector<unsigned char> valid;  // within the domain and evaluated
+  int valid_count = 0;
 
-  std::size_t size() const { return y.size(); }
+  std::size_t size() const { return valid.size(); }
+  equilibrium::Vector Point(std::size_t k) const { return {y[0][k], y[1][k], y[2][k]}; }
   // The continuous grid coordinates of a composition, for closeness to a node.
   double CoordinateCO2(double x) const;
   double CoordinateSalinity(double W) const;
