@@ -63,15 +63,11 @@ QUARN_TARGET_FMA void WithDerivativesFused(const TemperatureTerms& t, const doub
                                            Fault& fault) {
   WithDerivativesT<elementary::FusedArithmetic>(t, P_atm, x, result, d_ln_phi_d_x, fault);
 }
-#endif
 
 bool FusedPathActive() {
-#if QUARN_ELEMENTARY_FUSED_PATH
   return elementary::ActivePath() == elementary::Path::kFused;
-#else
-  return false;
-#endif
 }
+#endif
 
 }  // namespace
 
