@@ -158,8 +158,9 @@ FlashResult Decided(FlashResult r, const Model& model, const Feed& feed,
     for (std::size_t p = 0; p < phases.size(); ++p) {
       for (std::size_t q = p + 1; q < phases.size(); ++q) {
         const auto xp = equilibrium::ToVector(found[p]->x), xq = equilibrium::ToVector(found[q]->x);
-        const double difference = (std::log(xp[i]) + found[p]->result.ln_phi[i]) -
-                                  (std::log(xq[i]) + found[q]->result.ln_phi[i]);
+        const double difference =
+            (elementary::CorrectlyRoundedLog(xp[i]) + found[p]->result.ln_phi[i]) -
+            (elementary::CorrectlyRoundedLog(xq[i]) + found[q]->result.ln_phi[i]);
         c.max_delta_ln_f = std::max(c.max_delta_ln_f, std::fabs(difference));
       }
     }

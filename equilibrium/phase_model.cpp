@@ -52,8 +52,8 @@ bool Model::LnFugacity(const Vector& y, const Species& species, Vector& ln_f, Ve
   }
   for (int i = 0; i < 3; ++i) {
     ln_phi[i] = e.result.ln_phi[i];
-    ln_f[i] =
-        species.present[i] ? std::log(y[i]) + ln_phi[i] : -std::numeric_limits<double>::infinity();
+    ln_f[i] = species.present[i] ? elementary::CorrectlyRoundedLog(y[i]) + ln_phi[i]
+                                 : -std::numeric_limits<double>::infinity();
     if (species.present[i] && !std::isfinite(ln_f[i])) return false;
   }
   return true;

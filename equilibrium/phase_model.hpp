@@ -8,6 +8,7 @@
 
 #include "quarn/eos.hpp"
 #include "quarn/equilibrium.hpp"
+#include "quarn/internal/elementary_functions.hpp"
 
 namespace quarn::equilibrium {
 

@@ -143,7 +143,8 @@ Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double limit_
   // step from a poor start may run to a trivial split.
   Vector K{};
   for (int a = 0; a < m; ++a)
-    K[s.index[a]] = std::exp(p.ln_phi_l[s.index[a]] - p.ln_phi_v[s.index[a]]);
+    K[s.index[a]] =
+        elementary::CorrectlyRoundedExp(p.ln_phi_l[s.index[a]] - p.ln_phi_v[s.index[a]]);
   for (int step = 0; step < kSubstitutions && p.max_gradient > kSubstituteAbove; ++step) {
     double beta = 0.0;
     if (!RachfordRice(feed, K, beta)) break;
@@ -160,7 +161,7 @@ Split SolveSplit(Model& model, const Feed& feed, const Vector& v0, double limit_
       break;
     }
     for (int a = 0; a < m; ++a)
-      K[s.index[a]] = std::exp(ln_phi_x[s.index[a]] - ln_phi_y[s.index[a]]);
+      K[s.index[a]] = elementary::CorrectlyRoundedExp(ln_phi_x[s.index[a]] - ln_phi_y[s.index[a]]);
     if (beta > 0.0 && beta < 1.0) {
       Vector v{};
       for (int a = 0; a < m; ++a) v[s.index[a]] = beta * y[s.index[a]];

@@ -15,6 +15,20 @@ namespace {
 // Discrete local minima of the trial grid from which the distance is minimised.
 constexpr int kStabilitySeeds = 4;
 
+// The directions of the starts around a feed, (cos, sin) of k pi/4 for k = 0
+// to 7 with the angle held in double (k times 0.7853981633974483), correctly
+// rounded: written out, so that every machine takes the same starts.
+constexpr double kDirections[8][2] = {
+    {1.0, 0.0},
+    {0.7071067811865476, 0.7071067811865475},
+    {6.123233995736766e-17, 1.0},
+    {-0.7071067811865475, 0.7071067811865476},
+    {-1.0, 1.2246467991473532e-16},
+    {-0.7071067811865477, -0.7071067811865475},
+    {-1.8369701987210297e-16, -1.0},
+    {0.7071067811865474, -0.7071067811865477},
+};
+
 }  // namespace
 
 FeedStability TestFeed(Model& model, const Feed& feed, const internal::TrialGrid& grid,
@@ -34,19 +48,19 @@ FeedStability TestFeed(Model& model, const Feed& feed, const internal::TrialGrid
   // not return to the feed itself.
   if (search.lowest.tpd >= -kTpdTolerance) {
     const Species& s = feed.species;
-    const double t0 = std::log(feed.z[0] / (1.0 - feed.z[0]));
+    const double t0 = elementary::CorrectlyRoundedLog(feed.z[0] / (1.0 - feed.z[0]));
     const double W0 = Salinity(feed.z);
     // Two rings of eight starts: 0.3 and 0.8 in the logit of x_CO2 and in the
     // logarithm of the salinity (a grid cell is some 0.33 and 2.5 wt%).
     for (int direction = 0; direction < 16; ++direction) {
       const double radius = direction < 8 ? 0.3 : 0.8;
-      const double angle = (direction % 8) * 0.7853981633974483;
-      const double dt = std::cos(angle), dw = std::sin(angle);
+      const double dt = kDirections[direction % 8][0], dw = kDirections[direction % 8][1];
       if ((!s.present[0] && std::fabs(dt) > 1e-9) || (!s.present[2] && std::fabs(dw) > 1e-9)) {
         continue;
       }
-      const double u = s.present[0] ? 1.0 / (1.0 + std::exp(-(t0 + radius * dt))) : 0.0;
-      const double W = s.present[2] ? W0 * std::exp(radius * dw) : 0.0;
+      const double u =
+          s.present[0] ? 1.0 / (1.0 + elementary::CorrectlyRoundedExp(-(t0 + radius * dt))) : 0.0;
+      const double W = s.present[2] ? W0 * elementary::CorrectlyRoundedExp(radius * dw) : 0.0;
       const Vector start = ToVector(CompositionFromSalinity(u, std::min(W, limit_wt)));
       if (!InDomain(start, s, limit_wt)) continue;
       const TrialMinimum local =

@@ -26,7 +26,7 @@ std::vector<double> NodesCO2() {
   std::vector<double> nodes(kNodesCO2);
   for (int k = 0; k < kNodesCO2; ++k) {
     const double t = -kLogitSpan + 2.0 * kLogitSpan * k / (kNodesCO2 - 1);
-    nodes[k] = 1.0 / (1.0 + std::exp(-t));
+    nodes[k] = 1.0 / (1.0 + elementary::CorrectlyRoundedExp(-t));
   }
   return nodes;
 }
@@ -35,7 +35,8 @@ std::vector<double> NodesSalinity(double limit_wt) {
   std::vector<double> nodes;
   const double top = std::min(kLogTop, limit_wt);
   for (int k = 0; k < kLogNodes; ++k) {
-    const double W = kLowestSalinity * std::pow(top / kLowestSalinity, double(k) / (kLogNodes - 1));
+    const double W = kLowestSalinity * elementary::CorrectlyRoundedPow(top / kLowestSalinity,
+                                                                       double(k) / (kLogNodes - 1));
     if (W <= limit_wt) nodes.push_back(W);
   }
   if (limit_wt > kLogTop) {
@@ -67,7 +68,7 @@ GridNodes MakeNodes(const equilibrium::Species& species, std::vector<double> nod
       const Vector y = {u, (1.0 - u) * (1.0 - s), (1.0 - u) * s};
       for (int i = 0; i < 3; ++i) {
         nodes.y[i].push_back(y[i]);
-        nodes.ln_y[i].push_back(species.present[i] ? std::log(y[i])
+        nodes.ln_y[i].push_back(species.present[i] ? elementary::CorrectlyRoundedLog(y[i])
                                                    : -std::numeric_limits<double>::infinity());
       }
       const bool in_domain = equilibrium::InDomain(y, species, limit_wt);
@@ -148,7 +149,7 @@ bool MakeGrid(const Conditions& conditions, const equilibrium::Species& species,
 
 double TrialGrid::CoordinateCO2(double x) const {
   if (nodes_CO2 <= 1) return 0.0;
-  const double t = std::log(x / (1.0 - x));
+  const double t = elementary::CorrectlyRoundedLog(x / (1.0 - x));
   return (t + kLogitSpan) * (nodes_CO2 - 1) / (2.0 * kLogitSpan);
 }
 
@@ -238,7 +239,7 @@ bool Evaluate(Model& model, const Species& species, const Vector& d, const Vecto
   p.residual = 0.0;
   for (int k = 0; k < species.count; ++k) {
     const int i = species.index[k];
-    const double r = p.ln_f[i] + std::log(sum) - d[i];
+    const double r = p.ln_f[i] + elementary::CorrectlyRoundedLog(sum) - d[i];
     p.tm += p.Y[i] * (r - 1.0);
     p.tpd += p.y[i] * (p.ln_f[i] - d[i]);
     p.residual = std::max(p.residual, std::fabs(r));
@@ -266,7 +267,8 @@ TrialMinimum MinimiseTangentPlaneDistance(Model& model, const Species& species, 
   for (int step = 0; step < kSubstitutions && p.residual > kConverged; ++step) {
     Vector Y{};
     for (int k = 0; k < m; ++k)
-      Y[species.index[k]] = std::exp(d[species.index[k]] - p.ln_phi[species.index[k]]);
+      Y[species.index[k]] =
+          elementary::CorrectlyRoundedExp(d[species.index[k]] - p.ln_phi[species.index[k]]);
     TrialPoint q;
     if (!Evaluate(model, species, d, Y, limit_wt, q) || !(q.tm < p.tm)) break;
     p = q;
@@ -283,7 +285,7 @@ TrialMinimum MinimiseTangentPlaneDistance(Model& model, const Species& species, 
     for (int a = 0; a < m; ++a) {
       const int i = species.index[a];
       alpha[a] = 2.0 * std::sqrt(p.Y[i]);
-      g[a] = std::sqrt(p.Y[i]) * (p.ln_f[i] + std::log(sum) - d[i]);
+      g[a] = std::sqrt(p.Y[i]) * (p.ln_f[i] + elementary::CorrectlyRoundedLog(sum) - d[i]);
       for (int b = 0; b < m; ++b) {
         const int j = species.index[b];
         H[a][b] = (a == b ? 1.0 : 0.0) + std::sqrt(p.Y[i] / p.Y[j]) * derivatives[i][j];

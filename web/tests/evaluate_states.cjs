@@ -6,6 +6,7 @@
 // compositions in the run file's format at one T and P and prints its lines.
 //   node evaluate_states.cjs SITE states IN OUT LINES
 //   node evaluate_states.cjs SITE table T_C P_BAR LIST_FILE
+//   node evaluate_states.cjs SITE flash IN OUT  (the flash of each state)
 "use strict";
 const fs = require("fs");
 const path = require("path");
@@ -42,6 +43,25 @@ createQuarn({wasmBinary: fs.readFileSync(path.resolve(site, "quarn.wasm"))}).the
     fs.writeFileSync(output, Buffer.from(out.buffer));
     fs.writeFileSync(lines, text.join("\n") + "\n");
     process.stdout.write(`${count} states in ${seconds.toFixed(3)} s\n`);
+  } else if (mode === "flash") {
+    // Records of 6 float64 in as for "states"; out, the flash's numbers in the
+    // order of their names, which go first to standard output.
+    const [input, output] = args;
+    const flashNames = quarn.UTF8ToString(quarn._quarn_flash_names()).split(",");
+    const bytes = fs.readFileSync(input);
+    const states = new Float64Array(bytes.buffer, bytes.byteOffset, bytes.length / 8);
+    const count = states.length / 6;
+    const out = new Float64Array(count * flashNames.length);
+    const statuses = [];
+    for (let k = 0; k < count; ++k) {
+      const s = states.subarray(6 * k, 6 * k + 6);
+      quarn._quarn_flash(s[0], s[1], s[2], s[3], s[4], s[5]);
+      const start = quarn._quarn_numbers() / 8;
+      out.set(quarn.HEAPF64.subarray(start, start + flashNames.length), k * flashNames.length);
+      statuses.push(quarn.UTF8ToString(quarn._quarn_text()).split("\t")[0]);
+    }
+    fs.writeFileSync(output, Buffer.from(out.buffer));
+    process.stdout.write(flashNames.join(",") + "\n" + statuses.join("\n") + "\n");
   } else if (mode === "table") {
     const [T, P, file] = args;
     const list = fs.readFileSync(file, "utf8");
