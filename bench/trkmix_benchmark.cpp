@@ -3,7 +3,11 @@
 // the batch calls on each evaluation loop, on one and on two threads.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cmath>
+#include <ctime>
 #include <random>
+#include <vector>
 
 #include "bench/compositions.hpp"
 #include "eos/batch_slice.hpp"
@@ -134,6 +138,99 @@ void BM_EvaluateBatchColumns(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kBatchPoints));
 }
 BENCHMARK(BM_EvaluateBatchColumns)->Apply(PathsAndThreads);
+
+// The yardstick of the batch call: the nine elementary functions the method
+// calls per state (exp of the solvent's attraction polynomial and of the three
+// ln phi, log of V/(V - b), (V + b)/V and Z, and the two cube roots of
+// Cardano's formula as powers) as scalar calls of the C library, on arguments
+// of the method's ranges.
+struct NineCalls {
+  double polynomial, ln_phi[3], volume_ratio, co_volume_ratio, Z, cube[2];
+};
+
+std::vector<NineCalls> NineCallArguments(std::size_t count) {
+  std::mt19937_64 random(5);
+  auto uniform = [&](double low, double high) {
+    return std::uniform_real_distribution<double>(low, high)(random);
+  };
+  std::vector<NineCalls> arguments(count);
+  for (auto& a : arguments) {
+    a = {uniform(4.5, 6.5), {uniform(-6.0, 3.0), uniform(-6.0, 3.0), uniform(-6.0, 3.0)},
+         uniform(1.2, 3.0), uniform(1.2, 2.0),
+         uniform(0.5, 1.5), {uniform(1e-4, 1.0), uniform(1e-4, 1.0)}};
+  }
+  return arguments;
+}
+
+double CallNine(const std::vector<NineCalls>& arguments) {
+  double sink = 0.0;
+  for (const NineCalls& a : arguments) {
+    double sum = std::exp(a.polynomial);
+    sum += std::pow(a.cube[0], 1.0 / 3.0) + std::pow(a.cube[1], 1.0 / 3.0);
+    sum += std::log(a.volume_ratio) + std::log(a.co_volume_ratio) + std::log(a.Z);
+    sum += std::exp(a.ln_phi[0]) + std::exp(a.ln_phi[1]) + std::exp(a.ln_phi[2]);
+    sink += sum;
+  }
+  return sink;
+}
+
+// An item is a state's nine calls.
+void BM_NineLibmCalls(benchmark::State& state) {
+  const auto arguments = NineCallArguments(1 << 16);
+  for (auto _ : state) benchmark::DoNotOptimize(CallNine(arguments));
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(arguments.size()));
+}
+BENCHMARK(BM_NineLibmCalls)->Unit(benchmark::kMillisecond);
+
+double ThreadSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// The batch call on the active loop, one thread, against the nine calls, in
+// turns of 2^14 states each: the median and quartiles of the ratio of their
+// thread CPU times per state (one T and P for all states with the argument 0,
+// one each with 1). Taken in turns, both meet the same load of the machine.
+void BM_BatchAgainstNineLibmCalls(benchmark::State& state) {
+  constexpr std::size_t kCount = 1 << 14;
+  constexpr int kTurns = 300;
+  const auto compositions = Compositions(kCount);
+  const auto arguments = NineCallArguments(kCount);
+  std::mt19937_64 random(11);
+  std::uniform_real_distribution<double> celsius(350.0, 600.0), bar(500.0, 5000.0);
+  std::vector<double> T_K(kCount, 773.15), P_atm(kCount, 2000.0 / 1.01325);
+  if (state.range(0) == 1) {
+    for (std::size_t i = 0; i < kCount; ++i) {
+      T_K[i] = celsius(random) + 273.15;
+      P_atm[i] = bar(random) / 1.01325;
+    }
+  }
+  std::vector<quarn::Result> results(kCount);
+  std::vector<quarn::Fault> faults(kCount);
+  std::vector<double> ratios;
+  for (auto _ : state) {
+    for (int turn = 0; turn < kTurns; ++turn) {
+      const double start = ThreadSeconds();
+      if (!quarn::EvaluateBatch(T_K, P_atm, compositions, results, faults, 1))
+        state.SkipWithError("sizes");
+      benchmark::DoNotOptimize(results.data());
+      const double middle = ThreadSeconds();
+      benchmark::DoNotOptimize(CallNine(arguments));
+      ratios.push_back((middle - start) / (ThreadSeconds() - middle));
+    }
+  }
+  std::sort(ratios.begin(), ratios.end());
+  state.counters["batch_over_nine_calls"] = ratios[ratios.size() / 2];
+  state.counters["lower_quartile"] = ratios[ratios.size() / 4];
+  state.counters["upper_quartile"] = ratios[3 * ratios.size() / 4];
+  state.SetLabel(quarn::batch::SimdPathName(quarn::batch::ActiveSimdPath()));
+}
+BENCHMARK(BM_BatchAgainstNineLibmCalls)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // The self-test a lane loop passes before its first use (61 states through it
 // and through the scalar loop), once per process.

@@ -198,10 +198,10 @@ template <class Ops, class Terms, class V = typename Ops::V>
   t.a_X_T = 0.5 * t.K_T * t.R2T25;
 }
 
-template <bool kCancellationFree = false, class Ops, class Terms, class V = typename Ops::V>
-[[gnu::always_inline]] inline MixtureParametersOf<V> MixtureParametersT(Ops& ops, const Terms& t,
-                                                                        const V& P_atm,
-                                                                        const std::array<V, 3>& x) {
+// The mixture's parameters up to the cubic: all of m but Z.
+template <class Ops, class Terms, class V = typename Ops::V>
+[[gnu::always_inline]] inline MixtureParametersOf<V> MixtureCoefficientsT(
+    Ops& ops, const Terms& t, const std::array<V, 3>& x) {
   using namespace mixture_detail;
   const V x_CO2 = x[0];
   const V x_H2O = x[1];
@@ -232,11 +232,26 @@ template <bool kCancellationFree = false, class Ops, class Terms, class V = type
   m.b_mix = m.b_S * m.x_s + kCO2CoVolume * x_CO2;
   m.a_mix = x_CO2 * x_CO2 * t.a_CO2 + m.x_s * m.x_s * m.a_S + 2.0 * x_CO2 * m.x_s * m.a_X;
   m.RT15b = t.RT15 * m.b_mix;
+  return m;
+}
 
+// Z of the mixture at P_atm, from its coefficients.
+template <bool kCancellationFree = false, class Ops, class Terms, class V = typename Ops::V>
+[[gnu::always_inline]] inline V MixtureZT(Ops& ops, const Terms& t, const V& P_atm,
+                                          const MixtureParametersOf<V>& m) {
+  using namespace mixture_detail;
   const V bRT = m.b_mix / (t.T_K * kGasConstant);
   // The solver may replace the ratio in this working variable; only Z is used afterwards.
   V ratio = m.a_mix / m.RT15b;
-  m.Z = REDKW<kCancellationFree>(ops, P_atm, bRT, ratio);
+  return REDKW<kCancellationFree>(ops, P_atm, bRT, ratio);
+}
+
+template <bool kCancellationFree = false, class Ops, class Terms, class V = typename Ops::V>
+[[gnu::always_inline]] inline MixtureParametersOf<V> MixtureParametersT(Ops& ops, const Terms& t,
+                                                                        const V& P_atm,
+                                                                        const std::array<V, 3>& x) {
+  MixtureParametersOf<V> m = MixtureCoefficientsT(ops, t, x);
+  m.Z = MixtureZT<kCancellationFree>(ops, t, P_atm, m);
   return m;
 }
 

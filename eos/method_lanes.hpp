@@ -149,13 +149,18 @@ struct LaneKernel {
   struct Block {
     std::size_t i;
     bool one_temperature;
+    std::uint64_t T_bits;  // the block's temperature, where it has one
     LaneOps<S> ops;
     TemperatureLanes<V> t;
+    V P_atm;
+    std::array<V, 3> x;
+    MixtureParametersOf<V> parameters;
     StateOf<V> state;
   };
 
   // The temperature terms: the shared ones where the block has one
-  // temperature, worked out once per run of it; else one set per lane.
+  // temperature, worked out once per run of it; else one set per lane. And
+  // the block's pressures and compositions.
   static void Prepare(const Slice& s, SharedTemperature& shared, Block& b) {
     const V T_K = Load(s.T_K, b.i);
     b.one_temperature = true;
@@ -168,18 +173,37 @@ struct LaneKernel {
         shared.lanes = Broadcast(shared.terms);
         shared.known = true;
       }
+      b.T_bits = shared.bits;
       b.t = shared.lanes;
       if (shared.terms.powers_fault || shared.terms.exponentials_fault)
         b.ops.declined = ~b.ops.declined;
     } else {
       TemperatureTermsT(b.ops, b.ops, T_K, b.t);
     }
+    b.P_atm = Load(s.P_atm, b.i);
+    b.x = {Load(s.x_CO2, b.i), Load(s.x_H2O, b.i), Load(s.x_NaCl, b.i)};
   }
 
+  // The method's four stages, as StateT runs them: the mixture's
+  // coefficients, its Z (the unrounded method with the cancellation-free
+  // root), the fugacity terms, and phi.
+  [[gnu::always_inline]] static void CoefficientStage(Block& b) {
+    b.parameters = MixtureCoefficientsT(b.ops, b.t, b.x);
+  }
   template <bool kRounded>
-  [[gnu::always_inline]] static void Compute(const Slice& s, Block& b) {
-    b.state = StateT<kRounded>(b.ops, b.t, Load(s.P_atm, b.i),
-                               {Load(s.x_CO2, b.i), Load(s.x_H2O, b.i), Load(s.x_NaCl, b.i)});
+  [[gnu::always_inline]] static void RootStage(Block& b) {
+    b.parameters.Z = MixtureZT<!kRounded>(b.ops, b.t, b.P_atm, b.parameters);
+  }
+  template <bool kRounded>
+  [[gnu::always_inline]] static void FugacityStage(Block& b) {
+    const FugacityTermsOf<V> terms =
+        FugacityTermsT<kRounded>(b.ops, b.t, b.P_atm, b.x, b.parameters);
+    b.state.ln_phi = terms.ln_phi;
+    b.state.Z = b.parameters.Z;
+    b.state.V_cm3_per_mol = terms.V_cm3_per_mol;
+  }
+  [[gnu::always_inline]] static void PhiStage(Block& b) {
+    for (int j = 0; j < 3; ++j) b.state.phi[j] = b.ops.Exp(b.state.ln_phi[j]);
   }
 
   // Every lane is stored, then the declined ones are evaluated again by the
@@ -189,7 +213,7 @@ struct LaneKernel {
     const unsigned declined = S::Mask(b.ops.declined);
     for (int k = 0; declined != 0 && k < kLanes; ++k) {
       if (!(declined & (1u << k))) continue;
-      if (b.one_temperature) {
+      if (b.one_temperature && shared.known && b.T_bits == shared.bits) {
         EvaluatePointScalar(s, b.i + k, shared.terms);
       } else {
         EvaluateScalar(s, b.i + k, b.i + k + 1);
@@ -197,16 +221,28 @@ struct LaneKernel {
     }
   }
 
+  // Blocks go through the method in groups, each stage over the whole group
+  // before the next: the stages' long chains of dependent operations
+  // (the elementary functions' kernels) of several blocks then overlap in the
+  // processor. Each lane still meets its operations in the method's order.
+  static constexpr int kGroup = 8;
+
   template <bool kRounded>
   static void EvaluateMethod(const Slice& s, std::size_t begin, std::size_t end) {
     SharedTemperature shared;
-    Block block;
+    std::array<Block, kGroup> blocks;
     std::size_t i = begin;
-    for (; i + kLanes <= end; i += kLanes) {
-      block.i = i;
-      Prepare(s, shared, block);
-      Compute<kRounded>(s, block);
-      Finish(s, shared, block);
+    while (i + kLanes <= end) {
+      int count = 0;
+      for (; count < kGroup && i + kLanes <= end; ++count, i += kLanes) {
+        blocks[count].i = i;
+        Prepare(s, shared, blocks[count]);
+      }
+      for (int b = 0; b < count; ++b) CoefficientStage(blocks[b]);
+      for (int b = 0; b < count; ++b) RootStage<kRounded>(blocks[b]);
+      for (int b = 0; b < count; ++b) FugacityStage<kRounded>(blocks[b]);
+      for (int b = 0; b < count; ++b) PhiStage(blocks[b]);
+      for (int b = 0; b < count; ++b) Finish(s, shared, blocks[b]);
     }
     if (i < end) EvaluateScalar(s, i, end);
   }
