@@ -1,8 +1,9 @@
 // The phase equilibria's cost: model evaluations (the machine-independent
 // figure, as counters) and time of the trial grids of one temperature and
 // pressure, a cold flash (stability test, split, global check), a warm flash
-// from a neighbour's answer, random cold flashes over the stated range, and a
-// 100 x 100 section (temperature against x_CO2) on two threads.
+// from a neighbour's answer, a one-phase limit, random cold flashes over the
+// stated range, and a 100 x 100 section (temperature against x_CO2) with T
+// varying slowest or fastest, on one and two threads.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -54,6 +55,19 @@ void BM_WarmFlash(benchmark::State& state) {
   state.counters["evaluations"] = evaluations;
 }
 BENCHMARK(BM_WarmFlash)->Unit(benchmark::kMicrosecond);
+
+// The one-phase limit in x_CO2 of a 10 wt% solvent at these conditions.
+void BM_OnePhaseLimit(benchmark::State& state) {
+  const quarn::EquilibriumConditions c(kT_K, kP_atm);
+  int evaluations = 0;
+  for (auto _ : state) {
+    const quarn::OnePhaseLimit r = c.OnePhaseLimitAt(10.0);
+    evaluations = r.evaluations;
+    benchmark::DoNotOptimize(r);
+  }
+  state.counters["evaluations"] = evaluations;
+}
+BENCHMARK(BM_OnePhaseLimit)->Unit(benchmark::kMicrosecond);
 
 // Random feeds over 350-600 C, 500-5000 bar, x_CO2 0.01-0.8, 0-40 wt%, each at
 // its own conditions (grids included): the evaluations' mean and largest, and
