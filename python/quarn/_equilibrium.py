@@ -213,7 +213,9 @@ def flash(T_C: Any, P_bar: Any, x_CO2: Any, x_H2O: Any, x_NaCl: Any, *,
     ``beyond_cap``. Nothing raises for a
     state: a state without an answer that passed every check is "undecided",
     with the reason. ``threads`` limits the threads (default: all cores); the
-    answers never depend on it. Ctrl-C interrupts within a fraction of a second.
+    answers never depend on it, nor on the order of the points: the trial
+    phases of each distinct T and P are evaluated once, whichever axis varies
+    fastest. Ctrl-C interrupts within a fraction of a second.
     """
     _check_cap(salinity_cap, phase_salinity_limit)
     thread_count(threads)
