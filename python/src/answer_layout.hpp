@@ -128,16 +128,14 @@ class ConditionsOrder {
     order_ = OrderByConditions(Whole(T), Whole(P), n);
   }
   std::span<const std::size_t> order() const { return order_; }
-  // The column in this order; a column of one value stays as it is.
-  const std::vector<double>& Gather(const Column& c) {
+  // The column in this order; a column of one value, or any column where the
+  // order is the points' own, as it is.
+  std::span<const double> Gather(const Column& c) {
     const std::span<const double> whole = Whole(c);
+    if (whole.size() == 1 || order_.empty()) return whole;
     std::vector<double>& gathered = gathered_.emplace_back();
-    if (whole.size() == 1 || order_.empty()) {
-      gathered.assign(whole.begin(), whole.end());
-    } else {
-      gathered.reserve(n_);
-      for (std::size_t i : order_) gathered.push_back(whole[i]);
-    }
+    gathered.reserve(n_);
+    for (std::size_t i : order_) gathered.push_back(whole[i]);
     return gathered;
   }
 
@@ -152,10 +150,8 @@ class ConditionsOrder {
 };
 
 // The part [begin, end) of a gathered column with one value for all points or one per point.
-inline std::span<const double> Part(const std::vector<double>& c, std::size_t begin,
-                                    std::size_t end) {
-  return c.size() == 1 ? std::span<const double>(c.data(), 1)
-                       : std::span<const double>(c.data() + begin, end - begin);
+inline std::span<const double> Part(std::span<const double> c, std::size_t begin, std::size_t end) {
+  return c.size() == 1 ? c : c.subspan(begin, end - begin);
 }
 
 // As a map of standard types, so that its type (dict[str, list[str]]) is known.

@@ -111,8 +111,8 @@ void Flash(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_NaCl, 
            Codes codes, double cap_wt, double limit_wt, unsigned threads) {
   const quarn::EquilibriumOptions options{cap_wt, limit_wt};
   ConditionsOrder in(T_C, P_bar, rows.shape(1));
-  const auto &T = in.Gather(T_C), &P = in.Gather(P_bar);
-  const auto &u = in.Gather(x_CO2), &w = in.Gather(x_H2O), &s = in.Gather(x_NaCl);
+  const auto T = in.Gather(T_C), P = in.Gather(P_bar);
+  const auto u = in.Gather(x_CO2), w = in.Gather(x_H2O), s = in.Gather(x_NaCl);
   FillAnswers(
       FlashLayout(), {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, rows, codes, kPointsPerPart,
       [&](std::size_t begin, std::size_t end, std::vector<quarn::FlashResult>& answers) {
@@ -127,8 +127,8 @@ void Stability(Column T_C, Column P_bar, Column x_CO2, Column x_H2O, Column x_Na
                Codes codes, double cap_wt, unsigned threads) {
   const quarn::EquilibriumOptions options{.salinity_cap_wt = cap_wt};
   ConditionsOrder in(T_C, P_bar, rows.shape(1));
-  const auto &T = in.Gather(T_C), &P = in.Gather(P_bar);
-  const auto &u = in.Gather(x_CO2), &w = in.Gather(x_H2O), &s = in.Gather(x_NaCl);
+  const auto T = in.Gather(T_C), P = in.Gather(P_bar);
+  const auto u = in.Gather(x_CO2), w = in.Gather(x_H2O), s = in.Gather(x_NaCl);
   FillAnswers(
       StabilityLayout(), {&T_C, &P_bar, &x_CO2, &x_H2O, &x_NaCl}, rows, codes, kPointsPerPart,
       [&](std::size_t begin, std::size_t end, std::vector<quarn::StabilityResult>& answers) {
@@ -143,7 +143,7 @@ void OnePhaseLimit(Column T_C, Column P_bar, Column wt_NaCl, Rows rows, Codes co
                    unsigned threads) {
   const quarn::EquilibriumOptions options{.salinity_cap_wt = cap_wt};
   ConditionsOrder in(T_C, P_bar, rows.shape(1));
-  const auto &T = in.Gather(T_C), &P = in.Gather(P_bar), &W = in.Gather(wt_NaCl);
+  const auto T = in.Gather(T_C), P = in.Gather(P_bar), W = in.Gather(wt_NaCl);
   // A limit takes some tens of stability tests: fewer points per part.
   FillAnswers(
       LimitLayout(), {&T_C, &P_bar, &wt_NaCl}, rows, codes, kPointsPerPart / 16,
