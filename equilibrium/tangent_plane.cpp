@@ -112,37 +112,32 @@ bool MakeGrid(const Conditions& conditions, const equilibrium::Species& species,
   std::vector<Fault> faults(n);
   if (!conditions.EvaluateBatch(nodes.evaluated, results, faults, Method::kUnrounded)) return false;
   evaluations += static_cast<int>(n);
-  for (auto& column : grid.ln_f) column.assign(points, 0.0);
-  grid.valid.assign(points, 0);
+  for (auto& column : grid.ln_f) column.resize(points);
+  grid.valid.resize(points);
   grid.valid_count = 0;
-  bool any = false;
-  std::size_t next = 0;
-  for (std::size_t k = 0; k < points; ++k) {
-    if (!nodes.in_domain[k]) continue;
-    const std::size_t j = next++;
-    if (faults[j]) continue;
-    bool finite = true;
-    for (int i = 0; i < 3; ++i) {
-      if (!species.present[i]) continue;
-      grid.ln_f[i][k] = nodes.ln_y[i][k] + results[j].ln_phi[i];
-      finite = finite && std::isfinite(grid.ln_f[i][k]);
-    }
-    grid.valid[k] = finite;
-    any = any || finite;
-  }
   // Points left out lie infinitely far above any plane; absent species have
   // no ln f.
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  std::size_t next = 0;
   for (std::size_t k = 0; k < points; ++k) {
-    for (int i = 0; i < 3; ++i) {
-      if (!species.present[i]) {
-        grid.ln_f[i][k] = -std::numeric_limits<double>::infinity();
-      } else if (!grid.valid[k]) {
-        grid.ln_f[i][k] = std::numeric_limits<double>::infinity();
+    Vector ln_f{};
+    bool valid = false;
+    if (nodes.in_domain[k]) {
+      const std::size_t j = next++;
+      valid = !faults[j];
+      for (int i = 0; valid && i < 3; ++i) {
+        if (!species.present[i]) continue;
+        ln_f[i] = nodes.ln_y[i][k] + results[j].ln_phi[i];
+        valid = std::isfinite(ln_f[i]);
       }
     }
-    grid.valid_count += grid.valid[k];
+    for (int i = 0; i < 3; ++i) {
+      grid.ln_f[i][k] = !species.present[i] ? -kInfinity : valid ? ln_f[i] : kInfinity;
+    }
+    grid.valid[k] = valid;
+    grid.valid_count += valid;
   }
-  return any;
+  return grid.valid_count > 0;
 }
 
 }  // namespace

@@ -10,12 +10,15 @@
 namespace quarn {
 namespace {
 
-// A point here costs a few evaluations of the method: parts of a few hundred.
+// A point of an isochore or of activities costs a few evaluations of the
+// method: parts of a few hundred.
 constexpr std::size_t kPointsPerPart = 512;
 
+// work(i) for every point, parts of at least smallest_part points on their
+// own threads.
 template <class Work>
-void ForEachPoint(std::size_t n, unsigned threads, const Work& work) {
-  RunInParts(0, n, PartCount(n, threads, kPointsPerPart),
+void ForEachPoint(std::size_t n, unsigned threads, std::size_t smallest_part, const Work& work) {
+  RunInParts(0, n, PartCount(n, threads, smallest_part),
              [&work](std::size_t, std::size_t begin, std::size_t end) {
                for (std::size_t i = begin; i < end; ++i) work(i);
              });
@@ -34,7 +37,7 @@ bool IsochoreBatch(std::span<const double> T_K, std::span<const double> x_CO2,
                    unsigned threads) noexcept {
   const std::size_t n = points.size();
   if (!ColumnsFit(n, {T_K, x_CO2, x_H2O, x_NaCl, V_cm3_per_mol})) return false;
-  ForEachPoint(n, threads, [&](std::size_t i) {
+  ForEachPoint(n, threads, kPointsPerPart, [&](std::size_t i) {
     points[i] = IsochorePressure(ColumnValue(T_K, i), At(x_CO2, x_H2O, x_NaCl, i),
                                  ColumnValue(V_cm3_per_mol, i));
   });
@@ -67,11 +70,9 @@ bool BoundariesAlongPressureBatch(std::span<const double> T_K, std::span<const d
                                   unsigned threads) noexcept {
   const std::size_t n = boundaries.size();
   if (!ColumnsFit(n, {T_K, x_CO2, x_H2O, x_NaCl})) return false;
-  RunInParts(0, n, PartCount(n, threads, 1), [&](std::size_t, std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) {
-      boundaries[i] = BoundariesAlongPressure(ColumnValue(T_K, i), At(x_CO2, x_H2O, x_NaCl, i),
-                                              P_low_atm, P_high_atm, scan);
-    }
+  ForEachPoint(n, threads, 1, [&](std::size_t i) {
+    boundaries[i] = BoundariesAlongPressure(ColumnValue(T_K, i), At(x_CO2, x_H2O, x_NaCl, i),
+                                            P_low_atm, P_high_atm, scan);
   });
   return true;
 }
@@ -83,11 +84,9 @@ bool BoundariesAlongIsochoreBatch(std::span<const double> x_CO2, std::span<const
                                   const BoundaryScan& scan, unsigned threads) noexcept {
   const std::size_t n = boundaries.size();
   if (!ColumnsFit(n, {x_CO2, x_H2O, x_NaCl, V_cm3_per_mol})) return false;
-  RunInParts(0, n, PartCount(n, threads, 1), [&](std::size_t, std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) {
-      boundaries[i] = BoundariesAlongIsochore(
-          At(x_CO2, x_H2O, x_NaCl, i), ColumnValue(V_cm3_per_mol, i), T_low_K, T_high_K, scan);
-    }
+  ForEachPoint(n, threads, 1, [&](std::size_t i) {
+    boundaries[i] = BoundariesAlongIsochore(At(x_CO2, x_H2O, x_NaCl, i),
+                                            ColumnValue(V_cm3_per_mol, i), T_low_K, T_high_K, scan);
   });
   return true;
 }
