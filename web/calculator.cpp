@@ -3,19 +3,25 @@
 // (the project's correctly rounded elementary functions, the method's order of
 // operations), so the page shows the console program's digits.
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "quarn/eos.hpp"
 #include "quarn/equilibrium.hpp"
+#include "quarn/fluid.hpp"
 #include "quarn/internal/records.hpp"
 
 namespace {
 
 // Numbers out to the page: see each function for its layout.
 double numbers[64];
+// Longer rows of numbers out to the page (a section's row).
+std::vector<double> row;
 // Text out to the page, NUL-terminated.
 std::string text;
 
@@ -58,6 +64,47 @@ std::string PhaseRemark(const quarn::FlashResult& r) {
   }
   return std::string(" | splits: ") + quarn::FlashStatusName(r.status);
 }
+
+// The page's form as the console's run file "qnrun.dat" (unit 10): the
+// console's stop line for a value its reader refuses.
+constexpr int kRunFileUnit = 10;
+constexpr const char* kRunFileName = "qnrun.dat";
+
+std::string StopLine(const quarn::text::RecordReader& reader, int message) {
+  return "quarn: severe (" + std::to_string(message) + "): " + reader.MessageText(message);
+}
+
+// The flash's answers as a figure sorts them: one phase, brine + CO2-rich,
+// salt split, two phases with a phase beyond the cap, three phases, undecided.
+int VerdictClass(const quarn::FlashResult& r) {
+  const bool beyond = r.phases >= 2 && (r.domain & quarn::kPhaseBeyondCap) != 0;
+  switch (r.status) {
+    case quarn::FlashStatus::kOnePhase:
+      return 0;
+    case quarn::FlashStatus::kBrineAndCO2Rich:
+      return beyond ? 3 : 1;
+    case quarn::FlashStatus::kSaltSplit:
+      return beyond ? 3 : 2;
+    case quarn::FlashStatus::kThreePhases:
+      return 4;
+    case quarn::FlashStatus::kUndecided:
+      break;
+  }
+  return 5;
+}
+
+// The list being computed a few records at a time, so that the page can show
+// its lines as they come and stop it between them.
+struct ListRun {
+  std::string input;
+  quarn::text::RecordReader reader = quarn::text::RecordReader::FromText("", 5, "the list");
+  std::unique_ptr<quarn::Conditions> conditions;
+  std::unique_ptr<quarn::EquilibriumConditions> phases;
+  double P_bar = 0.0;
+  int count = 0;
+  bool done = true;
+};
+ListRun list;
 
 }  // namespace
 
@@ -127,6 +174,26 @@ int quarn_evaluate(double T_C, double P_bar, double x_CO2, double x_H2O, double 
   return e.fault.number;
 }
 
+// The density and activities of one fluid, as quarn_properties_names names
+// them (NaN where the model fails for the fluid or a pure reference fluid).
+constexpr const char* kPropertiesNames = "rho_g_per_cm3,a_H2O,a_CO2,gamma_NaCl,a_NaCl";
+const char* quarn_properties_names() {
+  return kPropertiesNames;
+}
+void quarn_properties(double T_C, double P_bar, double x_CO2, double x_H2O, double x_NaCl,
+                      int single_precision) {
+  const State s = Inputs(T_C, P_bar, single_precision);
+  const double T_K = quarn::KelvinFromCelsius(s.T_C), P_atm = quarn::AtmFromBar(s.P_bar);
+  const quarn::Composition x{x_CO2, x_H2O, x_NaCl};
+  const quarn::Evaluation e = quarn::Evaluate(T_K, P_atm, x);
+  numbers[0] = e.fault ? NAN : quarn::MassDensity(x, e.result.V_cm3_per_mol);
+  const quarn::Activities a = quarn::ActivitiesAt(T_K, P_atm, x);
+  numbers[1] = a.a_H2O;
+  numbers[2] = a.a_CO2;
+  numbers[3] = a.gamma_NaCl;
+  numbers[4] = a.a_NaCl;
+}
+
 // The phases of one state; numbers as quarn_flash_names names them
 // (phase_beyond_cap: 1 where a phase is saltier than the cap). text: the
 // status ("brine + CO2-rich", ...), then a tab and the undecided reason.
@@ -164,51 +231,144 @@ int quarn_flash(double T_C, double P_bar, double x_CO2, double x_H2O, double x_N
   return static_cast<int>(r.status);
 }
 
+// The conditions line of the page's run file as the console's reader reads
+// it: T and P in single precision, as the console keeps them, or, for
+// single_precision 0, in double precision by the same rules. numbers: T, P.
+// Returns 0, or the reader's message number with text the console's stop line
+// ("quarn: severe (59): list-directed I/O syntax error, unit 10, file qnrun.dat").
+int quarn_read_conditions(const char* line, int length, int single_precision) {
+  std::string record(line, static_cast<std::size_t>(length));
+  quarn::text::ReadOutcome outcome{};
+  if (single_precision) {
+    record += '\n';
+    auto reader = quarn::text::RecordReader::FromText(record, kRunFileUnit, kRunFileName);
+    float T = 0.0f, P = 0.0f;
+    outcome = reader.ReadConditions(T, P);
+    numbers[0] = T;
+    numbers[1] = P;
+    text = outcome.kind == quarn::text::ReadOutcome::Kind::kFailed ? StopLine(reader, outcome.message) : "";
+  } else {
+    // Two 64-bit values: a slash ends the record before a third is looked for.
+    record += " /\n";
+    auto reader = quarn::text::RecordReader::FromText(record, kRunFileUnit, kRunFileName);
+    std::array<double, 3> values = {NAN, NAN, NAN};
+    outcome = reader.ReadComposition(values);
+    numbers[0] = values[0];
+    numbers[1] = values[1];
+    text = outcome.kind == quarn::text::ReadOutcome::Kind::kFailed ? StopLine(reader, outcome.message) : "";
+  }
+  return outcome.kind == quarn::text::ReadOutcome::Kind::kFailed ? outcome.message : 0;
+}
+
+// Up to three 64-bit values of one line of the page's run file (a
+// composition, or x_CO2 and a salinity), read as the console reads a
+// composition; those the line does not hold are NaN. numbers: the values.
+// Returns 0, or the reader's message number with text the console's stop line.
+int quarn_read_values(const char* line, int length) {
+  std::string record(line, static_cast<std::size_t>(length));
+  record += " /\n";
+  auto reader = quarn::text::RecordReader::FromText(record, kRunFileUnit, kRunFileName);
+  std::array<double, 3> values = {NAN, NAN, NAN};
+  const quarn::text::ReadOutcome outcome = reader.ReadComposition(values);
+  std::memcpy(numbers, values.data(), sizeof values);
+  const bool failed = outcome.kind == quarn::text::ReadOutcome::Kind::kFailed;
+  text = failed ? StopLine(reader, outcome.message) : "";
+  return failed ? outcome.message : 0;
+}
+
 // A list of compositions in the run file's free format (three mole fractions
-// a record), at one T and P: text gets one line per composition, its report
-// line, or for a failing elementary function a line starting "!" with the
-// console's message. A report line of a fluid that the model splits ends in
+// a record), at one T and P, taken a few records at a time: quarn_list_begin
+// keeps the list, each quarn_list_next takes up to `records` more and leaves
+// their lines in text. A line is the composition's report line, or for a
+// failing elementary function "! line N, x = ...: " and the console's
+// message. A report line of a fluid that the model splits ends in
 // " | splits: " and the flash's status ("brine + CO2-rich", "salt split",
 // "three phases"); one whose phases are undecided in " | phases undecided: "
-// and the reason. A record that cannot be read ends the list with the
-// reader's message. Returns the number of compositions.
-int quarn_table(const char* input, int length, double T_C, double P_bar, int single_precision) {
+// and the reason. A record that cannot be read ends the list with "! line N: "
+// and the reader's message. quarn_list_next returns 1 while records may
+// remain, else 0; numbers[0]: the compositions taken so far.
+void quarn_list_begin(const char* input, int length, double T_C, double P_bar,
+                      int single_precision) {
   const State s = Inputs(T_C, P_bar, single_precision);
   const double T_K = quarn::KelvinFromCelsius(s.T_C), P_atm = quarn::AtmFromBar(s.P_bar);
-  const quarn::Conditions conditions(T_K, P_atm);
-  const quarn::EquilibriumConditions phases(T_K, P_atm);
+  list.input.assign(input, static_cast<std::size_t>(length));
+  list.reader = quarn::text::RecordReader::FromText(list.input, 5, "the list");
+  list.conditions = std::make_unique<quarn::Conditions>(T_K, P_atm);
+  list.phases = std::make_unique<quarn::EquilibriumConditions>(T_K, P_atm);
+  list.P_bar = s.P_bar;
+  list.count = 0;
+  list.done = false;
+}
+
+int quarn_list_next(int records) {
   using quarn::text::ReadOutcome;
-  quarn::text::RecordReader reader = quarn::text::RecordReader::FromText(
-      std::string_view(input, static_cast<std::size_t>(length)), 5, "the list");
   text.clear();
-  int count = 0;
   std::array<double, 3> x{};
-  for (;;) {
-    const ReadOutcome outcome = reader.ReadComposition(x);
-    if (outcome.kind == ReadOutcome::Kind::kEndOfFile) break;
-    if (outcome.kind == ReadOutcome::Kind::kFailed) {
-      text += "! line ";
-      text += std::to_string(reader.LinesTaken());
-      text += ": ";
-      text += reader.MessageText(outcome.message);
-      text += '\n';
+  for (int k = 0; k < records && !list.done; ++k) {
+    const ReadOutcome outcome = list.reader.ReadComposition(x);
+    if (outcome.kind == ReadOutcome::Kind::kEndOfFile) {
+      list.done = true;
       break;
     }
-    ++count;
-    const quarn::Evaluation e = conditions.Evaluate({x[0], x[1], x[2]});
+    if (outcome.kind == ReadOutcome::Kind::kFailed) {
+      // The line names the place; the reader's unit and file say nothing more.
+      std::string message = list.reader.MessageText(outcome.message);
+      const std::string where = ", unit 5, file the list";
+      if (message.ends_with(where)) message.resize(message.size() - where.size());
+      text += "! line " + std::to_string(list.reader.LinesTaken()) + ": " + message + '\n';
+      list.done = true;
+      break;
+    }
+    ++list.count;
+    const quarn::Evaluation e = list.conditions->Evaluate({x[0], x[1], x[2]});
     if (e.fault) {
       char composition[96];
-      std::snprintf(composition, sizeof composition,
-                    "! line %zu, x = %.8g %.8g %.8g: ", reader.LinesTaken(), x[0], x[1], x[2]);
+      std::snprintf(composition, sizeof composition, "! line %zu, x = %.8g %.8g %.8g: ",
+                    list.reader.LinesTaken(), x[0], x[1], x[2]);
       text += composition;
       text += FaultText(e.fault);
     } else {
-      text += ResultLine(x, e.result, s.P_bar);
-      text += PhaseRemark(phases.Flash({x[0], x[1], x[2]}));
+      text += ResultLine(x, e.result, list.P_bar);
+      text += PhaseRemark(list.phases->Flash({x[0], x[1], x[2]}));
     }
     text += '\n';
   }
-  return count;
+  numbers[0] = list.count;
+  return list.done ? 0 : 1;
+}
+
+// The whole list at once (see quarn_list_begin): returns the number of compositions.
+int quarn_table(const char* input, int length, double T_C, double P_bar, int single_precision) {
+  quarn_list_begin(input, length, T_C, P_bar, single_precision);
+  std::string all;
+  while (quarn_list_next(256)) all += text;
+  all += text;
+  text = std::move(all);
+  return list.count;
+}
+
+// One row of a section of constant solvent salinity wt_NaCl at T_C and P_bar
+// (double precision, as the figures take them): the one-phase limit, then
+// the flash's verdict at each of nx bulk x_CO2 from x_from to x_to, evenly
+// spaced. Returns the row: the limit's x_CO2 (NaN unless found), its status
+// (0 found, 1 no limit, 2 undecided), then one class per x_CO2 (0 one phase,
+// 1 brine + CO2-rich, 2 salt split, 3 two phases with a phase beyond the cap,
+// 4 three phases, 5 undecided); null when nx is not positive.
+const double* quarn_section_row(double T_C, double P_bar, double wt_NaCl, double x_from,
+                                double x_to, int nx) {
+  if (nx <= 0) return nullptr;
+  const quarn::EquilibriumConditions conditions(quarn::KelvinFromCelsius(T_C),
+                                                quarn::AtmFromBar(P_bar));
+  row.assign(static_cast<std::size_t>(nx) + 2, 0.0);
+  const quarn::OnePhaseLimit limit = conditions.OnePhaseLimitAt(wt_NaCl);
+  row[0] = limit.x_CO2;
+  row[1] = static_cast<double>(limit.status);
+  const double step = nx > 1 ? (x_to - x_from) / (nx - 1) : 0.0;
+  for (int k = 0; k < nx; ++k) {
+    const double x_CO2 = k == nx - 1 ? x_to : x_from + step * k;
+    row[2 + k] = VerdictClass(conditions.Flash(quarn::CompositionFromSalinity(x_CO2, wt_NaCl)));
+  }
+  return row.data();
 }
 
 }  // extern "C"

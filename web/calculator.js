@@ -1,74 +1,155 @@
-// The calculator page: reads the form (or the link's state), calls the
-// WebAssembly module and shows its numbers. Every number comes from the module;
-// this script only moves them and formats the 8-digit column.
+// The calculator page: reads the form (or the link's state), hands the work to
+// the calculator's worker and shows its numbers. Every number comes from the
+// WebAssembly module; this script only moves them, formats the 8-digit column
+// and draws the figures.
 "use strict";
 
 const SPECIES = ["CO2", "H2O", "NaCl"];
-let quarn = null;
-
 const $ = (id) => document.getElementById(id);
+// The model's stated range, and how far mole fractions may miss a sum of 1.
+const STATED_T_C = [350, 600], STATED_P_BAR = 500, SUM_TOLERANCE = 1e-6;
 
-// A number as the user typed it: decimal, with E or D before an exponent.
-function parseNumber(text, name) {
-  const cleaned = String(text).trim().replace(/[dD]/, "e");
-  const value = cleaned === "" ? NaN : Number(cleaned);
-  if (!Number.isFinite(value)) throw new Error(`${name}: "${text}" is not a number`);
+// ---- The worker: every computation, one request at a time, stoppable ----
+
+let worker = null, workerFailed = null, nextId = 0;
+const pending = new Map();
+
+function startWorker() {
+  const source = $("worker-source");
+  try {
+    // The one-file page carries the worker (and the module) in itself.
+    const url = source ? URL.createObjectURL(new Blob([source.textContent], {type: "text/javascript"}))
+                       : "worker.js";
+    worker = new Worker(url);
+  } catch (error) {
+    return notStarted(error);
+  }
+  worker.onmessage = ({data}) => {
+    if (data.ready) return workerReady();
+    if (data.failed) return notStarted(new Error(data.failed));
+    const request = pending.get(data.id);
+    if (!request) return;
+    if ("progress" in data) return request.progress?.(data.progress);
+    pending.delete(data.id);
+    if ("error" in data) request.reject(new Error(data.error));
+    else request.resolve(data.result);
+  };
+  worker.onerror = (event) => {
+    event.preventDefault();
+    notStarted(new Error(event.message || "the worker could not start"));
+  };
+}
+
+function notStarted(error) {
+  workerFailed = error;
+  const fromDisk = location.protocol === "file:" && !$("worker-source");
+  $("status").textContent = fromDisk
+    ? "Opened from disk, this page cannot start its calculator: open quarn-calculator.html " +
+      "(the one-file page, which works from disk), or serve this folder " +
+      "(python3 -m http.server) and open it from there."
+    : `The calculator could not load: ${error.message}`;
+  for (const request of pending.values()) request.reject(error);
+  pending.clear();
+}
+
+// document.body.dataset.work says "working" while any request is out, else "idle".
+function request(op, args, progress) {
+  if (workerFailed) return Promise.reject(workerFailed);
+  const id = ++nextId;
+  document.body.dataset.work = "working";
+  const answer = new Promise((resolve, reject) => {
+    pending.set(id, {resolve, reject, progress});
+    worker.postMessage({id, op, args});
+  });
+  const settled = () => setTimeout(() => { if (pending.size === 0) document.body.dataset.work = "idle"; });
+  answer.then(settled, settled);
+  return answer;
+}
+
+// Ends whatever the worker is doing: a new worker takes its place.
+function stopWork() {
+  worker.terminate();
+  const stopped = new Error("stopped");
+  stopped.stopped = true;
+  for (const request of pending.values()) request.reject(stopped);
+  pending.clear();
+  startWorker();
+  busy(null);
+}
+
+// What is running, with its Stop button; null when nothing is.
+function busy(what, fraction) {
+  $("work").hidden = what === null;
+  if (what === null) return;
+  $("work-what").textContent = what;
+  const bar = $("work-progress");
+  if (fraction === undefined) bar.removeAttribute("value");
+  else bar.value = fraction;
+}
+
+// ---- Reading the form ----
+
+// A value shown back in a message: short, and as text only.
+function quoted(value) {
+  const shown = value.length > 40 ? `${value.slice(0, 40)}… (${value.length} characters)` : value;
+  return `"${shown}"`;
+}
+
+// One field of the page's run file: one value, as one would write it there.
+function field(id, name) {
+  const value = String($(id).value).trim();
+  if (value === "") throw new Error(`${name} is empty`);
+  if (/[\s,/;]/.test(value)) throw new Error(`${name}: ${quoted(value)} holds more than one value`);
   return value;
 }
 
-// Mole fractions of a fluid of x_CO2 whose solvent has wt% NaCl (the model's
-// W), by the library's own conversion.
-function fromSalinity(xCO2, wt) {
-  quarn._quarn_from_salinity(xCO2, wt);
-  const n = named(quarn._quarn_composition_names);
-  return [n.x_CO2, n.x_H2O, n.x_NaCl];
-}
-
 function readForm() {
-  const state = {
-    T: parseNumber($("T").value, "T"),
-    P: parseNumber($("P").value, "P"),
-    single: $("single").checked,
-    mode: document.querySelector("input[name=mode]:checked").value,
-  };
-  if (state.mode === "salinity") {
-    state.xCO2 = parseNumber($("xCO2s").value, "x CO2");
-    state.wt = parseNumber($("wt").value, "wt% NaCl");
-    if (!(state.wt >= 0 && state.wt < 100)) throw new Error("wt% NaCl must lie in [0, 100)");
-    state.x = fromSalinity(state.xCO2, state.wt);
+  const mode = document.querySelector("input[name=mode]:checked").value;
+  const fields = {T: field("T", "T"), P: field("P", "P")};
+  if (mode === "salinity") {
+    fields.xCO2 = field("xCO2s", "x CO2");
+    fields.wt = field("wt", "wt% NaCl");
   } else {
-    state.x = ["xCO2", "xH2O", "xNaCl"].map((id, i) => parseNumber($(id).value, "x " + SPECIES[i]));
+    fields.xCO2 = field("xCO2", "x CO2");
+    fields.xH2O = field("xH2O", "x H2O");
+    fields.xNaCl = field("xNaCl", "x NaCl");
   }
-  return state;
+  return {fields, mode, single: $("single").checked};
 }
 
-// The state in a link: ?T=500&P=2000&x=0.1,0.89,0.01 (or xco2=0.1&wt=10), single=0
-// for T and P in double precision.
+// The state in a link, as typed: ?T=500&P=2000&x=0.1,0.89,0.01 (or
+// xco2=0.1&wt=10); single=0 for T and P in double precision; section=10,20
+// for the section figure at these salinities.
 function linkOf(state) {
-  const q = new URLSearchParams({T: String(state.T), P: String(state.P)});
+  const f = state.fields;
+  const q = new URLSearchParams({T: f.T, P: f.P});
   if (state.mode === "salinity") {
-    q.set("xco2", String(state.xCO2));
-    q.set("wt", String(state.wt));
+    q.set("xco2", f.xCO2);
+    q.set("wt", f.wt);
   } else {
-    q.set("x", state.x.map(String).join(","));
+    q.set("x", [f.xCO2, f.xH2O, f.xNaCl].join(","));
   }
   if (!state.single) q.set("single", "0");
+  if (shownSection) q.set("section", shownSection);
   return location.pathname + "?" + q.toString();
 }
 
+// The link's values go into the form as text; nothing in them is markup.
 function fillFormFrom(params) {
-  if (params.has("T")) $("T").value = params.get("T");
-  if (params.has("P")) $("P").value = params.get("P");
+  const put = (id, value) => { $(id).value = String(value ?? "").slice(0, 100_000); };
+  if (params.has("T")) put("T", params.get("T"));
+  if (params.has("P")) put("P", params.get("P"));
   $("single").checked = params.get("single") !== "0";
   if (params.has("x")) {
     const parts = params.get("x").split(",");
-    ["xCO2", "xH2O", "xNaCl"].forEach((id, i) => { $(id).value = parts[i] ?? ""; });
+    ["xCO2", "xH2O", "xNaCl"].forEach((id, i) => put(id, parts[i]));
     setMode("fractions");
   } else if (params.has("xco2") || params.has("wt")) {
-    $("xCO2s").value = params.get("xco2") ?? "";
-    $("wt").value = params.get("wt") ?? "";
+    put("xCO2s", params.get("xco2"));
+    put("wt", params.get("wt"));
     setMode("salinity");
   }
+  if (params.has("section")) put("section-wt", params.get("section"));
 }
 
 function setMode(mode) {
@@ -77,78 +158,106 @@ function setMode(mode) {
   $("salinity").hidden = mode !== "salinity";
 }
 
-function text() {
-  return quarn.UTF8ToString(quarn._quarn_text());
-}
-
-// The numbers the last call left, by the names the module gives them.
-function named(names) {
-  const keys = quarn.UTF8ToString(names()).split(",");
-  const start = quarn._quarn_numbers() / 8;
-  const values = quarn.HEAPF64.subarray(start, start + keys.length);
-  return Object.fromEntries(keys.map((key, i) => [key, values[i]]));
-}
-
-// Eight significant digits for reading, the shortest round-trip form in full.
+// Eight significant digits for reading; the shortest decimal that reads back, in full.
 const eight = (v) => (Number.isFinite(v) ? v.toPrecision(8) : String(v));
 const full = (v) => String(v);
 
-function showResult(state) {
-  const [xc, xh, xn] = state.x;
-  const fault = quarn._quarn_evaluate(state.T, state.P, xc, xh, xn, state.single ? 1 : 0);
-  const n = named(quarn._quarn_evaluate_names);
+function cells(row, values) {
+  for (const value of values) {
+    const td = document.createElement("td");
+    td.textContent = value;
+    row.appendChild(td);
+  }
+  return row;
+}
+
+// ---- The state: Result and phases ----
+
+function showRefused(answer) {
+  // The console stops on this value with its message; so does the page.
   $("result").hidden = false;
+  $("phases").hidden = true;
+  $("numbers").hidden = true;
+  $("zv").textContent = "";
+  $("properties").textContent = "";
+  $("split-note").hidden = true;
+  $("fault").hidden = false;
+  $("fault").textContent = `The console program refuses ${answer.where} (message ${answer.message}) ` +
+                           "and stops with the line below; nothing is computed.";
+  $("report-line").textContent = answer.refused;
+}
+
+// Python's warning for compositions the model is not meant for, and the
+// stated range.
+function warnings(answer) {
+  const notes = [];
+  const [xc, xh, xn] = answer.x;
+  const fit = answer.x.every((v) => v >= 0 && v <= 1) && Math.abs(xc + xh + xn - 1) <= SUM_TOLERANCE;
+  if (!fit) {
+    notes.push(`The mole fractions lie outside [0, 1] or do not sum to 1 (${answer.x.map(full).join(", ")}; ` +
+               "percent for fractions?): computed all the same, as the console does.");
+  }
+  if (!(answer.T >= STATED_T_C[0] && answer.T <= STATED_T_C[1] && answer.P >= STATED_P_BAR)) {
+    notes.push("This state lies outside the model's stated range (350–600 °C, at least 500 bar).");
+  }
+  return notes;
+}
+
+function showState(state, answer) {
+  if (answer.refused) return showRefused(answer);
+  if (answer.error) throw new Error(answer.error);
+  const n = answer.evaluation;
+  $("result").hidden = false;
+  $("warning").textContent = warnings(answer).join(" ");
+  $("warning").hidden = $("warning").textContent === "";
   const body = $("numbers").querySelector("tbody");
   body.replaceChildren();
-  if (fault) {
+  if (answer.fault) {
     // The console's message for a failing elementary function, instead of numbers.
-    const message = text();
     $("fault").hidden = false;
-    $("fault").textContent = `${message} (${fault}): the console program stops here with this message`;
-    $("report-line").textContent = `quarn: severe (${fault}): ${message}`;
+    $("fault").textContent = `${answer.line} (${answer.fault}): the console program stops here with this message`;
+    $("report-line").textContent = `quarn: severe (${answer.fault}): ${answer.line}`;
     $("zv").textContent = "";
+    $("properties").textContent = "";
     $("numbers").hidden = true;
   } else {
     $("fault").hidden = true;
     $("numbers").hidden = false;
     SPECIES.forEach((name, i) => {
       const phi = n[`phi_${name}`], f = n[`f_${name}`];
-      const row = document.createElement("tr");
-      for (const cell of [name, full(state.x[i]), eight(phi), eight(f), full(phi)]) {
-        const td = document.createElement("td");
-        td.textContent = cell;
-        row.appendChild(td);
-      }
-      body.appendChild(row);
+      body.appendChild(cells(document.createElement("tr"), [name, full(answer.x[i]), eight(phi), eight(f), full(phi)]));
     });
     $("zv").textContent = `Z = ${eight(n.Z)} (${full(n.Z)}),  V = ${eight(n.V)} cm³/mol ` +
                           `(${full(n.V)}),  T = ${full(n.T_K)} K,  P = ${full(n.P_atm)} atm`;
-    $("report-line").textContent = text();
+    const p = answer.properties;
+    $("properties").textContent =
+        `ρ = ${eight(p.rho_g_per_cm3)} g/cm³;  activities against the pure fluids: ` +
+        `a H2O = ${eight(p.a_H2O)}, a CO2 = ${eight(p.a_CO2)}; NaCl (a molecule in this model, ` +
+        `not a mean ionic activity): γ = ${eight(p.gamma_NaCl)}, a = ${eight(p.a_NaCl)}`;
+    $("report-line").textContent = answer.line;
   }
-  const link = linkOf(state);
-  $("link").href = link;
-  $("link").textContent = new URL(link, location.href).href;
-  history.replaceState(null, "", link);
+  showPhases(answer);
 }
 
-function showPhases(state) {
-  const [xc, xh, xn] = state.x;
-  quarn._quarn_flash(state.T, state.P, xc, xh, xn, state.single ? 1 : 0);
-  const n = named(quarn._quarn_flash_names);
-  const [status, reason] = text().split("\t");
+function showPhases(answer) {
+  const n = answer.phases;
+  const {status, reason} = answer;
   $("phases").hidden = false;
   const body = $("phase-table").querySelector("tbody");
   body.replaceChildren();
   let words = status;
   if (reason) words += ` (${reason})`;
-  if (n.phases === 2) words += `: β = ${eight(n.beta)} of the moles in the CO2-rich fluid`;
+  if (n.phases === 2) words += `: β = ${full(n.beta)} of the moles in the CO2-rich fluid`;
   if (n.phases === 3) {
-    words += `: ${eight(n.beta)} of the moles in the CO2-rich fluid, ${eight(n.beta_saline)} ` +
-             `in the saline CO2-bearing phase, ${eight(1 - n.beta - n.beta_saline)} in the brine`;
+    words += `: β = ${full(n.beta)} of the moles in the CO2-rich fluid, ${full(n.beta_saline)} ` +
+             `in the saline CO2-bearing phase, ${full(1 - n.beta - n.beta_saline)} in the brine`;
   }
   $("phase-status").textContent = words;
-  // The numbers above are those of the fluid as one phase: say so where the
-  // model does not hold it together.
+  $("verdict").textContent = n.phases === 1 ? "Stability: the model keeps this fluid one phase."
+    : n.phases >= 2 ? `Stability: the model splits this fluid (${status}).`
+    : `Stability: undecided${reason ? ` (${reason})` : ""}.`;
+  // The Result's numbers are those of the fluid as one phase: say so where
+  // the model does not hold it together.
   const note = $("split-note");
   note.hidden = n.phases === 1;
   if (n.phases >= 2) {
@@ -159,55 +268,199 @@ function showPhases(state) {
                        (reason ? ` (${reason}).` : ".");
   }
   $("phase-table").hidden = n.phases < 2;
+  const salt = $("salt-note"), halite = $("halite-note");
+  salt.hidden = status !== "salt split";
+  salt.textContent = "A salt split: two phases of nearly equal x CO2 and different salinities. " +
+                     "It is a property of the model (its Gibbs energy is concave along salinity " +
+                     "here), not a known behaviour of nature.";
+  halite.hidden = !(n.phases >= 2 && n.phase_beyond_cap);
+  halite.textContent = "Halite: a phase is saltier than 50 wt% NaCl; in nature such a brine is " +
+                       "halite-saturated, which the model does not know.";
   if (n.phases >= 2) {
-    const rows = [["brine", "brine"], ["CO2-rich fluid", "co2_rich"]];
-    if (n.phases === 3) rows.splice(1, 0, ["saline CO2-bearing phase", "saline"]);
-    for (const [name, prefix] of rows) {
-      const row = document.createElement("tr");
-      const cells = ["x_CO2", "x_H2O", "x_NaCl", "wt_NaCl"].map((f) => eight(n[`${prefix}_${f}`]));
-      for (const cell of [name, ...cells]) {
-        const td = document.createElement("td");
-        td.textContent = cell;
-        row.appendChild(td);
-      }
-      body.appendChild(row);
+    const names = status === "salt split"
+      ? [["the less saline phase", "co2_rich"], ["the more saline phase", "brine"]]
+      : [["brine", "brine"], ["CO2-rich fluid", "co2_rich"]];
+    if (n.phases === 3) names.splice(1, 0, ["saline CO2-bearing phase", "saline"]);
+    for (const [name, prefix] of names) {
+      const values = ["x_CO2", "x_H2O", "x_NaCl", "wt_NaCl"].map((f) => full(n[`${prefix}_${f}`]));
+      body.appendChild(cells(document.createElement("tr"), [name, ...values]));
     }
     $("certificate").textContent =
         `Checks: ln f equal to ${n.max_delta_ln_f.toExponential(1)}, mass balance to ` +
         `${n.mass_balance.toExponential(1)}, ΔG = ${eight(n.delta_G_RT)} RT, no trial phase ` +
-        `below the tangent plane (smallest distance ${n.min_tpd.toExponential(1)}).` +
-        (n.phase_beyond_cap ? " The brine is saltier than 50 wt%: in nature, halite-saturated." : "");
+        `below the tangent plane (smallest distance ${n.min_tpd.toExponential(1)}).`;
   } else {
     $("certificate").textContent = "";
   }
 }
 
-function compute() {
+async function compute() {
+  let state;
   try {
-    const state = readForm();
-    showResult(state);
-    showPhases(state);
+    state = readForm();
+  } catch (error) {
+    // Nothing of an earlier state stays on show beside the message.
+    $("status").textContent = error.message;
+    $("result").hidden = true;
+    $("phases").hidden = true;
+    return;
+  }
+  $("status").textContent = "Computing…";
+  try {
+    showState(state, await request("state", state));
     $("status").textContent = "";
   } catch (error) {
-    $("status").textContent = error.message;
+    $("status").textContent = error.stopped ? "Stopped." : error.message;
   }
+  const link = linkOf(state);
+  $("link").href = link;
+  $("link").textContent = new URL(link, location.href).href;
+  history.replaceState(null, "", link);
 }
 
-function computeList() {
+// ---- A pasted list, its lines as they come ----
+
+// The console report's column titles and dashes, over the result lines.
+const HEADINGS = (() => {
+  const titles = ["XCO2", "phiCO2", "fCO2", "XH2O", "phiH2O", "fH2O", "XNaCl", "phiNaCl", "fNaCl"];
+  return titles.map((t) => "    " + t.padEnd(12)).join("").trimEnd() + "\n" +
+         titles.map(() => "    ------      ").join("").trimEnd() + "\n";
+})();
+
+async function computeList() {
+  const output = $("list-output");
+  let state;
   try {
-    const state = readForm();
-    const input = $("list").value;
-    const length = quarn.lengthBytesUTF8(input);
-    const pointer = quarn._malloc(length + 1);
-    quarn.stringToUTF8(input, pointer, length + 1);
-    const count = quarn._quarn_table(pointer, length, state.T, state.P, state.single ? 1 : 0);
-    quarn._free(pointer);
-    $("list-output").textContent =
-        `${count} composition(s); a fluid that the model splits is marked "| splits"\n` + text();
+    state = readForm();
   } catch (error) {
-    $("list-output").textContent = error.message;
+    output.textContent = error.message;
+    return;
   }
+  // The list's T and P are the form's, read by the same rules.
+  const answer = await request("state", state).catch((error) => ({error: error.message}));
+  if (answer.refused || answer.error) {
+    output.textContent = answer.refused ?? answer.error;
+    return;
+  }
+  output.textContent = `A fluid that the model splits is marked "| splits"\n` + HEADINGS;
+  busy("Computing the list…");
+  try {
+    const done = await request("list", {input: $("list").value, T: answer.T, P: answer.P,
+                                        single: state.single}, ({lines, count}) => {
+      output.append(lines);
+      busy(`Computing the list: ${count} composition(s)…`);
+    });
+    output.append(`${done.count} composition(s)\n`);
+  } catch (error) {
+    output.append(error.stopped ? "Stopped.\n" : `${error.message}\n`);
+  }
+  busy(null);
 }
+
+// ---- ?bench=N, on request and bounded ----
+
+const LARGEST_BENCH = 1e8;
+
+async function benchmark() {
+  const asked = Number($("bench-count").value);
+  if (!(asked >= 1)) {
+    $("bench").textContent = "bench: give a number of states, at least 1";
+    return;
+  }
+  const count = Math.min(Math.floor(asked), LARGEST_BENCH);
+  busy(`Benchmark: ${count} evaluations…`, 0);
+  try {
+    const done = await request("bench", {count}, (p) => busy(`Benchmark: ${p.done} of ${p.count}…`, p.done / p.count));
+    $("bench").textContent = `${done.count} states in ${done.seconds.toFixed(3)} s: ` +
+                             `${Math.round(done.count / done.seconds)} states/s (${done.faults} failed)` +
+                             (asked > count ? `; ${asked} asked, at most ${LARGEST_BENCH} run` : "");
+  } catch (error) {
+    $("bench").textContent = error.stopped ? "Benchmark stopped." : error.message;
+  }
+  busy(null);
+}
+
+// ---- The section figure ----
+
+let shownSection = null;
+
+// Salinities of the section: one to four values in [0, 100).
+function sectionSalinities(text) {
+  const values = String(text).split(",").map((v) => v.trim()).filter((v) => v !== "");
+  if (values.length < 1 || values.length > 4) throw new Error("section: one to four salinities, comma-separated");
+  return values.map((v) => {
+    const w = v.length <= 20 && /^[0-9.eE+-]+$/.test(v) ? Number(v) : NaN;
+    if (!(w >= 0 && w < 100)) throw new Error(`section: ${quoted(v)} is not a salinity in [0, 100) wt%`);
+    return w;
+  });
+}
+
+const linspace = (from, to, count) =>
+  Array.from({length: count}, (_, k) => (k === count - 1 ? to : from + ((to - from) / (count - 1)) * k));
+
+async function computeSection() {
+  let wt, P;
+  try {
+    wt = sectionSalinities($("section-wt").value);
+    const state = readForm();
+    const answer = await request("state", state);
+    if (answer.refused) throw new Error(`P: ${answer.refused}`);
+    P = answer.P;
+  } catch (error) {
+    $("section-status").textContent = error.message;
+    return;
+  }
+  // Python's grid (5 C by 0.01 in x CO2), or one of half the resolution.
+  const coarse = $("section-coarse").checked;
+  const T = coarse ? linspace(350, 600, 26) : linspace(350, 600, 51);
+  const x = coarse ? linspace(0.005, 0.885, 45) : linspace(0.005, 0.895, 90);
+  $("section-status").textContent = "";
+  busy("Drawing the section…", 0);
+  try {
+    const data = await request("section", {P, wt, T, x},
+                               (p) => busy(`Drawing the section: ${p.done} of ${p.total} temperatures…`, p.done / p.total));
+    drawSection($("section-figure"), data);
+    sectionData = data;
+    shownSection = wt.join(",");
+    $("section-save").hidden = false;
+    const link = location.pathname + location.search.replace(/([?&])section=[^&]*/, "$1").replace(/[?&]$/, "");
+    const q = new URLSearchParams(location.search);
+    q.set("section", shownSection);
+    history.replaceState(null, "", `${link.split("?")[0]}?${q.toString()}`);
+  } catch (error) {
+    $("section-status").textContent = error.stopped ? "Stopped." : error.message;
+  }
+  busy(null);
+}
+
+let sectionData = null;
+
+function save(name, type, content) {
+  const a = document.createElement("a");
+  a.href = URL.createObjectURL(new Blob([content], {type}));
+  a.download = name;
+  a.click();
+  setTimeout(() => URL.revokeObjectURL(a.href), 1000);
+}
+
+function saveSectionPng() {
+  const svg = $("section-figure").querySelector("svg");
+  const image = new Image();
+  const {width, height} = svg.viewBox.baseVal;
+  image.onload = () => {
+    const canvas = document.createElement("canvas");
+    canvas.width = 2 * width;
+    canvas.height = 2 * height;
+    const context = canvas.getContext("2d");
+    context.fillStyle = "#fff";
+    context.fillRect(0, 0, canvas.width, canvas.height);
+    context.drawImage(image, 0, 0, canvas.width, canvas.height);
+    canvas.toBlob((blob) => save("quarn-section.png", "image/png", blob));
+  };
+  image.src = "data:image/svg+xml;charset=utf-8," + encodeURIComponent(svgText(svg));
+}
+
+// ---- Wiring ----
 
 document.querySelectorAll("input[name=mode]").forEach((radio) => {
   radio.addEventListener("change", () => setMode(radio.value));
@@ -217,31 +470,29 @@ $("state").addEventListener("submit", (event) => {
   compute();
 });
 $("list-go").addEventListener("click", computeList);
+$("section-go").addEventListener("click", computeSection);
+$("bench-go").addEventListener("click", benchmark);
+$("stop").addEventListener("click", stopWork);
+$("save-svg").addEventListener("click", () =>
+  save("quarn-section.svg", "image/svg+xml", svgText($("section-figure").querySelector("svg"))));
+$("save-png").addEventListener("click", saveSectionPng);
+$("save-csv").addEventListener("click", () => save("quarn-section.csv", "text/csv", sectionCsv(sectionData)));
 
-// ?bench=N: N evaluations over a spread of states, the rate shown in #bench.
-function benchmark(count) {
-  const started = performance.now();
-  let faults = 0;
-  for (let k = 0; k < count; ++k) {
-    const u = (k % 1000) / 1000;
-    faults += quarn._quarn_evaluate(350 + 250 * u, 500 + 4500 * u, 0.9 * u, 1 - 0.9 * u - 0.05 * u,
-                                    0.05 * u, 1) !== 0;
-  }
-  const seconds = (performance.now() - started) / 1000;
-  const line = document.createElement("p");
-  line.id = "bench";
-  line.textContent = `${count} states in ${seconds.toFixed(3)} s: ` +
-                     `${Math.round(count / seconds)} states/s (${faults} failed)`;
-  document.body.appendChild(line);
+const params = new URLSearchParams(location.search);
+fillFormFrom(params);
+if (params.has("bench")) {
+  // The benchmark runs when asked on the page, never on load.
+  $("bench-panel").hidden = false;
+  $("bench-count").value = String(params.get("bench")).slice(0, 30);
 }
 
-createQuarn().then((module) => {
-  quarn = module;
-  const params = new URLSearchParams(location.search);
-  fillFormFrom(params);
+let started = false;
+function workerReady() {
+  if (started) return;  // a worker that replaces a stopped one
+  started = true;
   $("status").textContent = "";
   if (params.has("T")) compute();
-  if (params.has("bench")) benchmark(Number(params.get("bench")));
-}).catch((error) => {
-  $("status").textContent = `The calculator could not load: ${error.message}`;
-});
+  if (params.has("section")) computeSection();
+}
+
+startWorker();

@@ -225,7 +225,8 @@ def page(url):
     asks: its status line no longer says it is loading."""
     browser = DevTools(url)
     try:
-        loaded = "(s => s !== null && s.textContent !== 'Loading…')(document.getElementById('status'))"
+        loaded = ("(s => s !== null && s.textContent !== 'Loading…' && document.body.dataset.work "
+                  "!== 'working')(document.getElementById('status'))")
         # A hang guard, not a speed limit: a page that never loads fails.
         give_up = time.monotonic() + 600
         while not browser.evaluate(loaded):
