@@ -231,33 +231,53 @@ int quarn_flash(double T_C, double P_bar, double x_CO2, double x_H2O, double x_N
   return static_cast<int>(r.status);
 }
 
-// The conditions line of the page's run file as the console's reader reads
-// it: T and P in single precision, as the console keeps them, or, for
-// single_precision 0, in double precision by the same rules. numbers: T, P.
-// Returns 0, or the reader's message number with text the console's stop line
-// ("quarn: severe (59): list-directed I/O syntax error, unit 10, file qnrun.dat").
-int quarn_read_conditions(const char* line, int length, int single_precision) {
-  std::string record(line, static_cast<std::size_t>(length));
-  quarn::text::ReadOutcome outcome{};
+// The page's state as a run file (the conditions line, then a composition
+// line), read as the console reads "qnrun.dat": T and P in single precision,
+// as the console keeps them, then one composition; for single_precision 0,
+// T and P in double precision from the first line alone (a slash ends it),
+// by the same rules. numbers: T, P, the three mole fractions, and 1 when the
+// composition was read whole (0 when the text ended first: the console then
+// writes no result line). Returns 0, or the reader's message number with
+// text the console's stop line ("quarn: severe (59): list-directed I/O
+// syntax error, unit 10, file qnrun.dat").
+int quarn_read_run_file(const char* input, int length, int single_precision) {
+  using quarn::text::ReadOutcome;
+  const std::string_view run_file(input, static_cast<std::size_t>(length));
+  auto reader = quarn::text::RecordReader::FromText(run_file, kRunFileUnit, kRunFileName);
+  std::array<double, 3> x = {NAN, NAN, NAN};
+  ReadOutcome outcome{};
   if (single_precision) {
-    record += '\n';
-    auto reader = quarn::text::RecordReader::FromText(record, kRunFileUnit, kRunFileName);
     float T = 0.0f, P = 0.0f;
     outcome = reader.ReadConditions(T, P);
     numbers[0] = T;
     numbers[1] = P;
-    text = outcome.kind == quarn::text::ReadOutcome::Kind::kFailed ? StopLine(reader, outcome.message) : "";
   } else {
-    // Two 64-bit values: a slash ends the record before a third is looked for.
-    record += " /\n";
-    auto reader = quarn::text::RecordReader::FromText(record, kRunFileUnit, kRunFileName);
+    const std::size_t end = run_file.find('\n');
+    std::string first(run_file.substr(0, end));
+    first += " /\n";
+    auto conditions = quarn::text::RecordReader::FromText(first, kRunFileUnit, kRunFileName);
     std::array<double, 3> values = {NAN, NAN, NAN};
-    outcome = reader.ReadComposition(values);
+    outcome = conditions.ReadComposition(values);
     numbers[0] = values[0];
     numbers[1] = values[1];
-    text = outcome.kind == quarn::text::ReadOutcome::Kind::kFailed ? StopLine(reader, outcome.message) : "";
+    if (outcome.kind == ReadOutcome::Kind::kFailed) {
+      text = StopLine(conditions, outcome.message);
+      return outcome.message;
+    }
+    // The composition from the lines after the first.
+    reader = quarn::text::RecordReader::FromText(
+        end == std::string_view::npos ? std::string_view() : run_file.substr(end + 1), kRunFileUnit,
+        kRunFileName);
   }
-  return outcome.kind == quarn::text::ReadOutcome::Kind::kFailed ? outcome.message : 0;
+  if (outcome.kind != ReadOutcome::Kind::kFailed) outcome = reader.ReadComposition(x);
+  std::memcpy(numbers + 2, x.data(), sizeof x);
+  numbers[5] = outcome.kind == ReadOutcome::Kind::kComplete ? 1.0 : 0.0;
+  if (outcome.kind == ReadOutcome::Kind::kFailed) {
+    text = StopLine(reader, outcome.message);
+    return outcome.message;
+  }
+  text.clear();
+  return 0;
 }
 
 // Up to three 64-bit values of one line of the page's run file (a
@@ -323,8 +343,8 @@ int quarn_list_next(int records) {
     const quarn::Evaluation e = list.conditions->Evaluate({x[0], x[1], x[2]});
     if (e.fault) {
       char composition[96];
-      std::snprintf(composition, sizeof composition, "! line %zu, x = %.8g %.8g %.8g: ",
-                    list.reader.LinesTaken(), x[0], x[1], x[2]);
+      std::snprintf(composition, sizeof composition,
+                    "! line %zu, x = %.8g %.8g %.8g: ", list.reader.LinesTaken(), x[0], x[1], x[2]);
       text += composition;
       text += FaultText(e.fault);
     } else {

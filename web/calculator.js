@@ -95,24 +95,22 @@ function quoted(value) {
   return `"${shown}"`;
 }
 
-// One field of the page's run file: one value, as one would write it there.
-function field(id, name) {
-  const value = String($(id).value).trim();
-  if (value === "") throw new Error(`${name} is empty`);
-  if (/[\s,/;]/.test(value)) throw new Error(`${name}: ${quoted(value)} holds more than one value`);
-  return value;
+// One field of the page's run file, as typed (the worker reads it as the
+// console's reader would, then checks that it held one value).
+function field(id) {
+  return String($(id).value).trim();
 }
 
 function readForm() {
   const mode = document.querySelector("input[name=mode]:checked").value;
-  const fields = {T: field("T", "T"), P: field("P", "P")};
+  const fields = {T: field("T"), P: field("P")};
   if (mode === "salinity") {
-    fields.xCO2 = field("xCO2s", "x CO2");
-    fields.wt = field("wt", "wt% NaCl");
+    fields.xCO2 = field("xCO2s");
+    fields.wt = field("wt");
   } else {
-    fields.xCO2 = field("xCO2", "x CO2");
-    fields.xH2O = field("xH2O", "x H2O");
-    fields.xNaCl = field("xNaCl", "x NaCl");
+    fields.xCO2 = field("xCO2");
+    fields.xH2O = field("xH2O");
+    fields.xNaCl = field("xNaCl");
   }
   return {fields, mode, single: $("single").checked};
 }
@@ -182,7 +180,7 @@ function showRefused(answer) {
   $("properties").textContent = "";
   $("split-note").hidden = true;
   $("fault").hidden = false;
-  $("fault").textContent = `The console program refuses ${answer.where} (message ${answer.message}) ` +
+  $("fault").textContent = `The console program refuses this input (message ${answer.message}) ` +
                            "and stops with the line below; nothing is computed.";
   $("report-line").textContent = answer.refused;
 }
@@ -311,6 +309,8 @@ async function compute() {
     $("status").textContent = "";
   } catch (error) {
     $("status").textContent = error.stopped ? "Stopped." : error.message;
+    $("result").hidden = true;
+    $("phases").hidden = true;
   }
   const link = linkOf(state);
   $("link").href = link;

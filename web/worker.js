@@ -43,30 +43,45 @@ function readValues(line) {
   return {values: Array.from(quarn.HEAPF64.subarray(start, start + 3))};
 }
 
+// A field that the reader took but that holds more than one value (or none)
+// would shift the values after it: the page names it rather than compute.
+function misshapen(fields) {
+  const names = {T: "T", P: "P", xCO2: "x CO2", xH2O: "x H2O", xNaCl: "x NaCl", wt: "wt% NaCl"};
+  for (const [key, value] of Object.entries(fields)) {
+    const shown = value.length > 40 ? `"${value.slice(0, 40)}…" (${value.length} characters)` : `"${value}"`;
+    if (value.trim() === "") return `${names[key]} is empty`;
+    if (/[\s,/;*]/.test(value.trim())) return `${names[key]}: ${shown} is not one number`;
+  }
+  return null;
+}
+
 // The state of the form: its fields read as the console reads its run file
 // (the conditions line, then the composition line), then the model's numbers
 // and the phases. A value the reader refuses gives the console's stop line.
 function state({fields, mode, single}) {
-  const conditions = `${fields.T} ${fields.P}`;
-  const refused = withText(conditions, (p, n) => quarn._quarn_read_conditions(p, n, single ? 1 : 0));
-  if (refused) return {refused: text(), message: refused, where: "T and P"};
+  const composition = mode === "salinity" ? "0 0 0" : `${fields.xCO2} ${fields.xH2O} ${fields.xNaCl}`;
+  const runFile = `${fields.T} ${fields.P}\n${composition}\n`;
+  const refused = withText(runFile, (p, n) => quarn._quarn_read_run_file(p, n, single ? 1 : 0));
+  if (refused) return {refused: text(), message: refused};
   const start = quarn._quarn_numbers() / 8;
-  const [T, P] = quarn.HEAPF64.subarray(start, start + 2);
-  let x, salinity = null;
+  const read = Array.from(quarn.HEAPF64.subarray(start, start + 6));
+  const [T, P] = read;
+  let x = read.slice(2, 5), salinity = null;
   if (mode === "salinity") {
-    const read = readValues(`${fields.xCO2} ${fields.wt}`);
-    if (read.stop) return {refused: read.stop, message: read.message, where: "x CO2 and wt% NaCl"};
-    const [xCO2, wt] = read.values;
+    const values = readValues(`${fields.xCO2} ${fields.wt}`);
+    if (values.stop) return {refused: values.stop, message: values.message};
+    const [xCO2, wt] = values.values;
+    const wrong = misshapen(fields);
+    if (wrong) return {error: wrong};
     if (!(wt >= 0 && wt < 100)) return {error: "wt% NaCl must lie in [0, 100)"};
     quarn._quarn_from_salinity(xCO2, wt);
     const n = named(quarn._quarn_composition_names);
     x = [n.x_CO2, n.x_H2O, n.x_NaCl];
     salinity = {xCO2, wt};
   } else {
-    const read = readValues(`${fields.xCO2} ${fields.xH2O} ${fields.xNaCl}`);
-    if (read.stop) return {refused: read.stop, message: read.message, where: "the composition"};
-    x = read.values;
-    if (x.some(Number.isNaN)) return {error: "The composition line does not give three values"};
+    const wrong = misshapen(fields);
+    if (wrong) return {error: wrong};
+    if (!read[5]) return {error: "The composition line does not give three values"};
   }
   // T and P as typed (the module narrows them to single precision itself).
   const flag = single ? 1 : 0;

@@ -220,21 +220,42 @@ class DevTools:
             os.close(self._out)
 
 
+IDLE = ("(s => s !== null && s.textContent !== 'Loading…' && document.body.dataset.work "
+        "!== 'working')(document.getElementById('status'))")
+
+
+def wait_for(browser, expression, what):
+    # A hang guard, not a speed limit: a page that never gets there fails.
+    give_up = time.monotonic() + 600
+    while not browser.evaluate(expression):
+        assert time.monotonic() < give_up, what
+        time.sleep(0.05)
+
+
+class opened:
+    """A page in headless Chromium, once it has loaded its module and done
+    what the link asks: its status line no longer says it is loading and no
+    computation is out."""
+
+    def __init__(self, url):
+        self.browser = DevTools(url)
+
+    def __enter__(self):
+        try:
+            wait_for(self.browser, IDLE, "the page never finished loading")
+        except BaseException:
+            self.browser.close()
+            raise
+        return self.browser
+
+    def __exit__(self, *exc):
+        self.browser.close()
+
+
 def page(url):
-    """The page's DOM once it has loaded its module and done what the link
-    asks: its status line no longer says it is loading."""
-    browser = DevTools(url)
-    try:
-        loaded = ("(s => s !== null && s.textContent !== 'Loading…' && document.body.dataset.work "
-                  "!== 'working')(document.getElementById('status'))")
-        # A hang guard, not a speed limit: a page that never loads fails.
-        give_up = time.monotonic() + 600
-        while not browser.evaluate(loaded):
-            assert time.monotonic() < give_up, "the page never finished loading"
-            time.sleep(0.05)
+    """The page's DOM once it has done what the link asks."""
+    with opened(url) as browser:
         return browser.evaluate("document.documentElement.outerHTML")
-    finally:
-        browser.close()
 
 
 def element(dom, id_):
