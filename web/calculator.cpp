@@ -391,4 +391,84 @@ const double* quarn_section_row(double T_C, double P_bar, double wt_NaCl, double
   return row.data();
 }
 
+// A row of the ternary at T_C and P_bar: the flash of the fluids of one bulk
+// x_CO2 in solvents of the `count` salinities wt_NaCl. Returns the row, 10
+// numbers a fluid: its class (as quarn_section_row's), then the mole
+// fractions of CO2, H2O and NaCl of the brine, the CO2-rich fluid and the
+// saline CO2-bearing phase (NaN where the flash has no such phase); null when
+// count is not positive. The conditions of the last T and P are kept.
+const double* quarn_ternary_row(double T_C, double P_bar, double x_CO2, const double* wt_NaCl,
+                                int count) {
+  static std::unique_ptr<quarn::EquilibriumConditions> kept;
+  static double kept_T_C = NAN, kept_P_bar = NAN;
+  if (count <= 0) return nullptr;
+  if (!kept || kept_T_C != T_C || kept_P_bar != P_bar) {
+    kept = std::make_unique<quarn::EquilibriumConditions>(quarn::KelvinFromCelsius(T_C),
+                                                          quarn::AtmFromBar(P_bar));
+    kept_T_C = T_C;
+    kept_P_bar = P_bar;
+  }
+  row.assign(static_cast<std::size_t>(count) * 10, NAN);
+  for (int k = 0; k < count; ++k) {
+    const quarn::FlashResult r = kept->Flash(quarn::CompositionFromSalinity(x_CO2, wt_NaCl[k]));
+    double* out = row.data() + 10 * k;
+    out[0] = VerdictClass(r);
+    if (r.phases < 2) continue;
+    const quarn::Composition* phases[] = {&r.brine.x, &r.co2_rich.x, &r.saline_co2_bearing.x};
+    for (int p = 0; p < (r.phases == 3 ? 3 : 2); ++p) {
+      out[1 + 3 * p] = phases[p]->x_CO2;
+      out[2 + 3 * p] = phases[p]->x_H2O;
+      out[3 + 3 * p] = phases[p]->x_NaCl;
+    }
+  }
+  return row.data();
+}
+
+// A column of the P-T figure of a bulk fluid (x_CO2 in a solvent of wt_NaCl)
+// at T_C: the stability test's verdict at nP pressures from P_from to P_to
+// bar, evenly spaced (0 stable, 1 unstable, 2 undecided). Null when nP is
+// not positive.
+const double* quarn_pt_column(double T_C, double x_CO2, double wt_NaCl, double P_from, double P_to,
+                              int nP) {
+  if (nP <= 0) return nullptr;
+  const quarn::Composition x = quarn::CompositionFromSalinity(x_CO2, wt_NaCl);
+  row.assign(static_cast<std::size_t>(nP), 2.0);
+  const double step = nP > 1 ? (P_to - P_from) / (nP - 1) : 0.0;
+  for (int k = 0; k < nP; ++k) {
+    const double P_bar = k == nP - 1 ? P_to : P_from + step * k;
+    const quarn::EquilibriumConditions conditions(quarn::KelvinFromCelsius(T_C),
+                                                  quarn::AtmFromBar(P_bar));
+    row[static_cast<std::size_t>(k)] = static_cast<double>(conditions.TestStability(x).verdict);
+  }
+  return row.data();
+}
+
+// The density (g/cm^3) of a bulk fluid at T_C and P_bar in double precision:
+// an isochore's start. NaN where the model fails.
+double quarn_density(double T_C, double P_bar, double x_CO2, double wt_NaCl) {
+  const quarn::Composition x = quarn::CompositionFromSalinity(x_CO2, wt_NaCl);
+  const quarn::Evaluation e =
+      quarn::Evaluate(quarn::KelvinFromCelsius(T_C), quarn::AtmFromBar(P_bar), x);
+  return e.fault ? NAN : quarn::MassDensity(x, e.result.V_cm3_per_mol);
+}
+
+// One point of the isochore of density rho (g/cm^3) of a bulk fluid at T_C:
+// numbers: the model's pressure in bar (NaN where the method does not give
+// that volume there: below 500 bar, mechanically unstable, another root),
+// and the stability test's verdict there (as quarn_pt_column's; 2 where the
+// point is not valid).
+void quarn_isochore_point(double T_C, double x_CO2, double wt_NaCl, double rho) {
+  const quarn::Composition x = quarn::CompositionFromSalinity(x_CO2, wt_NaCl);
+  const double T_K = quarn::KelvinFromCelsius(T_C);
+  const quarn::IsochorePoint point =
+      quarn::IsochorePressure(T_K, x, quarn::MolarVolumeFromDensity(x, rho));
+  const bool valid = !point.fault && point.flags == 0 && std::isfinite(point.P_bar);
+  numbers[0] = valid ? point.P_bar : NAN;
+  numbers[1] = 2.0;
+  if (valid) {
+    const quarn::EquilibriumConditions conditions(T_K, quarn::AtmFromBar(point.P_bar));
+    numbers[1] = static_cast<double>(conditions.TestStability(x).verdict);
+  }
+}
+
 }  // extern "C"

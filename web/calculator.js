@@ -116,8 +116,8 @@ function readForm() {
 }
 
 // The state in a link, as typed: ?T=500&P=2000&x=0.1,0.89,0.01 (or
-// xco2=0.1&wt=10); single=0 for T and P in double precision; section=10,20
-// for the section figure at these salinities.
+// xco2=0.1&wt=10); single=0 for T and P in double precision; and the
+// figures drawn (see figureLinks).
 function linkOf(state) {
   const f = state.fields;
   const q = new URLSearchParams({T: f.T, P: f.P});
@@ -128,7 +128,9 @@ function linkOf(state) {
     q.set("x", [f.xCO2, f.xH2O, f.xNaCl].join(","));
   }
   if (!state.single) q.set("single", "0");
-  if (shownSection) q.set("section", shownSection);
+  for (const link of Object.values(figureLinks)) {
+    for (const [key, value] of Object.entries(link)) q.set(key, value);
+  }
   return location.pathname + "?" + q.toString();
 }
 
@@ -148,6 +150,12 @@ function fillFormFrom(params) {
     setMode("salinity");
   }
   if (params.has("section")) put("section-wt", params.get("section"));
+  if (params.has("pt")) {
+    const [xCO2, wt] = params.get("pt").split(",");
+    put("pt-xco2", xCO2);
+    put("pt-wt", wt);
+  }
+  if (params.has("iso")) put("pt-iso", params.get("iso"));
 }
 
 function setMode(mode) {
@@ -380,17 +388,21 @@ async function benchmark() {
   busy(null);
 }
 
-// ---- The section figure ----
+// ---- The figures ----
 
-let shownSection = null;
+// What each figure's link asks for, once drawn: section=5,20, ternary=1,
+// pt=x_CO2,wt with iso=P,P,... (isochores through 400 C at these pressures).
+const figureLinks = {};
+// The data of each figure drawn, for its CSV.
+const figureData = {};
 
-// Salinities of the section: one to four values in [0, 100).
-function sectionSalinities(text) {
+// One to `most` comma-separated numbers in [low, high) of a figure's field.
+function figureNumbers(text, name, most, low, high) {
   const values = String(text).split(",").map((v) => v.trim()).filter((v) => v !== "");
-  if (values.length < 1 || values.length > 4) throw new Error("section: one to four salinities, comma-separated");
+  if (values.length < 1 || values.length > most) throw new Error(`${name}: one to ${most} values, comma-separated`);
   return values.map((v) => {
-    const w = v.length <= 20 && /^[0-9.eE+-]+$/.test(v) ? Number(v) : NaN;
-    if (!(w >= 0 && w < 100)) throw new Error(`section: ${quoted(v)} is not a salinity in [0, 100) wt%`);
+    const w = v.length <= 24 && /^[0-9.eE+-]+$/.test(v) ? Number(v) : NaN;
+    if (!(w >= low && w < high)) throw new Error(`${name}: ${quoted(v)} is not a number in [${low}, ${high})`);
     return w;
   });
 }
@@ -398,53 +410,81 @@ function sectionSalinities(text) {
 const linspace = (from, to, count) =>
   Array.from({length: count}, (_, k) => (k === count - 1 ? to : from + ((to - from) / (count - 1)) * k));
 
-async function computeSection() {
-  let wt, P;
+// T and P of the form, read as the Result reads them (in double precision
+// unless the form keeps them single).
+async function formConditions() {
+  const answer = await request("state", readForm());
+  if (answer.refused) throw new Error(`T and P: ${answer.refused}`);
+  if (answer.error) throw new Error(answer.error);
+  return answer;
+}
+
+async function drawFigure(name, make) {
+  const status = $(`${name}-status`);
+  status.textContent = "";
+  let job;
   try {
-    wt = sectionSalinities($("section-wt").value);
-    const state = readForm();
-    const answer = await request("state", state);
-    if (answer.refused) throw new Error(`P: ${answer.refused}`);
-    P = answer.P;
+    job = await make();
   } catch (error) {
-    $("section-status").textContent = error.message;
+    status.textContent = error.message;
     return;
   }
-  // Python's grid (5 C by 0.01 in x CO2), or one of half the resolution.
-  const coarse = $("section-coarse").checked;
-  const T = coarse ? linspace(350, 600, 26) : linspace(350, 600, 51);
-  const x = coarse ? linspace(0.005, 0.885, 45) : linspace(0.005, 0.895, 90);
-  $("section-status").textContent = "";
-  busy("Drawing the section…", 0);
+  busy(`Drawing the ${job.what}…`, 0);
   try {
-    const data = await request("section", {P, wt, T, x},
-                               (p) => busy(`Drawing the section: ${p.done} of ${p.total} temperatures…`, p.done / p.total));
-    drawSection($("section-figure"), data);
-    sectionData = data;
-    shownSection = wt.join(",");
-    $("section-save").hidden = false;
-    const link = location.pathname + location.search.replace(/([?&])section=[^&]*/, "$1").replace(/[?&]$/, "");
+    const data = await request(job.op, job.args, (p) =>
+      busy(`Drawing the ${job.what}: ${p.done} of ${p.total} ${job.steps}…`, p.done / p.total));
+    job.draw($(`${name}-figure`), data);
+    figureData[name] = {data, csv: job.csv};
+    figureLinks[name] = job.link;
+    $(`${name}-save`).hidden = false;
     const q = new URLSearchParams(location.search);
-    q.set("section", shownSection);
-    history.replaceState(null, "", `${link.split("?")[0]}?${q.toString()}`);
+    for (const [key, value] of Object.entries(job.link)) q.set(key, value);
+    history.replaceState(null, "", `${location.pathname}?${q.toString()}`);
   } catch (error) {
-    $("section-status").textContent = error.stopped ? "Stopped." : error.message;
+    status.textContent = error.stopped ? "Stopped." : error.message;
   }
   busy(null);
 }
 
-let sectionData = null;
+const drawSectionFigure = () => drawFigure("section", async () => {
+  const wt = figureNumbers($("section-wt").value, "section", 4, 0, 100);
+  const {P} = await formConditions();
+  // Python's grid (5 C by 0.01 in x CO2), or one of half the resolution.
+  const coarse = $("section-coarse").checked;
+  return {what: "section", steps: "temperatures", op: "section", draw: drawSection, csv: sectionCsv,
+          link: {section: wt.join(",")},
+          args: {P, wt, T: coarse ? linspace(350, 600, 26) : linspace(350, 600, 51),
+                 x: coarse ? linspace(0.005, 0.885, 45) : linspace(0.005, 0.895, 90)}};
+});
+
+const drawTernaryFigure = () => drawFigure("ternary", async () => {
+  const {T, P} = await formConditions();
+  const wt = linspace(0, 1, 41).slice(1).map((s) => CAP_WT * s ** 2);
+  return {what: "ternary", steps: "heights", op: "ternary", draw: drawTernary, csv: ternaryCsv,
+          link: {ternary: "1"}, args: {T, P, heights: linspace(0.01, 0.97, 49), wt}};
+});
+
+const drawPtFigure = () => drawFigure("pt", async () => {
+  const [xCO2] = figureNumbers($("pt-xco2").value, "x CO2", 1, 0, 1);
+  const [wt] = figureNumbers($("pt-wt").value, "wt% NaCl", 1, 0, 100);
+  const pressures = figureNumbers($("pt-iso").value, "isochores", 6, 1, 1e5);
+  const T = linspace(350, 600, 51);
+  return {what: "P-T figure", steps: "steps", op: "pt", draw: drawPt, csv: ptCsv,
+          link: {pt: `${xCO2},${wt}`, iso: pressures.join(",")},
+          args: {xCO2, wt, T, P: linspace(500, 6000, 56), starts: pressures.map((p) => [400, p]),
+                 fineT: linspace(350, 600, 201)}};
+});
 
 function save(name, type, content) {
   const a = document.createElement("a");
-  a.href = URL.createObjectURL(new Blob([content], {type}));
+  a.href = URL.createObjectURL(content instanceof Blob ? content : new Blob([content], {type}));
   a.download = name;
   a.click();
   setTimeout(() => URL.revokeObjectURL(a.href), 1000);
 }
 
-function saveSectionPng() {
-  const svg = $("section-figure").querySelector("svg");
+function savePng(name) {
+  const svg = $(`${name}-figure`).querySelector("svg");
   const image = new Image();
   const {width, height} = svg.viewBox.baseVal;
   image.onload = () => {
@@ -455,7 +495,7 @@ function saveSectionPng() {
     context.fillStyle = "#fff";
     context.fillRect(0, 0, canvas.width, canvas.height);
     context.drawImage(image, 0, 0, canvas.width, canvas.height);
-    canvas.toBlob((blob) => save("quarn-section.png", "image/png", blob));
+    canvas.toBlob((blob) => save(`quarn-${name}.png`, "image/png", blob));
   };
   image.src = "data:image/svg+xml;charset=utf-8," + encodeURIComponent(svgText(svg));
 }
@@ -470,13 +510,19 @@ $("state").addEventListener("submit", (event) => {
   compute();
 });
 $("list-go").addEventListener("click", computeList);
-$("section-go").addEventListener("click", computeSection);
+$("section-go").addEventListener("click", drawSectionFigure);
+$("ternary-go").addEventListener("click", drawTernaryFigure);
+$("pt-go").addEventListener("click", drawPtFigure);
 $("bench-go").addEventListener("click", benchmark);
 $("stop").addEventListener("click", stopWork);
-$("save-svg").addEventListener("click", () =>
-  save("quarn-section.svg", "image/svg+xml", svgText($("section-figure").querySelector("svg"))));
-$("save-png").addEventListener("click", saveSectionPng);
-$("save-csv").addEventListener("click", () => save("quarn-section.csv", "text/csv", sectionCsv(sectionData)));
+for (const name of ["section", "ternary", "pt"]) {
+  const saving = $(`${name}-save`);
+  saving.querySelector(".save-svg").addEventListener("click", () =>
+    save(`quarn-${name}.svg`, "image/svg+xml", svgText($(`${name}-figure`).querySelector("svg"))));
+  saving.querySelector(".save-png").addEventListener("click", () => savePng(name));
+  saving.querySelector(".save-csv").addEventListener("click", () =>
+    save(`quarn-${name}.csv`, "text/csv", figureData[name].csv(figureData[name].data)));
+}
 
 const params = new URLSearchParams(location.search);
 fillFormFrom(params);
@@ -492,7 +538,9 @@ function workerReady() {
   started = true;
   $("status").textContent = "";
   if (params.has("T")) compute();
-  if (params.has("section")) computeSection();
+  if (params.has("section")) drawSectionFigure();
+  if (params.has("ternary")) drawTernaryFigure();
+  if (params.has("pt")) drawPtFigure();
 }
 
 startWorker();

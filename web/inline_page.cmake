@@ -7,7 +7,7 @@ file(READ ${SOURCE}/index.html page)
 file(READ ${SOURCE}/style.css style)
 file(READ ${MODULE} module)
 file(READ ${SOURCE}/calculator.js script)
-file(READ ${SOURCE}/section_figure.js figure)
+file(READ ${SOURCE}/figures.js figure)
 file(READ ${SOURCE}/worker.js worker)
 foreach(text module script figure worker)
   string(FIND "${${text}}" "</script" closing)
@@ -17,7 +17,7 @@ foreach(text module script figure worker)
 endforeach()
 string(REPLACE "<link rel=\"stylesheet\" href=\"style.css\">" "<style>\n${style}</style>" page "${page}")
 # The worker's source, module first, as text for the page to start it from.
-string(REPLACE "<script src=\"section_figure.js\"></script>"
+string(REPLACE "<script src=\"figures.js\"></script>"
        "<script type=\"text/plain\" id=\"worker-source\">\n${module}\n${worker}</script>\n<script>\n${figure}</script>"
        page "${page}")
 string(REPLACE "<script src=\"calculator.js\"></script>" "<script>\n${script}</script>" page "${page}")

@@ -146,7 +146,48 @@ function section({P, wt, T, x}, progress) {
   return {P, wt, T, x, classes: rows, limit, limitStatus};
 }
 
-const operations = {state, list, bench, section};
+// The ternary at one T and P: the flash of each fluid of the grid (heights
+// of x CO2 by salinities of the solvent), with its phases' compositions.
+function ternary({T, P, heights, wt}, progress) {
+  const rows = [];
+  const pointer = quarn._malloc(8 * wt.length);
+  try {
+    quarn.HEAPF64.set(wt, pointer / 8);
+    heights.forEach((x, i) => {
+      const start = quarn._quarn_ternary_row(T, P, x, pointer, wt.length) / 8;
+      rows.push(Array.from(quarn.HEAPF64.subarray(start, start + 10 * wt.length)));
+      progress({done: i + 1, total: heights.length});
+    });
+  } finally {
+    quarn._free(pointer);
+  }
+  return {T, P, heights, wt, rows};
+}
+
+// The P-T figure of a bulk fluid: the stability test over the grid, one
+// temperature a column, then its isochores through the starts.
+function pt({xCO2, wt, T, P, starts, fineT}, progress) {
+  const total = T.length + starts.length;
+  const verdicts = T.map((t, i) => {
+    const start = quarn._quarn_pt_column(t, xCO2, wt, P[0], P[P.length - 1], P.length) / 8;
+    const column = Array.from(quarn.HEAPF64.subarray(start, start + P.length));
+    progress({done: i + 1, total});
+    return column;
+  });
+  const isochores = starts.map(([t, p], k) => {
+    const rho = quarn._quarn_density(t, p, xCO2, wt);
+    const points = fineT.map((tf) => {
+      quarn._quarn_isochore_point(tf, xCO2, wt, rho);
+      const start = quarn._quarn_numbers() / 8;
+      return [quarn.HEAPF64[start], quarn.HEAPF64[start + 1]];
+    });
+    progress({done: T.length + k + 1, total});
+    return {rho, P: points.map((q) => q[0]), verdict: points.map((q) => q[1])};
+  });
+  return {xCO2, wt, T, P, verdicts, fineT, isochores};
+}
+
+const operations = {state, list, bench, section, ternary, pt};
 
 self.onmessage = async (event) => {
   const {id, op, args} = event.data;

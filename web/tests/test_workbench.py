@@ -150,7 +150,7 @@ def test_the_section_figure_is_the_native_flash_and_limit(served_site):
             "[p.dataset.wt, p.querySelectorAll('rect[data-class]').length, "
             "p.querySelector('.limit-line').getAttribute('d').length])")
         legend = browser.evaluate("document.querySelector('#section-figure .legend').textContent")
-        table = browser.evaluate("sectionCsv(sectionData)")
+        table = browser.evaluate("sectionCsv(figureData.section.data)")
         link = browser.evaluate("location.search")
     assert [c[:2] for c in counts] == [["5", 51 * 90], ["20", 51 * 90]]
     assert all(c[2] > 100 for c in counts)
@@ -222,7 +222,7 @@ def test_a_list_streams_under_the_reports_titles_and_names_its_lines(served_site
 
 
 def test_the_served_page_opened_from_disk_points_to_the_one_file_page(tmp_path):
-    for name in ("index.html", "calculator.js", "section_figure.js", "worker.js", "quarn.js",
+    for name in ("index.html", "calculator.js", "figures.js", "worker.js", "quarn.js",
                  "quarn.wasm", "style.css"):
         shutil.copy(SITE / name, tmp_path / name)
     dom = page(f"file://{tmp_path}/index.html?T=500&P=2000&x=0.1,0.89,0.01")
@@ -250,3 +250,66 @@ def test_a_field_the_reader_takes_but_that_is_no_one_value_is_named(served_site,
     dom = page(f"{served_site}/index.html?{query}")
     assert element(dom, "status") == message
     assert re.search(r'id="result"[^>]*hidden', dom) and re.search(r'id="phases"[^>]*hidden', dom)
+
+
+def figure_rows(browser, name, csv_function):
+    table = browser.evaluate(f"{csv_function}(figureData.{name}.data)")
+    return list(csv.DictReader(io.StringIO(table)))
+
+
+def test_the_ternary_is_the_native_flash_with_its_tie_lines(served_site):
+    url = f"{served_site}/index.html?T=450&P=1500&x=0.1,0.89,0.01&single=0&ternary=1"
+    with opened(url) as browser:
+        rows = figure_rows(browser, "ternary", "ternaryCsv")
+        ties = browser.evaluate("document.querySelectorAll('#ternary-figure .tie-line').length")
+        legend = browser.evaluate("document.querySelector('#ternary-figure .legend').textContent")
+        title = browser.evaluate("document.querySelector('#ternary-figure .figure-title').textContent")
+    heights = np.linspace(0.01, 0.97, 49)
+    salinities = 50.0 * np.linspace(0.0, 1.0, 41)[1:] ** 2
+    x_grid, w_grid = np.meshgrid(heights, salinities, indexing="ij")
+    assert [float(r["x_CO2"]) for r in rows] == x_grid.ravel().tolist()
+    assert [float(r["wt_NaCl"]) for r in rows] == w_grid.ravel().tolist()
+    r = quarn.flash(450.0, 1500.0, *quarn.mole_fractions(x_grid, w_grid))
+    expected = np.empty(x_grid.shape, dtype=object)
+    for where, _, _, label in verdict_classes(r, 50.0):
+        expected[where] = label.replace(" (left blank)", "")
+    shown = np.array([row["verdict"] for row in rows], dtype=object).reshape(x_grid.shape)
+    assert (shown == expected).all()
+    two = (np.asarray(r.phases) >= 2).ravel()
+    for name, phase in (("brine", r.brine), ("co2_rich", r.co2_rich)):
+        for species in ("x_CO2", "x_H2O", "x_NaCl"):
+            page_values = np.array([float(row[f"{name}_{species}"]) for row, t in zip(rows, two) if t])
+            assert np.array_equal(page_values, np.asarray(getattr(phase, species)).ravel()[two])
+    assert two.sum() > 500
+    assert ties == 14
+    assert "brine + CO2-rich" in legend and "one phase" in legend
+    assert title == "450 °C, 1500 bar: phases and tie-lines"
+
+
+def test_the_pt_figure_is_the_native_stability_and_isochores(served_site):
+    url = f"{served_site}/index.html?T=500&P=2000&x=0.1,0.89,0.01&pt=0.1,10&iso=1000,2000,4000"
+    with opened(url) as browser:
+        rows = figure_rows(browser, "pt", "ptCsv")
+        lines = browser.evaluate("[...document.querySelectorAll('#pt-figure .isochore')].map(p => "
+                                 "p.getAttribute('d').length)")
+        legend = browser.evaluate("document.querySelector('#pt-figure .legend').textContent")
+    x = quarn.mole_fractions(0.1, 10.0)
+    T, P = np.linspace(350.0, 600.0, 51), np.linspace(500.0, 6000.0, 56)
+    grid_T, grid_P = np.meshgrid(T, P, indexing="ij")
+    cells = [r for r in rows if r["kind"] == "cell"]
+    assert [(float(r["T_C"]), float(r["P_bar"])) for r in cells] == list(zip(grid_T.ravel(), grid_P.ravel()))
+    verdict = quarn.stability(grid_T, grid_P, *x).verdict
+    assert [r["verdict"] for r in cells] == list(np.asarray(verdict).ravel())
+    assert {"stable", "unstable"} <= {r["verdict"] for r in cells}
+    fine_T = np.linspace(350.0, 600.0, 201)
+    for start in (1000.0, 2000.0, 4000.0):
+        rho = float(quarn.fugacity(400.0, start, *x).rho)
+        mine = [r for r in rows if r["kind"] == "isochore" and float(r["rho_g_per_cm3"]) == rho]
+        iso = quarn.isochore(fine_T, *x, rho=rho, stability=True)
+        valid = np.asarray(iso.valid)
+        assert [float(r["T_C"]) for r in mine] == fine_T[valid].tolist()
+        assert [float(r["P_bar"]) for r in mine] == np.asarray(iso.P_bar)[valid].tolist()
+        assert [r["verdict"] for r in mine] == list(np.asarray(iso.stability)[valid])
+        assert len(mine) > 100
+    assert len(lines) == 3 and min(lines) > 500
+    assert "isochore, two phases" in legend
