@@ -479,8 +479,11 @@ function save(name, type, content) {
   const a = document.createElement("a");
   a.href = URL.createObjectURL(content instanceof Blob ? content : new Blob([content], {type}));
   a.download = name;
+  a.hidden = true;
+  document.body.appendChild(a);
   a.click();
-  setTimeout(() => URL.revokeObjectURL(a.href), 1000);
+  a.remove();
+  setTimeout(() => URL.revokeObjectURL(a.href), 60_000);
 }
 
 function savePng(name) {

@@ -313,3 +313,27 @@ def test_the_pt_figure_is_the_native_stability_and_isochores(served_site):
         assert len(mine) > 100
     assert len(lines) == 3 and min(lines) > 500
     assert "isochore, two phases" in legend
+
+
+def test_a_figure_is_saved_as_svg_png_and_csv(served_site, tmp_path):
+    url = f"{served_site}/index.html?T=500&P=2000&x=0.1,0.89,0.01&section=10"
+    with opened(url) as browser:
+        browser.call("Page.setDownloadBehavior", browser._session, behavior="allow",
+                     downloadPath=str(tmp_path))
+        for kind in ("svg", "png", "csv"):
+            browser.evaluate(f"document.querySelector('#section-save .save-{kind}').click()")
+            target = tmp_path / f"quarn-section.{kind}"
+            give_up = time.monotonic() + 120
+            while not (target.exists() and target.stat().st_size > 0):
+                assert time.monotonic() < give_up, f"no {kind} was saved"
+                time.sleep(0.1)
+    svg = (tmp_path / "quarn-section.svg").read_text()
+    assert svg.startswith('<?xml version="1.0"') and "one-phase limit" in svg
+    assert svg.count("<rect") > 51 * 90
+    time.sleep(0.5)  # the PNG is written whole before Chromium renames it
+    png = (tmp_path / "quarn-section.png").read_bytes()
+    assert png[:8] == b"\x89PNG\r\n\x1a\n"
+    width, height = int.from_bytes(png[16:20], "big"), int.from_bytes(png[20:24], "big")
+    assert width > 1000 and height > 500
+    rows = list(csv.DictReader(io.StringIO((tmp_path / "quarn-section.csv").read_text())))
+    assert len(rows) == 51 * 90 and rows[0]["P_bar"] == "2000" and rows[0]["wt_NaCl"] == "10"
