@@ -79,6 +79,8 @@ function stopWork() {
 
 // What is running, with its Stop button; null when nothing is.
 function busy(what, fraction) {
+  // One job ending leaves the bar up while others are still out.
+  if (what === null && pending.size > 0) return;
   $("work").hidden = what === null;
   if (what === null) return;
   $("work-what").textContent = what;

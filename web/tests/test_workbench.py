@@ -230,7 +230,9 @@ def test_the_served_page_opened_from_disk_points_to_the_one_file_page(tmp_path):
 
 
 def test_the_page_reads_on_a_phone(served_site):
-    with opened(f"{served_site}/index.html?T=500&P=2000&x=0.1,0.89,0.01&section=10") as browser:
+    url = f"{served_site}/index.html?T=500&P=2000&x=0.1,0.89,0.01&section=10&ternary=1&pt=0.1,10"
+    with opened(url) as browser:
+        assert browser.evaluate("document.querySelectorAll('.figure svg').length") == 3
         browser.call("Emulation.setDeviceMetricsOverride", browser._session, width=400, height=800,
                      deviceScaleFactor=1, mobile=True)
         time.sleep(0.2)  # a layout pass; the width below is what it settles to
