@@ -522,6 +522,13 @@ $("bench-go").addEventListener("click", benchmark);
 $("stop").addEventListener("click", stopWork);
 for (const name of ["section", "ternary", "pt"]) {
   const saving = $(`${name}-save`);
+  for (const [kind, words] of [["svg", "Save as SVG"], ["png", "Save as PNG"], ["csv", "Save its data (CSV)"]]) {
+    const button = document.createElement("button");
+    button.type = "button";
+    button.className = `save-${kind}`;
+    button.textContent = words;
+    saving.append(button, " ");
+  }
   saving.querySelector(".save-svg").addEventListener("click", () =>
     save(`quarn-${name}.svg`, "image/svg+xml", svgText($(`${name}-figure`).querySelector("svg"))));
   saving.querySelector(".save-png").addEventListener("click", () => savePng(name));
