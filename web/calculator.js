@@ -41,14 +41,15 @@ function startWorker() {
 }
 
 function notStarted(error) {
-  workerFailed = error;
   const fromDisk = location.protocol === "file:" && !$("worker-source");
-  $("status").textContent = fromDisk
+  // Every later request is refused with the same words.
+  workerFailed = new Error(fromDisk
     ? "Opened from disk, this page cannot start its calculator: open quarn-calculator.html " +
       "(the one-file page, which works from disk), or serve this folder " +
       "(python3 -m http.server) and open it from there."
-    : `The calculator could not load: ${error.message}`;
-  for (const request of pending.values()) request.reject(error);
+    : `The calculator could not load: ${error.message}`);
+  $("status").textContent = workerFailed.message;
+  for (const request of pending.values()) request.reject(workerFailed);
   pending.clear();
 }
 
