@@ -74,6 +74,21 @@ std::string StopLine(const quarn::text::RecordReader& reader, int message) {
   return "quarn: severe (" + std::to_string(message) + "): " + reader.MessageText(message);
 }
 
+// Up to three 64-bit values of one line of the page's run file, read as the
+// console reads a composition (a slash ends the line before any value it
+// lacks, which stays NaN). Returns 0, or the reader's message number with
+// text the console's stop line.
+int ReadLineValues(std::string_view line, std::array<double, 3>& values) {
+  std::string record(line);
+  record += " /\n";
+  auto reader = quarn::text::RecordReader::FromText(record, kRunFileUnit, kRunFileName);
+  values = {NAN, NAN, NAN};
+  const quarn::text::ReadOutcome outcome = reader.ReadComposition(values);
+  if (outcome.kind != quarn::text::ReadOutcome::Kind::kFailed) return 0;
+  text = StopLine(reader, outcome.message);
+  return outcome.message;
+}
+
 // The flash's answers as a figure sorts them: one phase, brine + CO2-rich,
 // salt split, two phases with a phase beyond the cap, three phases, undecided.
 int VerdictClass(const quarn::FlashResult& r) {
@@ -253,17 +268,10 @@ int quarn_read_run_file(const char* input, int length, int single_precision) {
     numbers[1] = P;
   } else {
     const std::size_t end = run_file.find('\n');
-    std::string first(run_file.substr(0, end));
-    first += " /\n";
-    auto conditions = quarn::text::RecordReader::FromText(first, kRunFileUnit, kRunFileName);
-    std::array<double, 3> values = {NAN, NAN, NAN};
-    outcome = conditions.ReadComposition(values);
+    std::array<double, 3> values;
+    if (const int message = ReadLineValues(run_file.substr(0, end), values)) return message;
     numbers[0] = values[0];
     numbers[1] = values[1];
-    if (outcome.kind == ReadOutcome::Kind::kFailed) {
-      text = StopLine(conditions, outcome.message);
-      return outcome.message;
-    }
     // The composition from the lines after the first.
     reader = quarn::text::RecordReader::FromText(
         end == std::string_view::npos ? std::string_view() : run_file.substr(end + 1), kRunFileUnit,
@@ -285,15 +293,12 @@ int quarn_read_run_file(const char* input, int length, int single_precision) {
 // composition; those the line does not hold are NaN. numbers: the values.
 // Returns 0, or the reader's message number with text the console's stop line.
 int quarn_read_values(const char* line, int length) {
-  std::string record(line, static_cast<std::size_t>(length));
-  record += " /\n";
-  auto reader = quarn::text::RecordReader::FromText(record, kRunFileUnit, kRunFileName);
-  std::array<double, 3> values = {NAN, NAN, NAN};
-  const quarn::text::ReadOutcome outcome = reader.ReadComposition(values);
+  std::array<double, 3> values;
+  text.clear();
+  const int message =
+      ReadLineValues(std::string_view(line, static_cast<std::size_t>(length)), values);
   std::memcpy(numbers, values.data(), sizeof values);
-  const bool failed = outcome.kind == quarn::text::ReadOutcome::Kind::kFailed;
-  text = failed ? StopLine(reader, outcome.message) : "";
-  return failed ? outcome.message : 0;
+  return message;
 }
 
 // A list of compositions in the run file's free format (three mole fractions
