@@ -6,13 +6,6 @@
 
 namespace quarn::equilibrium {
 
-// In the model's order of operations, so that a phase's salinity is the W the
-// model works out for it.
-double Salinity(const Vector& x) {
-  return x[2] > 0.0 ? 100.0 * x[2] * kMolarMassNaCl / (kMolarMassH2O * x[1] + kMolarMassNaCl * x[2])
-                    : 0.0;
-}
-
 double SaltFractionOfSolvent(double W) {
   const double salt = W / kMolarMassNaCl;
   const double water = (100.0 - W) / kMolarMassH2O;
@@ -26,21 +19,6 @@ Species PresentIn(const Vector& z) {
     if (s.present[i]) s.index[s.count++] = i;
   }
   return s;
-}
-
-bool InDomain(const Vector& y, const Species& species, double cap_wt) {
-  for (int k = 0; k < species.count; ++k) {
-    if (!(y[species.index[k]] >= kMinFraction)) return false;
-  }
-  return !species.present[2] || Salinity(y) <= cap_wt;
-}
-
-Vector Normalised(const Vector& n, const Species& species) {
-  double total = 0.0;
-  for (int k = 0; k < species.count; ++k) total += n[species.index[k]];
-  Vector y{};
-  for (int k = 0; k < species.count; ++k) y[species.index[k]] = n[species.index[k]] / total;
-  return y;
 }
 
 bool Model::LnFugacity(const Vector& y, const Species& species, Vector& ln_f, Vector& ln_phi) {

@@ -30,7 +30,13 @@ inline Composition ToComposition(const Vector& x) {
   return {x[0], x[1], x[2]};
 }
 
-double Salinity(const Vector& x);
+// In the model's order of operations, so that a phase's salinity is the W the
+// model works out for it. Inline, as the next two: the solvers call them at
+// every step.
+inline double Salinity(const Vector& x) {
+  return x[2] > 0.0 ? 100.0 * x[2] * kMolarMassNaCl / (kMolarMassH2O * x[1] + kMolarMassNaCl * x[2])
+                    : 0.0;
+}
 // Mole fraction of NaCl in a solvent of salinity W.
 double SaltFractionOfSolvent(double W);
 
@@ -45,10 +51,21 @@ Species PresentIn(const Vector& z);
 
 // Whether a phase lies where trial and equilibrium phases may: every present
 // species at least kMinFraction, the salinity within the cap.
-bool InDomain(const Vector& y, const Species& species, double cap_wt);
+inline bool InDomain(const Vector& y, const Species& species, double cap_wt) {
+  for (int k = 0; k < species.count; ++k) {
+    if (!(y[species.index[k]] >= kMinFraction)) return false;
+  }
+  return !species.present[2] || Salinity(y) <= cap_wt;
+}
 
 // Scales the present species' amounts to mole fractions (absent ones 0).
-Vector Normalised(const Vector& n, const Species& species);
+inline Vector Normalised(const Vector& n, const Species& species) {
+  double total = 0.0;
+  for (int k = 0; k < species.count; ++k) total += n[species.index[k]];
+  Vector y{};
+  for (int k = 0; k < species.count; ++k) y[species.index[k]] = n[species.index[k]] / total;
+  return y;
+}
 
 // The model at one temperature and pressure for the solvers: ln f_i / P =
 // ln x_i + ln phi_i of the unrounded method, counted.

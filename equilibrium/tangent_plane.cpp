@@ -5,6 +5,8 @@
 #include <limits>
 #include <numeric>
 
+#include "equilibrium/grid_scan.hpp"
+
 namespace quarn::internal {
 namespace {
 
@@ -319,27 +321,18 @@ TrialMinimum MinimiseTangentPlaneDistance(Model& model, const Species& species, 
 namespace {
 
 // The distance sum_i y_i (ln f_i - d_i) of every grid point over its present
-// species, in their order: one pass over the columns, which the compiler runs
-// in vector lanes, each point meeting the same operations as alone. A point
-// that is not valid has ln f = +infinity, and so an infinite distance.
-template <int kSpecies>
+// species, in their order. A point that is not valid has ln f = +infinity, and
+// so an infinite distance.
 void Distances(const internal::TrialGrid& grid, const Vector& d, std::vector<double>& tpd) {
-  const std::size_t n = grid.size();
-  const double* y[kSpecies];
-  const double* ln_f[kSpecies];
-  double d_of[kSpecies];
-  for (int a = 0; a < kSpecies; ++a) {
+  grid_scan::Columns columns;
+  columns.species = grid.species.count;
+  for (int a = 0; a < grid.species.count; ++a) {
     const int i = grid.species.index[a];
-    y[a] = grid.y[i].data();
-    ln_f[a] = grid.ln_f[i].data();
-    d_of[a] = d[i];
+    columns.y[a] = grid.y[i].data();
+    columns.ln_f[a] = grid.ln_f[i].data();
+    columns.d[a] = d[i];
   }
-  double* out = tpd.data();
-  for (std::size_t k = 0; k < n; ++k) {
-    double t = 0.0;
-    for (int a = 0; a < kSpecies; ++a) t += y[a][k] * (ln_f[a][k] - d_of[a]);
-    out[k] = t;
-  }
+  grid_scan::Distances(columns, grid.size(), tpd.data());
 }
 
 }  // namespace
@@ -351,11 +344,7 @@ bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, cons
   const std::size_t n = grid.size();
   thread_local std::vector<double> tpd;
   tpd.resize(n);
-  if (species.count == 3) {
-    Distances<3>(grid, d, tpd);
-  } else {
-    Distances<2>(grid, d, tpd);
-  }
+  Distances(grid, d, tpd);
   search = {};
   search.trial_phases = grid.valid_count;
   if (grid.valid_count == 0) return false;
@@ -374,7 +363,8 @@ bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, cons
   // few are; only those meet the rows beside it.
   double lowest = std::numeric_limits<double>::infinity();
   std::size_t lowest_at = n;
-  std::vector<std::size_t> minima;
+  thread_local std::vector<std::size_t> minima;
+  minima.clear();
   auto consider = [&](int iw, int iu) {
     const std::size_t k = static_cast<std::size_t>(iw) * nu + iu;
     const double v = tpd[k];
@@ -399,17 +389,12 @@ bool SearchBelowTangentPlane(Model& model, const internal::TrialGrid& grid, cons
     }
     if (!near_known) minima.push_back(k);
   };
+  thread_local std::vector<int> in_row;
+  in_row.resize(static_cast<std::size_t>(nu));
   for (int iw = 0; iw < nw; ++iw) {
-    const double* t = tpd.data() + static_cast<std::size_t>(iw) * nu;
-    if (nu == 1) {
-      consider(iw, 0);
-      continue;
-    }
-    if (!(t[1] < t[0])) consider(iw, 0);
-    for (int iu = 1; iu + 1 < nu; ++iu) {
-      if (!(t[iu - 1] < t[iu] || t[iu + 1] < t[iu])) consider(iw, iu);
-    }
-    if (!(t[nu - 2] < t[nu - 1])) consider(iw, nu - 1);
+    const int count =
+        grid_scan::RowMinima(tpd.data() + static_cast<std::size_t>(iw) * nu, nu, in_row.data());
+    for (int j = 0; j < count; ++j) consider(iw, in_row[j]);
   }
   search.lowest.tpd = std::numeric_limits<double>::infinity();
   if (lowest_at < n) search.lowest = {grid.Point(lowest_at), lowest};

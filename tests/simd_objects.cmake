@@ -4,7 +4,7 @@
 # instruction set the processor lacks. Only their entry points and read-only
 # tables may be defined. Run with -DOBJECTS=<list> -DNM=<nm>.
 foreach(object IN LISTS OBJECTS)
-  if(NOT object MATCHES "batch_avx")
+  if(NOT object MATCHES "batch_avx|_avx2\\.cpp")
     continue()
   endif()
   execute_process(COMMAND ${NM} -C --defined-only ${object} OUTPUT_VARIABLE symbols
