@@ -25,8 +25,33 @@ QUARN_TARGET_FMA double LogFused(double x) {
 }
 #endif
 
+// ln x for x within 2^-36 of 1, exactly, without the fixed-point path: sums
+// of mole fractions that are 1 to a few ulps bring the log core such arguments
+// again and again, and ln(1 + t) is within a hair of a rounding boundary there.
+// With t = x - 1 (exact), t = k 2^-53 for an integer |k| < 2^17, and
+// ln x = t - t^2/2 + R, R = t^3/3 - t^4/4 + ... of the sign of t, |R| <
+// |t|^3/2 < 2^-109. t^2 = k^2 2^-106 is exact; s = t - t^2/2, its rounding h
+// (|h| >= 2^-53, so that h's neighbours are multiples of 2^-106) and the error
+// e = s - h are multiples of 2^-107, as is half the gap from h to its
+// neighbour on e's side. So |e| is either exactly that half-gap, a tie that R
+// breaks (to the neighbour where R has e's sign), or at least 2^-107 short of
+// it, which R cannot make up: then h is the double nearest ln x.
+double LogNearOne(double x) {
+  const double t = x - 1.0;
+  const double minus_half_square = -0.5 * (t * t);
+  const double h = t + minus_half_square;
+  const double e = minus_half_square - (h - t);  // exact: |t| > |t^2/2|
+  if (e == 0.0) return h;
+  const bool away_from_zero = (e > 0.0) == (h > 0.0);
+  const double neighbour = FromBits(away_from_zero ? Bits(h) + 1 : Bits(h) - 1);
+  const double half_gap = 0.5 * (neighbour - h);
+  if (e != half_gap) return h;
+  return (t > 0.0) == (e > 0.0) ? neighbour : h;
+}
+
 double SlowLog(double x) {
   NoteSlowPath(Function::kLog, x, 0.0);
+  if (std::fabs(x - 1.0) < 0x1p-36) return LogNearOne(x);
   double result = 0.0;
   // ln x of a double other than 1 is transcendental; its hardest cases lie about
   // 2^-120 from a rounding boundary, far outside the 2^-290 bound.

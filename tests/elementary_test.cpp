@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "elementary/cores.hpp"
 #include "elementary/correctly_rounded.hpp"
+#include "elementary/fixed_point.hpp"
 
 namespace quarn::elementary {
 namespace {
@@ -204,6 +206,56 @@ TEST(Elementary, SlowPathsAgreeWithTheFastPaths) {
       ASSERT_TRUE(SameBits(Slow(f, x, y), Call(f, x, y)))
           << static_cast<int>(f) << " " << std::hexfloat << x << " " << y;
     }
+  }
+}
+
+// ln x a few ulps from 1, where the log core rarely decides: x = 1 - k 2^-53
+// and 1 + k 2^-52, the expected doubles from mpmath at 400 bits.
+TEST(Elementary, LogNearOneOfTable) {
+  const double cases[][2] = {
+      {0x1.fffffffffffffp-1, -0x1.0000000000000p-53}, {0x1.0000000000001p+0, 0x1.fffffffffffffp-53},
+      {0x1.ffffffffffffep-1, -0x1.0000000000001p-52}, {0x1.0000000000002p+0, 0x1.ffffffffffffep-52},
+      {0x1.ffffffffffffdp-1, -0x1.8000000000001p-52}, {0x1.0000000000003p+0, 0x1.7fffffffffffep-51},
+      {0x1.ffffffffffffcp-1, -0x1.0000000000001p-51}, {0x1.0000000000004p+0, 0x1.ffffffffffffcp-51},
+      {0x1.ffffffffffffbp-1, -0x1.4000000000002p-51}, {0x1.0000000000005p+0, 0x1.3fffffffffffdp-50},
+      {0x1.ffffffffffffap-1, -0x1.8000000000002p-51}, {0x1.0000000000006p+0, 0x1.7fffffffffffcp-50},
+      {0x1.ffffffffffff9p-1, -0x1.c000000000003p-51}, {0x1.0000000000007p+0, 0x1.bfffffffffffap-50},
+      {0x1.ffffffffffff3p-1, -0x1.a000000000005p-50}, {0x1.000000000000dp+0, 0x1.9fffffffffff5p-49},
+      {0x1.fffffffffffefp-1, -0x1.1000000000005p-49}, {0x1.0000000000011p+0, 0x1.0fffffffffff7p-48},
+      {0x1.fffffffffff9cp-1, -0x1.9000000000027p-47}, {0x1.0000000000064p+0, 0x1.8ffffffffffb2p-46},
+      {0x1.fffffffffff00p-1, -0x1.0000000000040p-45}, {0x1.0000000000100p+0, 0x1.fffffffffff00p-45},
+      {0x1.ffffffffffc18p-1, -0x1.f4000000001e8p-44}, {0x1.00000000003e8p+0, 0x1.f3ffffffffc2fp-43},
+      {0x1.fffffffff0001p-1, -0x1.fffe000007fffp-38}, {0x1.000000000ffffp+0, 0x1.fffdfffff0002p-37},
+      {0x1.ffffffffe0001p-1, -0x1.ffff00000ffffp-37}, {0x1.000000001ffffp+0, 0x1.fffeffffe0002p-36},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(SameBits(SlowLog(c[0]), c[1])) << std::hexfloat << c[0];
+    EXPECT_TRUE(SameBits(Log(c[0]), c[1])) << std::hexfloat << c[0];
+  }
+}
+
+// The slow path's rule near 1 against its fixed-point evaluation, an
+// independent computation: every x within 4096 ulps of 1, then random ones
+// out to the rule's edge at 2^-36 and just beyond it.
+TEST(Elementary, LogNearOneAgreesWithTheFixedPointPath) {
+  auto fixed_point = [](double x) {
+    double result = kNaN;
+    RoundFixed(LogFixed(x), FixedUnit(290), 0, result);
+    return result;
+  };
+  std::vector<double> arguments;
+  for (int k = 1; k <= 4096; ++k) {
+    arguments.push_back(1.0 - k * 0x1p-53);
+    arguments.push_back(1.0 + k * 0x1p-52);
+  }
+  std::mt19937_64 random(2026);
+  std::uniform_int_distribution<std::int64_t> ulps(1, std::int64_t{1} << 18);
+  for (int i = 0; i < 20000; ++i) {
+    arguments.push_back(1.0 - static_cast<double>(ulps(random)) * 0x1p-53);
+    arguments.push_back(1.0 + static_cast<double>(ulps(random)) * 0x1p-53);
+  }
+  for (double x : arguments) {
+    ASSERT_TRUE(SameBits(SlowLog(x), fixed_point(x))) << std::hexfloat << x;
   }
 }
 
