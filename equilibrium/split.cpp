@@ -65,12 +65,16 @@ bool RachfordRice(const Feed& feed, const Vector& K, double& beta) {
     K_max = std::max(K_max, K[s.index[a]]);
   }
   if (!(K_max > 1.0 && K_min < 1.0) || !std::isfinite(K_max)) return false;
+  // sum_i z_i (K_i - 1) / (1 + b (K_i - 1)), the parts that do not change
+  // with b worked out once.
+  double excess[3] = {}, weight[3] = {};
+  for (int a = 0; a < s.count; ++a) {
+    excess[a] = K[s.index[a]] - 1.0;
+    weight[a] = feed.z[s.index[a]] * excess[a];
+  }
   auto f = [&](double b) {
     double sum = 0.0;
-    for (int a = 0; a < s.count; ++a) {
-      const int i = s.index[a];
-      sum += feed.z[i] * (K[i] - 1.0) / (1.0 + b * (K[i] - 1.0));
-    }
+    for (int a = 0; a < s.count; ++a) sum += weight[a] / (1.0 + b * excess[a]);
     return sum;
   };
   const double lowest = 1.0 / (1.0 - K_max), highest = 1.0 / (1.0 - K_min);
