@@ -231,12 +231,13 @@ bool Evaluate(Model& model, const Species& species, const Vector& d, const Vecto
   if (!model.LnFugacity(p.y, species, p.ln_f, p.ln_phi)) return false;
   double sum = 0.0;
   for (int k = 0; k < species.count; ++k) sum += p.Y[species.index[k]];
+  const double ln_sum = elementary::CorrectlyRoundedLog(sum);
   p.tm = 1.0;
   p.tpd = 0.0;
   p.residual = 0.0;
   for (int k = 0; k < species.count; ++k) {
     const int i = species.index[k];
-    const double r = p.ln_f[i] + elementary::CorrectlyRoundedLog(sum) - d[i];
+    const double r = p.ln_f[i] + ln_sum - d[i];
     p.tm += p.Y[i] * (r - 1.0);
     p.tpd += p.y[i] * (p.ln_f[i] - d[i]);
     p.residual = std::max(p.residual, std::fabs(r));
@@ -277,12 +278,13 @@ TrialMinimum MinimiseTangentPlaneDistance(Model& model, const Species& species, 
     if (!model.LnPhiDerivatives(p.y, species, derivatives)) break;
     double sum = 0.0;
     for (int k = 0; k < m; ++k) sum += p.Y[species.index[k]];
+    const double ln_sum = elementary::CorrectlyRoundedLog(sum);
     Matrix H{};
     Vector g{}, alpha{};
     for (int a = 0; a < m; ++a) {
       const int i = species.index[a];
       alpha[a] = 2.0 * std::sqrt(p.Y[i]);
-      g[a] = std::sqrt(p.Y[i]) * (p.ln_f[i] + elementary::CorrectlyRoundedLog(sum) - d[i]);
+      g[a] = std::sqrt(p.Y[i]) * (p.ln_f[i] + ln_sum - d[i]);
       for (int b = 0; b < m; ++b) {
         const int j = species.index[b];
         H[a][b] = (a == b ? 1.0 : 0.0) + std::sqrt(p.Y[i] / p.Y[j]) * derivatives[i][j];
