@@ -33,7 +33,7 @@ template <class A>
   for (int i = 0; i < 3; ++i) {
     result.phi[i] = state.phi[i].v;
     result.ln_phi[i] = state.ln_phi[i].v;
-    d_ln_phi_d_x[i] = state.ln_phi[i].g;
+    for (int k = 0; k < 3; ++k) d_ln_phi_d_x[i][k] = state.ln_phi[i].g[k];
   }
   result.Z = state.Z.v;
   result.V_cm3_per_mol = state.V_cm3_per_mol.v;
@@ -52,8 +52,7 @@ QUARN_TARGET_FMA void TRKMIXFused(const TemperatureTerms& t, const double& P_atm
 }
 
 QUARN_TARGET_FMA void UnroundedFused(const TemperatureTerms& t, const double& P_atm,
-                                     const std::array<double, 3>& x, Result& result,
-                                     Fault& fault) {
+                                     const std::array<double, 3>& x, Result& result, Fault& fault) {
   TRKMIXT<elementary::FusedArithmetic, false>(t, P_atm, x, result, fault);
 }
 
