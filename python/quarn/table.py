@@ -210,8 +210,8 @@ def _result_rows(texts: list[tuple[list[str], Any]], *states: Any,
               "stability": lambda: _stability_fields(states),
               "activities": lambda: _activity_fields(states)}
     tails = [fields[e]() for e in extras]
-    return "".join(line + "".join(t) + "\n" for line, *t in
-                   zip(rows.decode().splitlines(), *tails)).encode()
+    return "".join([line + "".join(t) + "\n" for line, *t in
+                    zip(rows.decode().splitlines(), *tails)]).encode()
 
 
 def _number_texts(column: Any) -> Any:
@@ -240,28 +240,28 @@ def _flash_fields(states: Sequence[Any], given_wt: Any = None) -> list[str]:
         r.co2_rich.x_CO2, r.co2_rich.x_H2O, r.co2_rich.x_NaCl, r.co2_rich.wt_NaCl,
         r.max_delta_ln_f, r.mass_balance, r.delta_G_RT, r.min_tpd)]
     saline = [_number_texts(c) for c in (r.beta_saline, s.x_CO2, s.x_H2O, s.x_NaCl, s.wt_NaCl)]
-    phases = np.asarray(r.phases).ravel().astype(str)
-    status = np.asarray(r.status).ravel()
-    undecided = np.asarray(r.undecided).ravel()
-    return ["," + ",".join([phases[i], status[i], *(t[i] for t in texts), undecided[i],
-                            *(t[i] for t in saline)])
-            for i in range(len(phases))]
+    phases = np.asarray(r.phases).ravel().astype(str).tolist()
+    status = np.asarray(r.status).ravel().tolist()
+    undecided = np.asarray(r.undecided).ravel().tolist()
+    columns = [phases, status, *(t.tolist() for t in texts), undecided,
+               *(t.tolist() for t in saline)]
+    return ["," + ",".join(row) for row in zip(*columns)]
 
 
 def _stability_fields(states: Sequence[Any]) -> list[str]:
     """The stability columns of each state as CSV text from their leading comma."""
     r = stability(*states)
-    verdict = np.asarray(r.verdict).ravel()
-    tpd = _number_texts(r.tpd_min)
-    return ["," + verdict[i] + "," + tpd[i] for i in range(len(verdict))]
+    verdict = np.asarray(r.verdict).ravel().tolist()
+    tpd = _number_texts(r.tpd_min).tolist()
+    return ["," + v + "," + t for v, t in zip(verdict, tpd)]
 
 
 def _activity_fields(states: Sequence[Any]) -> list[str]:
     """The activity columns of each state as CSV text from their leading comma
     (empty where the model fails)."""
     r = activities(*states, errors="nan")
-    texts = [_number_texts(c) for c in (r.a_H2O, r.a_CO2, r.gamma_NaCl)]
-    return ["," + ",".join(t[i] for t in texts) for i in range(len(texts[0]))]
+    texts = [_number_texts(c).tolist() for c in (r.a_H2O, r.a_CO2, r.gamma_NaCl)]
+    return ["," + ",".join(row) for row in zip(*texts)]
 
 
 def _distinct(begin: int, end: int, stride: int, length: int) -> tuple[np.ndarray, np.ndarray]:
