@@ -25,19 +25,17 @@ void DistancesScalar(const Columns& c, std::size_t n, double* tpd) {
   }
 }
 
-int RowMinimaScalar(const double* t, int n, int* at) {
-  if (n <= 0) return 0;
-  int count = 0;
-  if (n == 1) {
-    if (t[0] < kInfinity) at[count++] = 0;
-    return count;
+int RowMinimaAmong(const double* t, int n, int begin, int end, int* at, int count) {
+  for (int i = begin; i < end; ++i) {
+    const bool left_lower = i > 0 && t[i - 1] < t[i];
+    const bool right_lower = i + 1 < n && t[i + 1] < t[i];
+    if (t[i] < kInfinity && !left_lower && !right_lower) at[count++] = i;
   }
-  if (t[0] < kInfinity && !(t[1] < t[0])) at[count++] = 0;
-  for (int i = 1; i + 1 < n; ++i) {
-    if (t[i] < kInfinity && !(t[i - 1] < t[i] || t[i + 1] < t[i])) at[count++] = i;
-  }
-  if (t[n - 1] < kInfinity && !(t[n - 2] < t[n - 1])) at[count++] = n - 1;
   return count;
+}
+
+int RowMinimaScalar(const double* t, int n, int* at) {
+  return RowMinimaAmong(t, n, 0, n, at, 0);
 }
 
 void Distances(const Columns& columns, std::size_t n, double* tpd) {

@@ -29,6 +29,11 @@ void Distances(const Columns& columns, std::size_t n, double* tpd);
 // point), in increasing order, into `at` (room for n); returns their count.
 int RowMinima(const double* t, int n, int* at);
 
+// The row minima among positions [begin, end) of the row, appended to `at`
+// from at[count]; returns the new count. The scalar loop, and the AVX2 loop's
+// ends.
+int RowMinimaAmong(const double* t, int n, int begin, int end, int* at, int count);
+
 // Each loop by name, for the tests that compare them. The AVX2 loop exists
 // only where the batch call has one.
 void DistancesScalar(const Columns& columns, std::size_t n, double* tpd);

@@ -44,21 +44,11 @@ void DistancesInLanes(const Columns& c, std::size_t n, double* tpd) {
 void DistancesAvx2(const Columns& c, std::size_t n, double* tpd) {
   if (c.species == 3) return DistancesInLanes<3>(c, n, tpd);
   if (c.species == 2) return DistancesInLanes<2>(c, n, tpd);
-  for (std::size_t k = 0; k < n; ++k) {
-    double t = 0.0;
-    for (int a = 0; a < c.species; ++a) t += c.y[a][k] * (c.ln_f[a][k] - c.d[a]);
-    tpd[k] = t;
-  }
+  DistancesScalar(c, n, tpd);
 }
 
 int RowMinimaAvx2(const double* t, int n, int* at) {
-  if (n <= 0) return 0;
-  int count = 0;
-  if (n == 1) {
-    if (t[0] < kInfinity) at[count++] = 0;
-    return count;
-  }
-  if (t[0] < kInfinity && !(t[1] < t[0])) at[count++] = 0;
+  int count = RowMinimaAmong(t, n, 0, n < 1 ? 0 : 1, at, 0);
   int i = 1;
   // Four interior points at a time: a lane is kept where it is below +infinity
   // and neither neighbour is lower (ordered comparisons, false with a NaN, as
@@ -77,11 +67,7 @@ int RowMinimaAvx2(const double* t, int n, int* at) {
       kept &= kept - 1;
     }
   }
-  for (; i + 1 < n; ++i) {
-    if (t[i] < kInfinity && !(t[i - 1] < t[i] || t[i + 1] < t[i])) at[count++] = i;
-  }
-  if (t[n - 1] < kInfinity && !(t[n - 2] < t[n - 1])) at[count++] = n - 1;
-  return count;
+  return RowMinimaAmong(t, n, i, n, at, count);
 }
 
 }  // namespace quarn::equilibrium::grid_scan
