@@ -25,6 +25,8 @@ QUARN_TARGET_FMA double LogFused(double x) {
 }
 #endif
 
+namespace {
+
 // ln x for x within 2^-36 of 1, exactly, without the fixed-point path: sums
 // of mole fractions that are 1 to a few ulps bring the log core such arguments
 // again and again, and ln(1 + t) is within a hair of a rounding boundary there.
@@ -48,6 +50,8 @@ double LogNearOne(double x) {
   if (e != half_gap) return h;
   return (t > 0.0) == (e > 0.0) ? neighbour : h;
 }
+
+}  // namespace
 
 double SlowLog(double x) {
   NoteSlowPath(Function::kLog, x, 0.0);

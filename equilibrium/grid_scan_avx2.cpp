@@ -1,6 +1,6 @@
 // The grid scan in four AVX2 lanes. This file alone is built for AVX2; it
-// defines nothing others may share but its two entry points, so that no code built for AVX2
-// can stand in for another object's.
+// defines nothing others may share but its two entry points, so that no code
+// built for AVX2 can stand in for another object's.
 #include <immintrin.h>
 
 #include <limits>
