@@ -3,8 +3,6 @@ fluids at high temperature and pressure: a Redlich-Kwong mixture of CO2 and a
 salt-dependent aqueous solvent, with the console program's numbers bit for bit.
 """
 
-from importlib.metadata import version as _version
-
 from . import plot
 from ._composition import mole_fractions, weight_percent_NaCl
 from ._equilibrium import (FlashResult, OnePhaseLimitResult, PhaseArrays, StabilityResult, flash,
@@ -16,7 +14,18 @@ from ._fugacity import fugacity
 from ._model import FugacityResult, MathError, RangeWarning
 from ._run_file import RunFileError, read_run_file, run
 
-__version__ = _version("quarn")
+__version__: str
+
+
+def __getattr__(name: str) -> str:
+    # The version is read from the installed package's metadata when first
+    # asked for: importing the metadata machinery costs every command line
+    # call some 70 ms.
+    if name == "__version__":
+        from importlib.metadata import version
+        return version("quarn")
+    raise AttributeError(f"module 'quarn' has no attribute {name!r}")
+
 
 __all__ = ["ActivitiesResult", "FlashResult", "FugacityResult", "IsochoreResult", "MathError",
            "MixtureParametersResult", "OnePhaseLimitResult", "PhaseArrays", "PhaseBoundariesResult",
