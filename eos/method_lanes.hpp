@@ -145,13 +145,16 @@ struct LaneKernel {
     TemperatureLanes<V> lanes{};
   };
 
-  // A block of kLanes states on their way through the method.
+  // A block of kLanes states on their way through the method. Its
+  // temperature terms are the shared ones where the shared ones serve it,
+  // else its own: a block points at them rather than copying 14 vectors.
   struct Block {
     std::size_t i;
     bool one_temperature;
     std::uint64_t T_bits;  // the block's temperature, where it has one
     LaneOps<S> ops;
-    TemperatureLanes<V> t;
+    const TemperatureLanes<V>* t;
+    TemperatureLanes<V> own_t;
     V P_atm;
     std::array<V, 3> x;
     MixtureParametersOf<V> parameters;
@@ -160,26 +163,44 @@ struct LaneKernel {
 
   // The temperature terms: the shared ones where the block has one
   // temperature, worked out once per run of it; else one set per lane. And
-  // the block's pressures and compositions.
-  static void Prepare(const Slice& s, SharedTemperature& shared, Block& b) {
+  // the block's pressures and compositions. The shared terms are replaced
+  // only while no block of the group (shared_in_use) still points at them;
+  // a block whose one temperature comes after another's in the same group
+  // keeps its terms as its own.
+  static void Prepare(const Slice& s, SharedTemperature& shared, bool& shared_in_use, Block& b) {
     const V T_K = Load(s.T_K, b.i);
     b.one_temperature = true;
-    for (int k = 1; k < kLanes; ++k) b.one_temperature &= BitsOf(T_K[k]) == BitsOf(T_K[0]);
+    if (s.T_K.stride != 0)
+      for (int k = 1; k < kLanes; ++k) b.one_temperature &= BitsOf(T_K[k]) == BitsOf(T_K[0]);
     b.ops = {};
     if (b.one_temperature) {
-      if (!shared.known || BitsOf(T_K[0]) != shared.bits) {
+      b.T_bits = BitsOf(T_K[0]);
+      if (!shared.known || b.T_bits != shared.bits) {
+        if (shared_in_use) {
+          const TemperatureTerms own = ComputeTemperatureTerms(T_K[0]);
+          b.own_t = Broadcast(own);
+          b.t = &b.own_t;
+          if (own.powers_fault || own.exponentials_fault) b.ops.declined = ~b.ops.declined;
+          b.one_temperature = false;  // its lanes are not the shared ones
+          return LoadPressureAndComposition(s, b);
+        }
         shared.terms = ComputeTemperatureTerms(T_K[0]);
-        shared.bits = BitsOf(T_K[0]);
+        shared.bits = b.T_bits;
         shared.lanes = Broadcast(shared.terms);
         shared.known = true;
       }
-      b.T_bits = shared.bits;
-      b.t = shared.lanes;
+      shared_in_use = true;
+      b.t = &shared.lanes;
       if (shared.terms.powers_fault || shared.terms.exponentials_fault)
         b.ops.declined = ~b.ops.declined;
     } else {
-      TemperatureTermsT(b.ops, b.ops, T_K, b.t);
+      TemperatureTermsT(b.ops, b.ops, T_K, b.own_t);
+      b.t = &b.own_t;
     }
+    LoadPressureAndComposition(s, b);
+  }
+
+  static void LoadPressureAndComposition(const Slice& s, Block& b) {
     b.P_atm = Load(s.P_atm, b.i);
     b.x = {Load(s.x_CO2, b.i), Load(s.x_H2O, b.i), Load(s.x_NaCl, b.i)};
   }
@@ -188,16 +209,16 @@ struct LaneKernel {
   // coefficients, its Z (the unrounded method with the cancellation-free
   // root), the fugacity terms, and phi.
   [[gnu::always_inline]] static void CoefficientStage(Block& b) {
-    b.parameters = MixtureCoefficientsT(b.ops, b.t, b.x);
+    b.parameters = MixtureCoefficientsT(b.ops, *b.t, b.x);
   }
   template <bool kRounded>
   [[gnu::always_inline]] static void RootStage(Block& b) {
-    b.parameters.Z = MixtureZT<!kRounded>(b.ops, b.t, b.P_atm, b.parameters);
+    b.parameters.Z = MixtureZT<!kRounded>(b.ops, *b.t, b.P_atm, b.parameters);
   }
   template <bool kRounded>
   [[gnu::always_inline]] static void FugacityStage(Block& b) {
     const FugacityTermsOf<V> terms =
-        FugacityTermsT<kRounded>(b.ops, b.t, b.P_atm, b.x, b.parameters);
+        FugacityTermsT<kRounded>(b.ops, *b.t, b.P_atm, b.x, b.parameters);
     b.state.ln_phi = terms.ln_phi;
     b.state.Z = b.parameters.Z;
     b.state.V_cm3_per_mol = terms.V_cm3_per_mol;
@@ -234,9 +255,10 @@ struct LaneKernel {
     std::size_t i = begin;
     while (i + kLanes <= end) {
       int count = 0;
+      bool shared_in_use = false;
       for (; count < kGroup && i + kLanes <= end; ++count, i += kLanes) {
         blocks[count].i = i;
-        Prepare(s, shared, blocks[count]);
+        Prepare(s, shared, shared_in_use, blocks[count]);
       }
       for (int b = 0; b < count; ++b) CoefficientStage(blocks[b]);
       for (int b = 0; b < count; ++b) RootStage<kRounded>(blocks[b]);

@@ -268,6 +268,31 @@ States RandomStates(std::size_t n, std::uint64_t seed) {
   return s;
 }
 
+// Temperatures in runs of whole blocks (eight states) that change inside a
+// group of blocks, faulty ones among them: below 0 K, zero, infinite, NaN,
+// tiny and too large for the powers. A block whose one temperature differs
+// from the shared terms that an earlier block of its group still uses keeps
+// terms of its own; every state must still give the scalar call's bits and
+// faults.
+States BlockRunStates() {
+  const double T_K[] = {773.15, 873.15, -100.0, 773.15, 0.0,    kInf, 873.15,
+                        kNaN,   1e300,  650.0,  1e-300, 773.15, -kInf};
+  const Composition x[] = {
+      {0.1, 0.85, 0.05}, {0.5, 0.45, 0.05}, {0.02, 0.9, 0.08}, {0.9, 0.1, 0.0}, {0.3, 0.6, 0.1}};
+  States s;
+  std::size_t draw = 0;
+  for (int repeat = 0; repeat < 4; ++repeat) {
+    for (double T : T_K) {
+      for (int k = 0; k < 8; ++k, ++draw) {
+        s.T_K.push_back(T);
+        s.P_atm.push_back(500.0 + 250.0 * static_cast<double>(draw % 7));
+        s.x.push_back(x[draw % 5]);
+      }
+    }
+  }
+  return s;
+}
+
 // Every field of the result and of the fault, against the scalar call.
 void ExpectScalarBits(const States& s, std::size_t i, const Result& r, const Fault& fault,
                       const char* what, Method method = Method::kReportExact) {
@@ -379,6 +404,23 @@ TEST_P(BatchPaths, ConditionsGiveEachMethodsBitsForManyCompositions) {
   EXPECT_FALSE(conditions.EvaluateBatch(s.x, std::span(results).first(3), faults));
 }
 
+TEST_P(BatchPaths, BlocksOfChangingTemperatureGiveTheScalarBits) {
+  const States s = BlockRunStates();
+  const std::size_t n = s.T_K.size();
+  std::vector<Result> results(n);
+  std::vector<Fault> faults(n);
+  ASSERT_TRUE(EvaluateBatch(s.T_K, s.P_atm, s.x, results, faults, 1));
+  std::size_t faulty = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    ExpectScalarBits(s, i, results[i], faults[i], "blocks of one temperature");
+    faulty += faults[i].number != 0;
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  // Of the thirteen, -100 K, 1e300 K and -inf end in a fault of the powers;
+  // 0 K, inf and NaN give NaN numbers without one, as the scalar call does.
+  EXPECT_EQ(faulty, 4u * 8u * 3u);
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryPath, BatchPaths,
                          ::testing::Values(batch::SimdPath::kScalar, batch::SimdPath::kAvx2,
                                            batch::SimdPath::kAvx512),
@@ -387,9 +429,8 @@ INSTANTIATE_TEST_SUITE_P(EveryPath, BatchPaths,
 // The lane loop in portable form at four and eight lanes, on an array of
 // compositions with T and P per point.
 template <class S>
-void CheckPortableLoop(Method method) {
-  const std::size_t n = static_cast<std::size_t>(testing::ScaledCount(200000)) + 5;
-  const States s = RandomStates(n, 8);
+void CheckPortableLoop(Method method, const States& s) {
+  const std::size_t n = s.T_K.size();
   std::vector<Result> results(n);
   std::vector<Fault> faults(n);
   auto field = [&](std::size_t offset) {
@@ -414,15 +455,28 @@ void CheckPortableLoop(Method method) {
   }
 }
 
+States PortableLoopStates() {
+  return RandomStates(static_cast<std::size_t>(testing::ScaledCount(200000)) + 5, 8);
+}
+
 TEST(PortableLaneLoop, FourLanesGiveTheScalarCallsBits) {
-  CheckPortableLoop<el::GenericLanes<4>>(Method::kReportExact);
+  CheckPortableLoop<el::GenericLanes<4>>(Method::kReportExact, PortableLoopStates());
 }
 TEST(PortableLaneLoop, EightLanesGiveTheScalarCallsBits) {
-  CheckPortableLoop<el::GenericLanes<8>>(Method::kReportExact);
+  CheckPortableLoop<el::GenericLanes<8>>(Method::kReportExact, PortableLoopStates());
 }
 TEST(PortableLaneLoop, FourAndEightLanesGiveTheUnroundedScalarBits) {
-  CheckPortableLoop<el::GenericLanes<4>>(Method::kUnrounded);
-  CheckPortableLoop<el::GenericLanes<8>>(Method::kUnrounded);
+  const States s = PortableLoopStates();
+  CheckPortableLoop<el::GenericLanes<4>>(Method::kUnrounded, s);
+  CheckPortableLoop<el::GenericLanes<8>>(Method::kUnrounded, s);
+}
+
+TEST(PortableLaneLoop, BlocksOfChangingTemperatureGiveTheScalarBits) {
+  const States s = BlockRunStates();
+  for (Method method : {Method::kReportExact, Method::kUnrounded}) {
+    CheckPortableLoop<el::GenericLanes<4>>(method, s);
+    CheckPortableLoop<el::GenericLanes<8>>(method, s);
+  }
 }
 
 // Without QUARN_SIMD the widest path the processor offers is in use.
