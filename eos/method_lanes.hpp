@@ -164,32 +164,26 @@ struct LaneKernel {
   // The temperature terms: the shared ones where the block has one
   // temperature, worked out once per run of it; else one set per lane. And
   // the block's pressures and compositions. The shared terms are replaced
-  // only while no block of the group (shared_in_use) still points at them;
-  // a block whose one temperature comes after another's in the same group
-  // keeps its terms as its own.
+  // only while no block of the group (shared_in_use) still points at them: a
+  // block whose one temperature differs from terms an earlier block of its
+  // group uses works out its own in lanes, as a block of several does.
   static void Prepare(const Slice& s, SharedTemperature& shared, bool& shared_in_use, Block& b) {
     const V T_K = Load(s.T_K, b.i);
     b.one_temperature = true;
     if (s.T_K.stride != 0)
       for (int k = 1; k < kLanes; ++k) b.one_temperature &= BitsOf(T_K[k]) == BitsOf(T_K[0]);
+    const bool shared_fit = shared.known && BitsOf(T_K[0]) == shared.bits;
+    if (shared_in_use && !shared_fit) b.one_temperature = false;
     b.ops = {};
     if (b.one_temperature) {
-      b.T_bits = BitsOf(T_K[0]);
-      if (!shared.known || b.T_bits != shared.bits) {
-        if (shared_in_use) {
-          const TemperatureTerms own = ComputeTemperatureTerms(T_K[0]);
-          b.own_t = Broadcast(own);
-          b.t = &b.own_t;
-          if (own.powers_fault || own.exponentials_fault) b.ops.declined = ~b.ops.declined;
-          b.one_temperature = false;  // its lanes are not the shared ones
-          return LoadPressureAndComposition(s, b);
-        }
+      if (!shared_fit) {
         shared.terms = ComputeTemperatureTerms(T_K[0]);
-        shared.bits = b.T_bits;
+        shared.bits = BitsOf(T_K[0]);
         shared.lanes = Broadcast(shared.terms);
         shared.known = true;
       }
       shared_in_use = true;
+      b.T_bits = shared.bits;
       b.t = &shared.lanes;
       if (shared.terms.powers_fault || shared.terms.exponentials_fault)
         b.ops.declined = ~b.ops.declined;
@@ -197,10 +191,6 @@ struct LaneKernel {
       TemperatureTermsT(b.ops, b.ops, T_K, b.own_t);
       b.t = &b.own_t;
     }
-    LoadPressureAndComposition(s, b);
-  }
-
-  static void LoadPressureAndComposition(const Slice& s, Block& b) {
     b.P_atm = Load(s.P_atm, b.i);
     b.x = {Load(s.x_CO2, b.i), Load(s.x_H2O, b.i), Load(s.x_NaCl, b.i)};
   }
